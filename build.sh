@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Sets Dorvex up on a Debian 12 machine and runs it.
+#   ./build.sh main   install what is needed, build, run the main job on its embedded default
+#   ./build.sh test   install what is needed, build, run every test (plain and sanitizer builds)
+#   ./build.sh build  install and build only
+set -euo pipefail
+cd "$(dirname "$0")"
+
+PACKAGES=(build-essential cmake ninja-build pkg-config libgtest-dev libpugixml-dev)
+
+install_packages() {
+  local missing=()
+  for p in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  local sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  echo "Installing: ${missing[*]}"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+build() {  # build DIR [cmake options...]
+  local dir=$1; shift
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$dir" -j"$(nproc)"
+}
+
+cmd=${1:-}
+case "$cmd" in
+  build)
+    install_packages
+    build build -DDORVEX_WERROR=ON
+    ;;
+  main)
+    install_packages
+    build build -DDORVEX_WERROR=ON
+    shift
+    exec scripts/main-job.sh build/apps/dorvex "$@"
+    ;;
+  test)
+    install_packages
+    build build -DDORVEX_WERROR=ON
+    (cd build && ctest --output-on-failure -j"$(nproc)")
+    echo "== sanitizer build (ASan + UBSan) =="
+    build build-asan -DDORVEX_WERROR=ON -DDORVEX_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+    (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j"$(nproc)")
+    ;;
+  *)
+    echo "usage: ./build.sh main|test|build" >&2
+    exit 64
+    ;;
+esac

@@ -1,0 +1,101 @@
+#pragma once
+// Turns the words recognised on the first page of an official letter into fields: the letter's
+// type and agency from its letterhead ("類別", "機關名稱") and the value of every field title
+// ("主旨", "說明", ...). Words are grouped into lines by text region; an indented line below a
+// title line continues its value.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "model/Phase.h"
+#include "ocr/DocType.h"
+#include "ocr/SubTitle.h"
+#include "ocr/Words.h"
+
+namespace dorvex {
+
+class CTextLine {
+public:
+    explicit CTextLine(CSubTitles& titles) : mTitles(&titles) {}
+
+    long FontWidth = 0;
+    long Left = 0;
+    long Top = 0;
+    const std::string& Text() const { return mText; }
+    const std::string& Key() const { return mKey; }
+    const std::string& Value() const { return mValue; }
+
+    void AddWord(const OcrWord& word);
+    void SetCoordinateByWord(const OcrWord& word);
+    void AddText(const std::string& text) { mText += text; }
+    void AddValue(const std::string& text);
+    // Evaluated once: a field title line, or a letterhead ending with a type name.
+    bool IsMatchRule();
+    bool IsSubject() const { return mSubject; }
+    // Whether `other` continues this title line: it starts more than one and less than five
+    // character widths right of this line's title. Never for a letterhead.
+    bool IsSameParagraph(const CTextLine& other) const;
+
+private:
+    CSubTitles* mTitles;
+    std::vector<OcrWord> mWords;
+    std::string mText, mKey, mValue;
+    bool mEvaluated = false, mMatched = false, mSubject = false;
+};
+
+class CWordParser {
+public:
+    explicit CWordParser(CSubTitles& titles = ModSubTitle()) : mTitles(&titles) {}
+
+    // The page's whole text, set only when no line matched a rule.
+    const std::string& Text() const { return mText; }
+
+    // Starts a new page: empties the results and Text.
+    void ClearResults();
+    // Parses one page's words. Throws DorvexError for a word without a rectangle or a line
+    // shorter than its title position; the results collected up to then stay.
+    void Parse(const std::vector<OcrWord>& words, bool keepState, const std::string& title);
+    const std::vector<CPhase>& GetData() const { return mResults; }
+
+    // Streaming interface: text piece by piece instead of whole pages.
+    void ParseString(const std::string& text, const OcrWord* word, int option, const std::string& value);
+    void ParseTitle(const std::string& text);
+    void ParsePhase(const std::string& text, const OcrWord* word, bool flag, const std::string& value);
+
+    // Stores a result (after the fixed-word corrections); a known key keeps its position.
+    void Add(const std::string& key, const std::string& value);
+    static std::int16_t GetPixelFromCM(double cm, double dpi);
+
+    std::int16_t PixelWidth = 0, PixelHeight = 0, XDPI = 0, YDPI = 0;
+    double CMPaddingTop = 2.5, CMPaddingLeft = 2.0, CMPaddingRight = 0.5, CMPaddingBottom = 2.5;
+
+    std::int16_t PixelPaddingTop() const { return mPadTop; }
+    std::int16_t PixelPaddingLeft() const { return mPadLeft; }
+    std::int16_t PixelPaddingRight() const { return mPadRight; }
+    std::int16_t PixelPaddingBottom() const { return mPadBottom; }
+    void SetPixelPaddingTop(double v);
+    void SetPixelPaddingLeft(double v);
+    void SetPixelPaddingRight(double v);
+    void SetPixelPaddingBottom(double v);
+    std::int16_t X1() const { return mX1; }
+    std::int16_t X2() const { return mX2; }
+    std::int16_t Y1() const { return mY1; }
+    std::int16_t Y2() const { return mY2; }
+
+private:
+    void Reset();
+
+    CSubTitles* mTitles;
+    CDocType mDocType;
+    std::vector<CPhase> mResults;
+    std::string mText;
+    std::int16_t mPadTop = 0, mPadLeft = 0, mPadRight = 0, mPadBottom = 0;
+    std::int16_t mX1 = 0, mX2 = 0, mY1 = 0, mY2 = 0;
+    std::string mPending;
+    OcrWord mPreviousWord;
+    bool mHasPreviousWord = false;
+    bool mInTitle = true;
+};
+
+}  // namespace dorvex

@@ -1,0 +1,52 @@
+#pragma once
+// A small read-only XML document with XPath selection, over pugixml (kept out of this header).
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pugi {
+struct xml_node_struct;
+class xml_document;
+}  // namespace pugi
+
+namespace dorvex {
+
+class XmlNode {
+public:
+    XmlNode() = default;
+    explicit XmlNode(pugi::xml_node_struct* node) : mNode(node) {}
+
+    explicit operator bool() const { return mNode != nullptr; }
+    std::string Name() const;
+    // The concatenated text of the node and its descendants (the DOM's text property).
+    std::string Text() const;
+    std::optional<std::string> Attribute(std::string_view name) const;
+    // Nodes selected by an XPath expression relative to this node; none for a bad expression.
+    std::vector<XmlNode> Select(const std::string& xpath) const;
+    XmlNode SelectOne(const std::string& xpath) const;
+
+private:
+    pugi::xml_node_struct* mNode = nullptr;
+};
+
+class XmlDocument {
+public:
+    ~XmlDocument();
+    XmlDocument(const XmlDocument&) = delete;
+    XmlDocument& operator=(const XmlDocument&) = delete;
+
+    // nullptr when the text is not well-formed XML.
+    static std::unique_ptr<XmlDocument> Parse(std::string_view text);
+    XmlNode Root() const;  // the document node
+    std::vector<XmlNode> Select(const std::string& xpath) const { return Root().Select(xpath); }
+    XmlNode SelectOne(const std::string& xpath) const { return Root().SelectOne(xpath); }
+
+private:
+    XmlDocument();
+    std::unique_ptr<pugi::xml_document> mDoc;
+};
+
+}  // namespace dorvex

@@ -1,0 +1,17 @@
+#pragma once
+// Standard base64 (RFC 4648 alphabet, "=" padding) as one unbroken line. Decoding skips every
+// character outside the alphabet (line breaks, blanks) and ignores a trailing incomplete group.
+
+#include <string>
+#include <string_view>
+
+namespace dorvex {
+
+std::string Base64Encode(std::string_view bytes);
+// Appends the encoding to `out` (no intermediate copy for large chunks).
+void Base64EncodeTo(std::string_view bytes, std::string& out);
+std::string Base64Decode(std::string_view text);
+// Strict check for input from the network: only alphabet characters, correct padding.
+bool IsStrictBase64(std::string_view text);
+
+}  // namespace dorvex

@@ -6,7 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-PACKAGES=(build-essential cmake ninja-build pkg-config libgtest-dev libpugixml-dev)
+PACKAGES=(build-essential cmake ninja-build pkg-config libgtest-dev libpugixml-dev libcurl4-openssl-dev
+  libleptonica-dev libcpp-httplib-dev libsqlite3-dev curl time)
 
 install_packages() {
   local missing=()

@@ -1,14 +1,9 @@
 // dorvex: the command line of the Dorvex scanning control.
 
-#include <cstring>
 #include <iostream>
-#include <string>
 #include <string_view>
-#include <vector>
 
-#include "server/Cipher.h"
-#include "support/CodePage.h"
-#include "support/Error.h"
+#include "Commands.h"
 
 namespace {
 
@@ -24,57 +19,47 @@ Commands:
                  is part of it); all of them decrypt to the same TEXT.
   decrypt TEXT   Decipher a cipher text made by `encrypt` (or by any correct implementation
                  of the cipher) and print the plain text in UTF-8.
+  upload [OPTIONS] PATH...
+                 Upload image files and folders to the server, as the control does. A file is
+                 one document named after the file (without extension) holding all its pages;
+                 a folder is scanned: every TIFF file is a document named after the file, the
+                 JPEG files of a folder are the pages of a document named after the folder
+                 (page number = file name). The report (document,code,message,path per line;
+                 code 1 is success) goes to standard output.
+                   --server URL       the server address (default http://127.0.0.1:8080/)
+                   --operator NAME    the operator sent with every request
+                   --prefix P         the prefix passed through to the server (dvdprefix)
+                   --proxy HOST:PORT  send through this HTTP proxy
+                   --overwrite        replace documents the server already holds (without
+                                      it, a document the server holds stops the upload)
+                 Exit status 0 when every file was accepted, 1 otherwise.
+  server --listen HOST:PORT --data DIR [--seed FILE] [--max-body BYTES]
+                 Run the reference server: it speaks the whole protocol at every path,
+                 stores uploads in DIR (SQLite and files) and answers scan lists,
+                 capabilities, messages and OCR corrections from the seed file. PORT 0 picks
+                 a free port. It prints "listening on URL" when ready and stops on Ctrl-C or
+                 SIGTERM. See docs/protocol.md.
   --help         Show this help.
 
-Exit status: 0 on success, 2 when TEXT cannot be enciphered (a character outside CP950) or
-deciphered (not a cipher text, or one that holds no text), 64 for a usage error.
+Exit status: 0 on success; 1 when an upload was not accepted whole; 2 when TEXT cannot be
+enciphered (a character outside CP950) or deciphered (not a cipher text, or one that holds no
+text), or when the server cannot start; 64 for a usage error.
 )";
-
-int Usage(const std::string& problem) {
-    std::cerr << "dorvex: " << problem << "\n" << "Try 'dorvex --help'.\n";
-    return 64;
-}
-
-int RunEncrypt(const std::string& text) {
-    auto ansi = dorvex::TryToAnsi(text);
-    if (!ansi) {
-        std::cerr << "dorvex encrypt: the text has characters that CP950 (Traditional Chinese) cannot express\n";
-        return 2;
-    }
-    std::cout << dorvex::Encrypt(*ansi) << "\n";
-    return 0;
-}
-
-int RunDecrypt(const std::string& cipherText) {
-    std::string bytes;
-    try {
-        bytes = dorvex::Decrypt(cipherText);
-    } catch (const dorvex::DorvexError&) {
-        std::cerr << "dorvex decrypt: not a cipher text, or one that holds no text\n";
-        return 2;
-    }
-    auto text = dorvex::TryFromAnsi(bytes);
-    if (!text) {
-        std::cerr << "dorvex decrypt: the result is not CP950 text (a damaged cipher text or another key)\n";
-        return 2;
-    }
-    std::cout << *text << "\n";
-    return 0;
-}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.empty()) return Usage("no command given");
-    const std::string& command = args[0];
+    dorvex::cli::Args args(argv + 1, argv + argc);
+    if (args.empty()) return dorvex::cli::UsageError("no command given");
+    std::string command = args.front();
+    args.erase(args.begin());
     if (command == "--help" || command == "-h" || command == "help") {
         std::cout << kUsage;
         return 0;
     }
-    if (command == "encrypt" || command == "decrypt") {
-        if (args.size() != 2) return Usage(command + " takes exactly one TEXT");
-        return command == "encrypt" ? RunEncrypt(args[1]) : RunDecrypt(args[1]);
-    }
-    return Usage("unknown command '" + command + "'");
+    if (command == "encrypt") return dorvex::cli::Encrypt(args);
+    if (command == "decrypt") return dorvex::cli::Decrypt(args);
+    if (command == "upload") return dorvex::cli::Upload(args);
+    if (command == "server") return dorvex::cli::Server(args);
+    return dorvex::cli::UsageError("unknown command '" + command + "'");
 }

@@ -47,6 +47,25 @@ XmlNode XmlNode::SelectOne(const std::string& xpath) const {
     return nodes.empty() ? XmlNode() : nodes.front();
 }
 
+std::string XmlNode::OuterXml() const {
+    if (!mNode) return {};
+    struct Writer : pugi::xml_writer {
+        std::string text;
+        void write(const void* data, size_t size) override { text.append(static_cast<const char*>(data), size); }
+    } writer;
+    pugi::xml_node(mNode).print(writer, "", pugi::format_raw, pugi::encoding_utf8);
+    return writer.text;
+}
+
+std::vector<XmlNode> XmlNode::Children() const {
+    std::vector<XmlNode> nodes;
+    if (!mNode) return nodes;
+    for (pugi::xml_node child : pugi::xml_node(mNode).children()) {
+        if (child.type() == pugi::node_element) nodes.emplace_back(child.internal_object());
+    }
+    return nodes;
+}
+
 XmlDocument::XmlDocument() : mDoc(std::make_unique<pugi::xml_document>()) {}
 XmlDocument::~XmlDocument() = default;
 

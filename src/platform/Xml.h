@@ -27,6 +27,9 @@ public:
     // Nodes selected by an XPath expression relative to this node; none for a bad expression.
     std::vector<XmlNode> Select(const std::string& xpath) const;
     XmlNode SelectOne(const std::string& xpath) const;
+    // The node and its content as XML text, without declaration or indentation.
+    std::string OuterXml() const;
+    std::vector<XmlNode> Children() const;  // element children in order
 
 private:
     pugi::xml_node_struct* mNode = nullptr;

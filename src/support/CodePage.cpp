@@ -74,6 +74,13 @@ std::string ToAnsi(std::string_view utf8) {
     return *converted;
 }
 
+std::string ToAnsiLenient(std::string_view utf8) {
+    if (auto whole = TryToAnsi(utf8)) return *whole;
+    std::string out;
+    for (char32_t c : ToU32(utf8)) out += TryToAnsi(ToUtf8(std::u32string(1, c))).value_or("?");
+    return out;
+}
+
 std::optional<std::string> TryFromAnsi(std::string_view ansi) {
     return Convert("UTF-8", kAnsi, ansi, false, {});
 }

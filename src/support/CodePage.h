@@ -13,6 +13,8 @@ namespace dorvex {
 std::optional<std::string> TryToAnsi(std::string_view utf8);
 // As TryToAnsi, but throws DorvexError(InvalidArgument) naming the problem.
 std::string ToAnsi(std::string_view utf8);
+// UTF-8 to CP950 bytes, each character CP950 cannot express becoming "?" (for report files).
+std::string ToAnsiLenient(std::string_view utf8);
 // CP950 bytes to UTF-8; nullopt when the bytes are not valid CP950.
 std::optional<std::string> TryFromAnsi(std::string_view ansi);
 // CP950 bytes to UTF-8, each undecodable byte becoming U+FFFD (never fails).

@@ -1,0 +1,209 @@
+#include "refserver/Protocol.h"
+
+#include <fstream>
+
+#include "platform/Xml.h"
+#include "server/Base64.h"
+#include "server/Cipher.h"
+#include "server/XmlText.h"
+#include "support/CodePage.h"
+#include "support/Error.h"
+#include "support/ModFS.h"
+#include "support/ModMath.h"
+
+namespace dorvex::refserver {
+namespace {
+
+std::string Attr(const XmlNode& node, const char* name) { return node.Attribute(name).value_or(""); }
+
+// A whole decimal number, or nullopt.
+std::optional<long> WholeAttr(const XmlNode& node, const char* name) {
+    std::string text = Attr(node, name);
+    if (text.empty() || !IsNumeric(text)) return std::nullopt;
+    double value = Val(text);
+    if (value != static_cast<double>(static_cast<long>(value))) return std::nullopt;
+    return static_cast<long>(value);
+}
+
+std::string StripSpace(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        if (c != ' ' && c != '\r' && c != '\n' && c != '\t') out.push_back(c);
+    }
+    return out;
+}
+
+std::optional<std::string> ReadRange(const std::string& path, std::int64_t offset, std::int64_t length) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    in.seekg(offset);
+    std::string data(static_cast<std::size_t>(length), '\0');
+    if (!in.read(data.data(), length)) return std::nullopt;
+    return data;
+}
+
+}  // namespace
+
+std::string ReplyText(const std::string& method, int code, const std::string& description, const std::string& content) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Response method=\"" + XmlEscape(method) + "\"><ErrCode>" +
+           std::to_string(code) + "</ErrCode><ErrDescription>" + XmlEscape(description) + "</ErrDescription>" +
+           content + "</Response>";
+}
+
+std::string UrlDecode(const std::string& text) {
+    auto hex = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '+') {
+            out.push_back(' ');
+        } else if (text[i] == '%' && i + 2 < text.size() + 0 && hex(text[i + 1]) >= 0 && hex(text[i + 2]) >= 0) {
+            out.push_back(static_cast<char>(hex(text[i + 1]) * 16 + hex(text[i + 2])));
+            i += 2;
+        } else {
+            out.push_back(text[i]);
+        }
+    }
+    return out;
+}
+
+std::string Protocol::Handle(const std::string& body) {
+    try {
+        return HandleParsed(body);
+    } catch (const std::exception& e) {
+        return ReplyText("", code::StorageFailed, std::string("the server failed: ") + e.what());
+    }
+}
+
+std::string Protocol::HandleParsed(const std::string& body) {
+    auto doc = XmlDocument::Parse(body);
+    XmlNode request = doc ? doc->SelectOne("/Request") : XmlNode();
+    if (!request) return ReplyText("", code::NotXml, "the request is not XML with a <Request> root element");
+    std::string method = Attr(request, "method");
+    std::string op = Attr(request, "operator");
+
+    if (method == "BatchUpload") {
+        XmlNode upload = request.SelectOne("BatchUpload");
+        if (!upload) return ReplyText(method, code::BadRequest, "<BatchUpload> is missing");
+        UploadPart part;
+        part.operatorName = op;
+        part.name = Attr(upload, "name");
+        auto total = WholeAttr(upload, "total");
+        auto current = WholeAttr(upload, "this");
+        auto pages = WholeAttr(upload, "pages");
+        auto pageIndex = WholeAttr(upload, "pageindex");
+        if (part.name.empty()) return ReplyText(method, code::BadRequest, "the document number (name) is empty");
+        if (!total || !current || *total < 1 || *current < 1 || *current > *total) {
+            return ReplyText(method, code::BadRequest, "total and this must be whole numbers with 1 <= this <= total");
+        }
+        if (!pages || !pageIndex || *pages < 0 || *pageIndex < 0) {
+            return ReplyText(method, code::BadRequest, "pages and pageindex must be whole numbers of 0 or more");
+        }
+        if (Attr(upload, "encoding") != "base64") return ReplyText(method, code::BadRequest, "encoding must be base64");
+        std::string text = StripSpace(upload.Text());
+        if (!IsStrictBase64(text)) return ReplyText(method, code::BadBase64, "the content is not valid base64");
+        part.total = *total;
+        part.part = *current;
+        part.pages = static_cast<int>(*pages);
+        part.pageIndex = static_cast<int>(*pageIndex);
+        part.overwrite = Attr(upload, "overwrite") != "0";
+        part.dvdPrefix = Attr(upload, "dvdprefix");
+        part.refName = Attr(upload, "refname");
+        part.parentName = Attr(upload, "parentname");
+        part.bytes = Base64Decode(text);
+        Outcome outcome = mStorage.AddPart(part);
+        return ReplyText(method, outcome.code, outcome.description);
+    }
+    if (method == "QueryImgInfoByInno") {
+        std::string inno = Attr(request.SelectOne("QueryImgInfoByInno"), "inno");
+        auto stored = mStorage.Find(inno);
+        long parts = 0;
+        if (stored && !stored->files.empty()) {
+            parts = stored->multiPage ? static_cast<long>((stored->files.front().size + kPartSize - 1) / kPartSize)
+                                      : static_cast<long>(stored->files.size());
+        }
+        std::string content = "<ImgInfo><Inno>" + XmlEscape(inno) + "</Inno><TotalPart>" + std::to_string(parts) +
+                              "</TotalPart><MultiPage>" + (stored && stored->multiPage ? "True" : "False") +
+                              "</MultiPage><Pages>" + std::to_string(stored ? stored->pages : 0) + "</Pages></ImgInfo>";
+        return ReplyText(method, 0, "", content);
+    }
+    if (method == "QueryImgByInno") {
+        XmlNode query = request.SelectOne("QueryImgByInno");
+        std::string inno = Attr(query, "inno");
+        auto partNumber = WholeAttr(query, "part");
+        auto stored = mStorage.Find(inno);
+        if (!stored || !partNumber || *partNumber < 1) return ReplyText(method, code::NoSuchPart, "no such document or part");
+        std::optional<std::string> bytes;
+        if (stored->multiPage && !stored->files.empty()) {
+            const StoredFile& file = stored->files.front();
+            std::int64_t offset = (*partNumber - 1) * kPartSize;
+            if (offset < file.size) bytes = ReadRange(file.path, offset, std::min(kPartSize, file.size - offset));
+        } else if (*partNumber <= static_cast<long>(stored->files.size())) {
+            const StoredFile& file = stored->files[static_cast<std::size_t>(*partNumber - 1)];
+            bytes = ReadRange(file.path, 0, file.size);
+        }
+        if (!bytes) return ReplyText(method, code::NoSuchPart, "no such document or part");
+        return ReplyText(method, 0, "", "<ImgData><Part>" + std::to_string(*partNumber) + "</Part><MainData>" +
+                                            Base64Encode(*bytes) + "</MainData></ImgData>");
+    }
+    if (method == "QueryInnoPages") {
+        std::string content;
+        for (const XmlNode& inno : request.Select("QueryInnoPages/Inno")) {
+            auto pages = mStorage.Pages(inno.Text());
+            content += "<Ref inno=\"" + XmlEscape(inno.Text()) + "\" pages=\"" + std::to_string(pages.value_or(-1)) + "\"/>";
+        }
+        return ReplyText(method, 0, "", "<InnoPages>" + content + "</InnoPages>");
+    }
+    if (method == "InnoPagesUpdate") {
+        std::string content;
+        for (const XmlNode& ref : request.Select("InnoPagesUpdate/Ref")) {
+            std::string inno = Attr(ref, "inno");
+            auto pages = WholeAttr(ref, "pages");
+            bool updated = pages && *pages >= 0 && mStorage.SetPages(inno, static_cast<int>(*pages));
+            content += "<Ref inno=\"" + XmlEscape(inno) + "\" pages=\"" + (updated ? std::to_string(*pages) : "-2") + "\"/>";
+        }
+        return ReplyText(method, 0, "", "<InnoPages>" + content + "</InnoPages>");
+    }
+    if (method == "UpdateDocWords") {
+        XmlNode words = request.SelectOne("UpdateDocWords");
+        std::string inno = Attr(words, "inno");
+        if (inno.empty()) return ReplyText(method, code::BadRequest, "the document number (inno) is empty");
+        std::vector<std::pair<std::string, std::string>> fields;
+        for (const XmlNode& field : words.Children()) fields.emplace_back(field.Name(), field.Text());
+        mStorage.SetWords(inno, fields);
+        return ReplyText(method, 0, "");
+    }
+    if (method == "QueryScanList") return ReplyText(method, 0, "", "<ScanList>" + mSeed.ScanListFor(op) + "</ScanList>");
+    if (method == "QueryScanCaps") return ReplyText(method, 0, "", "<ScanCaps>" + mSeed.ScanCapsFor(op) + "</ScanCaps>");
+    if (method == "QueryLanguage") return ReplyText(method, 0, "", "<Messages>" + mSeed.messages + "</Messages>");
+    if (method == "QueryFixedWords") return ReplyText(method, 0, "", "<Words>" + mSeed.fixedWords + "</Words>");
+    return ReplyText(method, code::UnknownMethod, "unknown method \"" + method + "\"");
+}
+
+std::optional<Protocol::FileRange> Protocol::Download(const std::string& encInno, long part) {
+    std::string inno;
+    try {
+        auto text = TryFromAnsi(Decrypt(encInno));
+        if (!text) return std::nullopt;
+        inno = *text;
+    } catch (const DorvexError&) {
+        return std::nullopt;
+    }
+    auto stored = mStorage.Find(inno);
+    if (!stored || part < 1 || stored->files.empty()) return std::nullopt;
+    // A multi-page document is one file: part 1 is all of it.
+    if (stored->multiPage) {
+        if (part != 1) return std::nullopt;
+        return FileRange{stored->files.front().path, stored->files.front().size};
+    }
+    if (part > static_cast<long>(stored->files.size())) return std::nullopt;
+    const StoredFile& file = stored->files[static_cast<std::size_t>(part - 1)];
+    return FileRange{file.path, file.size};
+}
+
+}  // namespace dorvex::refserver

@@ -1,0 +1,251 @@
+#include "server/Queries.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "model/ScanProperties.h"
+#include "platform/Xml.h"
+#include "server/Base64.h"
+#include "server/Cipher.h"
+#include "server/Language.h"
+#include "server/Reply.h"
+#include "server/Transport.h"
+#include "server/WordsReq.h"
+#include "support/CodePage.h"
+#include "support/ModFS.h"
+#include "support/ModMath.h"
+#include "support/Prompter.h"
+#include "support/Trace.h"
+#include "support/WinInfo.h"
+
+namespace dorvex {
+namespace {
+
+long WholeNumber(const std::string& text) {
+    double value = RoundHalfEven(Val(text));
+    return static_cast<long>(std::clamp(value, -2147483648.0, 2147483647.0));
+}
+
+bool AsBoolean(const std::string& text) {
+    std::string lower;
+    for (char c : text) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (lower == "true") return true;
+    if (lower == "false") return false;
+    return IsNumeric(text) && Val(text) != 0;
+}
+
+}  // namespace
+
+ServerQueries::ServerQueries(const ScanProperties& properties, IPrompter& prompter)
+    : mUrl(properties.Get(prop::ServerUrl)),
+      mOperator(properties.Get(prop::Operator)),
+      mProxy(properties.Get(prop::Proxy)),
+      mPrompter(prompter) {}
+
+std::string ServerQueries::Post(const CBaseReq& request) {
+    CImgReq sender(&mPrompter);
+    return sender.RequestByObject(mUrl, request, mProxy);
+}
+
+void ServerQueries::Progress(int value, int maximum) {
+    if (OnProgress) OnProgress(value, maximum);
+    mPrompter.Yield();
+}
+
+void ServerQueries::LoadMessages(CLanguage& map) { map.AddXml(Post(CLangReq())); }
+
+std::string ServerQueries::QueryFixedWords() { return Post(CFixWordsReq()); }
+
+std::vector<std::string> ServerQueries::GetScanList(CScanList& scanList, std::shared_ptr<CScanList>& serverList) {
+    TraceScope trace("Public Sub GetScanList()");
+    serverList = std::make_shared<CScanList>();
+    scanList.CompareList = serverList.get();
+
+    CListReq request;
+    request.Operator = mOperator;
+    auto doc = XmlDocument::Parse(Post(request));
+    auto listed = std::make_shared<CScanList>();
+    if (doc) {
+        for (const XmlNode& item : doc->Select("//ScanList/Item")) {
+            listed->Add(GetAttribute(item, "batchno"), GetAttribute(item, "inno"),
+                        static_cast<std::int32_t>(WholeNumber(GetAttribute(item, "pages"))));
+        }
+    }
+    std::vector<std::string> batches;
+    if (listed->Length() > 0) {
+        serverList = listed;
+        scanList.CompareList = serverList.get();
+        for (std::int32_t i = 1; i <= listed->Length(); ++i) batches.push_back(listed->BatchNoList(i)->BatchNo);
+    }
+    return batches;
+}
+
+bool ServerQueries::GetScanCaps(ScanProperties& p, const std::string& dvdPrefix, Caps& caps) {
+    TraceScope trace("Public Function GetScanCaps()");
+    CcapsReq request;
+    request.Operator = mOperator;
+    auto doc = XmlDocument::Parse(Post(request));
+    if (!doc) return false;
+    struct Row {
+        const char* tag;
+        int index;
+        bool keepCurrent;
+    };
+    static constexpr Row kRows[] = {
+        {"BCSeparator", prop::BCSeparator, false}, {"DPI", prop::DPI, false},
+        {"Duplex", prop::Duplex, true},            {"Feeder", prop::Feeder, false},
+        {"ScanMode", prop::ScanMode, false},       {"SplitPageMethod", prop::SplitPageMethod, false},
+        {"TransferMode", prop::TransferMode, false}, {"UseBarcode", prop::UseBarcode, false},
+        {"Debug", prop::Debug, false},             {"DotRemove", prop::DotRemove, false},
+        {"BorderRemove", prop::BorderRemove, false}, {"BRFlag", prop::BRFlag, false},
+        {"BRWNLength", prop::BRWNLength, false},   {"BRPercent", prop::BRPercent, false},
+        {"BRVariance", prop::BRVariance, false},   {"Deskew", prop::Deskew, false},
+        {"Debug", prop::Debug, false},             {"ScanOcx", prop::ScanOcx, false},
+        {"ImgRotate", prop::ImgRotate, false},     {"ImgInvert", prop::ImgInvert, false},
+        {"WPageRemove", prop::WPageRemove, false}, {"EnableMultiTIFF", prop::EnableMultiTIFF, true},
+        {"ImgFormat", prop::ImgFormat, true},      {"FixSize", prop::FixSize, true},
+        {"EnableUpdateDBPage", prop::EnableUpdateDBPage, true}, {"EnableDelayUpload", prop::EnableDelayUpload, true},
+        {"EnableScanFix", prop::EnableScanFix, false}, {"BCLeft", prop::BCLeft, true},
+        {"BCTop", prop::BCTop, true},              {"BCWidth", prop::BCWidth, true},
+        {"BCHeight", prop::BCHeight, true},        {"EnablePaperSize", prop::EnablePaperSize, false},
+    };
+    for (const Row& row : kRows) {
+        std::string fallback = row.keepCurrent ? p.Get(row.index) : std::string("0");
+        p.Set(row.index, GetContentByTagName(*doc, row.tag, fallback));
+        if (row.index == prop::ImgFormat && dvdPrefix == "qrndc") {
+            p.Set(prop::EnableMultiTIFF, "1");
+            p.Set(prop::ImgFormat, "TIF");
+        }
+    }
+    caps.debug = static_cast<int>(WholeNumber(p.Get(prop::Debug)));
+    caps.scanOcx = static_cast<int>(std::clamp(WholeNumber(p.Get(prop::ScanOcx)), 1L, 2L));
+    return true;
+}
+
+std::shared_ptr<CInno> ServerQueries::GetImgDataFromHttp(CScanList& scanList, const std::string& inno) {
+    TraceScope trace("Public Sub GetImgDataFromHttp()");
+    CImgInfoReq info;
+    info.Operator = mOperator;
+    info.Inno = inno;
+    auto doc = XmlDocument::Parse(Post(info));
+    if (!doc) return nullptr;
+    XmlNode total = doc->SelectOne("//ImgInfo/TotalPart");
+    if (!total || total.Text().empty()) return nullptr;
+    long parts = WholeNumber(total.Text());
+    XmlNode multi = doc->SelectOne("//ImgInfo/MultiPage");
+    bool multiPage = multi && !multi.Text().empty() && AsBoolean(multi.Text());
+    if (parts < 1) return nullptr;
+
+    scanList.Add("", inno, 0);
+    std::shared_ptr<CInno> document = scanList.GetInno2(inno);
+    document->SetInno(inno);
+    document->OldInno = inno;
+    document->EnableMultiTIFF = multiPage;
+
+    for (long part = 1; part <= parts; ++part) {
+        CGetImgReq request;
+        request.Operator = mOperator;
+        request.Inno = inno;
+        request.Part = static_cast<std::int32_t>(part);
+        auto reply = XmlDocument::Parse(Post(request));
+        XmlNode data = reply ? reply->SelectOne("//ImgData/MainData") : XmlNode();
+        if (!data) {
+            Progress(0, 0);
+            return document;
+        }
+        std::string bytes = Base64Decode(data.Text());
+        document->NewPage("");
+        if (!AppendBytesToFile(bytes, document->FilePath())) {
+            Progress(0, 0);
+            return document;
+        }
+        Progress(static_cast<int>(part), static_cast<int>(parts));
+    }
+    Progress(0, 0);
+    if (document->EnableMultiTIFF && CountPages) document->SetActPage(CountPages(document->FilePath()));
+    document->SelectedIndex = document->ActPage() > 0 ? 1 : 0;
+    document->SetState(state::Saved);
+    return document;
+}
+
+int ServerQueries::DownloadListedDocuments(CScanList& scanList) {
+    TraceScope trace("DownloadFromRemote");
+    int failed = 0;
+    std::vector<std::shared_ptr<CInno>> docs = scanList.AllInnos();
+    CWinInfo info;
+    int done = 0;
+    for (const auto& doc : docs) {
+        std::int32_t pages = doc->ActPage();
+        doc->SetActPage(0);
+        std::string e = UrlEncode(Encrypt(ToAnsiLenient(doc->Inno())));
+        std::string base = mUrl + "?enc_inno=" + e + "&part=";
+        bool complete = true;
+        auto fetch = [&](std::int32_t part) {
+            std::string temp = info.getTmpFileName();
+            if (DownloadToFile(base + std::to_string(part), temp)) {
+                doc->NewPage(temp);
+                return true;
+            }
+            std::remove(temp.c_str());
+            return false;
+        };
+        if (!doc->EnableMultiTIFF) {
+            for (std::int32_t i = 1; i <= pages; ++i) complete = fetch(i) && complete;
+        } else if (fetch(1)) {
+            doc->SetActPage(pages);
+        } else {
+            complete = false;
+        }
+        if (complete) doc->SetState(state::Saved);
+        else ++failed;
+        Progress(++done, static_cast<int>(docs.size()));
+    }
+    Progress(0, 0);
+    return failed;
+}
+
+// ---- FrmList ----
+
+void FrmList::Add(const std::string& inno, long pages) {
+    mRows.push_back({inno, std::to_string(pages), "", "", true});
+}
+
+void FrmList::CmdQuery_Click() {
+    CInnoQueryReq request;
+    for (const Row& row : mRows) request.Add(row.inno);
+    CImgReq sender(&mPrompter);
+    ProcessReply(sender.RequestByObject(ServerURL, request, Proxy));
+}
+
+void FrmList::CmdUpdate_Click() {
+    CInnoPagesUpdateReq request;
+    for (const Row& row : mRows) {
+        if (row.checked) request.Add(row.inno, row.localPages);
+    }
+    CImgReq sender(&mPrompter);
+    ProcessReply(sender.RequestByObject(ServerURL, request, Proxy));
+}
+
+void FrmList::ProcessReply(const std::string& reply) {
+    auto doc = XmlDocument::Parse(reply);
+    if (!doc) return;
+    for (const XmlNode& ref : doc->Select("//Ref")) {
+        auto inno = ref.Attribute("inno");
+        auto pages = ref.Attribute("pages");
+        if (!inno || !pages) continue;
+        auto row = std::find_if(mRows.begin(), mRows.end(), [&](const Row& r) { return r.inno == *inno; });
+        if (row == mRows.end()) continue;
+        if (*pages == "-1") {
+            row->status = "查無資料";
+            row->checked = false;
+        } else if (*pages == "-2") {
+            row->status = "更新失敗";
+        } else if (*pages != row->localPages) {
+            row->serverPages = *pages;
+        } else {
+            mRows.erase(row);
+        }
+    }
+}
+
+}  // namespace dorvex

@@ -1,0 +1,329 @@
+#include "server/Upload.h"
+
+#include <climits>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+
+#include "platform/ImageProbe.h"
+#include "server/Language.h"
+#include "server/Reply.h"
+#include "server/Transport.h"
+#include "support/CodePage.h"
+#include "support/Error.h"
+#include "support/ModFS.h"
+#include "support/ModGlobal.h"
+#include "support/ModMath.h"
+#include "support/ModShow.h"
+#include "support/Prompter.h"
+#include "support/Trace.h"
+#include "support/WinInfo.h"
+
+namespace dorvex {
+namespace {
+
+constexpr int kTypeMismatch = 13;
+
+std::string Upper(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string FormatCode(long code) { return std::to_string(code); }
+
+}  // namespace
+
+FrmUpload::FrmUpload(IPrompter& prompter) : mPrompter(prompter) {}
+FrmUpload::~FrmUpload() = default;
+
+void FrmUpload::Clear() { mEntries.clear(); }
+
+void FrmUpload::AddFile(const std::string& file, const std::string& inno, std::int16_t pages,
+                        const std::string& refName, std::int16_t pageIndex, const std::string& parentName) {
+    if (file.empty() || !FileExists(file)) return;
+    mEntries.push_back({file, inno, pages, refName, pageIndex, parentName});
+}
+
+void FrmUpload::AddFileByCInno(const std::shared_ptr<CInno>& doc) {
+    if (!doc || !doc->FilesExists()) return;
+    std::shared_ptr<CInno> parent = doc->Parent();
+    std::string parentName = parent ? parent->Inno() : std::string();
+    auto pages = static_cast<std::int16_t>(doc->ActPage());
+    if (!doc->EnableMultiTIFF) {
+        for (std::int32_t i = 1; i <= doc->ActPage(); ++i) {
+            AddFile(doc->FilePaths(i), doc->Inno(), pages, doc->OldInno, static_cast<std::int16_t>(i), parentName);
+        }
+    } else {
+        AddFile(doc->FilePath(), doc->Inno(), pages, doc->OldInno, 0, parentName);
+    }
+    AddWordsByCInno(doc);
+}
+
+void FrmUpload::AddWordsByCInno(const std::shared_ptr<CInno>& doc) {
+    if (!doc || !doc->IsParsed()) return;
+    CDocWordsReq request;
+    request.Inno = doc->Inno();
+    request.Document = doc;
+    mWords.push_back(std::move(request));
+}
+
+void FrmUpload::AddFolder(const std::string& folder) {
+    std::set<std::string> visited;
+    ScanFolder(folder, visited);
+}
+
+void FrmUpload::ScanFolder(const std::string& folder, std::set<std::string>& visited) {
+    // A link back up the tree must not make the scan endless.
+    char* real = ::realpath(folder.c_str(), nullptr);
+    if (real == nullptr) return;
+    bool fresh = visited.insert(real).second;
+    std::free(real);
+    if (!fresh) return;
+
+    std::string trimmed = folder;
+    while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
+    std::string lastPiece = GetFileName(trimmed, "");
+    std::vector<std::string> entries = ListFiles(trimmed, "*", true);
+    for (const std::string& entry : entries) {
+        if (FolderExists(entry)) {
+            ScanFolder(entry, visited);
+            continue;
+        }
+        std::optional<ImageFileInfo> info = ProbeImage(entry);
+        if (!info) continue;
+        std::string ext = Upper(GetFileExtension(entry));
+        if (ext == "TIF" || ext == "TIFF") {
+            AddFile(entry, GetFileName(entry, ".*"), static_cast<std::int16_t>(std::min(info->pages, 32767)), "", 0, "");
+        } else if (ext == "JPG" || ext == "JPEG") {
+            double index = RoundHalfEven(Val(GetFileName(entry, ".*")));
+            AddFile(entry, lastPiece, static_cast<std::int16_t>(std::min<std::size_t>(entries.size(), 32767)), "",
+                    static_cast<std::int16_t>(std::clamp(index, -32768.0, 32767.0)), "");
+        }
+    }
+}
+
+void FrmUpload::SetStatus(const std::string& text) {
+    LabMsg = text;
+    mPrompter.Yield();
+}
+
+void FrmUpload::Form_Activate() {
+    TraceScope trace("Private Sub Form_Activate()");
+    CmdOKEnabled = false;
+    if (UploadType == 0) {
+        Clear();
+        SetStatus("請選擇上傳目錄");
+        std::string folder;
+        {
+            NotTopMostScope frame(TopMostWindow);
+            folder = mPrompter.BrowseForFolder();
+        }
+        if (!folder.empty()) AddFolder(folder);
+    }
+    StartUploadFiles();
+    CmdOKEnabled = true;
+    if (AutoClose) Closed = true;
+}
+
+bool FrmUpload::RemoteExists(const std::string& inno) {
+    CImgInfoReq query;
+    query.Operator = Operator;
+    query.Inno = inno;
+    CImgReq request(&mPrompter);
+    std::string reply = request.RequestByObject(ServerURL, query, Proxy);
+    auto doc = XmlDocument::Parse(reply);
+    if (!doc) return false;
+    XmlNode total = doc->SelectOne("//TotalPart");
+    if (!total || !IsNumeric(total.Text())) return false;
+    return RoundHalfEven(Val(total.Text())) >= 1;
+}
+
+void FrmUpload::AddReportLine(const std::string& inno, long code, const std::string& message, const std::string& path) {
+    // One line per document, with its first outcome; numbers are compared whole (A1 is not A12).
+    if (!mReported.insert(inno).second) return;
+    mReport += inno + "," + FormatCode(code) + "," + message + "," + path + "\r\n";
+}
+
+bool FrmUpload::StartUploadFiles() {
+    TraceScope trace("StartUploadFiles");
+    DebugTrace("Upload files: " + std::to_string(mEntries.size()));
+    try {
+        CImgReq request(&mPrompter);
+        for (const UploadEntry& entry : mEntries) {
+            if (entry.file.empty()) continue;
+            DebugTrace("sFile=" + entry.file);
+            UploadEntryFile(request, entry);
+        }
+        SendWords(request);
+        WriteReportLog();
+        return true;
+    } catch (const std::exception& e) {
+        mPrompter.MessageBox(e.what(), "", MsgButtons::OK, MsgIcon::None);
+        return false;
+    }
+}
+
+void FrmUpload::UploadEntryFile(CImgReq& request, const UploadEntry& entry) {
+    const std::string& inno = entry.inno;
+    bool isLastFile = entry.pageIndex == entry.pages || entry.pageIndex == 0;
+    SetStatus("處理" + inno);
+    bool allowed = EnableOverWrite || !RemoteExists(inno);
+
+    if (!ProbeImage(entry.file)) {
+        SetStatus(inno + "不是影像檔");
+        AddReportLine(inno, 0, "非影像檔格式", entry.file);
+        AfterUpload.Raise(inno, 0, "非影像檔格式");
+        return;
+    }
+    if (!allowed) {
+        std::shared_ptr<CLanguage> language = GetLanguage();
+        std::string message = language ? language->GetMessage("msg.20", "重複建置") : std::string("重複建置");
+        SetStatus(inno + message);
+        AddReportLine(inno, 0, message, entry.file);
+        AfterUpload.Raise(inno, 0, message);
+        throw DorvexError(err::InvalidArgument, inno + message);
+    }
+
+    std::int64_t size = GetFileLength(entry.file);
+    std::int32_t parts = Ceiling(static_cast<double>(size) / static_cast<double>(kChunkSize));
+    UploadProMin = 0;
+    UploadProMax = parts;
+    UploadProValue = 0;
+    std::ifstream in(entry.file, std::ios::binary);
+    if (!in) throw DorvexError(err::FileNotFound, "cannot open " + entry.file);
+
+    std::string reply;
+    std::string text;
+    bool transportFailed = false;
+    for (std::int32_t part = 1; part <= parts; ++part) {
+        std::string chunk(static_cast<std::size_t>(std::min<std::int64_t>(kChunkSize, size - (part - 1) * kChunkSize)), '\0');
+        if (!in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()))) {
+            throw DorvexError(err::DeviceIo, "cannot read " + entry.file);
+        }
+        CUploadReq upload;
+        upload.Operator = Operator;
+        upload.Name = inno;
+        upload.RefName = entry.refName;
+        upload.FilePath = entry.file;
+        upload.Pages = entry.pages;
+        upload.PageIndex = entry.pageIndex;
+        upload.DVDPrefix = DVDPrefix;
+        upload.TotalParts = parts;
+        upload.CurrentPart = part;
+        upload.SetBuff(std::move(chunk));
+        upload.ParentName = entry.parentName;
+        upload.EnableOverWrite = entry.pageIndex == 0 ? EnableOverWrite : true;
+        reply = request.RequestByObject(ServerURL, upload, Proxy);
+        UploadProValue = part;
+        mPrompter.Yield();
+        // The server cannot assemble a file whose chunk it did not get or refused: stop sending
+        // this file and judge that reply.
+        if (reply.empty() && !request.LastError().empty()) {
+            transportFailed = true;
+            break;
+        }
+        if (part < parts && ReadReplyStatus(reply).kind == ReplyStatus::ServerError) break;
+    }
+    in.close();
+
+    ReplyStatus status = ReadReplyStatus(reply);
+    switch (status.kind) {
+        case ReplyStatus::Success:
+            SetStatus(inno + "上傳成功");
+            if (isLastFile) AddReportLine(inno, 1, "上傳成功", "");
+            AfterUpload.Raise(inno, 1, "");
+            break;
+        case ReplyStatus::ServerError: {
+            if (!IsNumeric(status.errCode)) {
+                throw DorvexError(kTypeMismatch, "Type mismatch: the server's ErrCode \"" + status.errCode + "\"");
+            }
+            long code = static_cast<long>(RoundHalfEven(Val(status.errCode)));
+            SetStatus(status.errDescription);
+            AddReportLine(inno, code, status.errDescription, entry.file);
+            AfterUpload.Raise(inno, 0, status.errDescription);
+            break;
+        }
+        case ReplyStatus::NoErrCode:
+            SetStatus("Server無法處理影像檔(無回應處理結果)");
+            AddReportLine(inno, 0, "Server無法處理(無回應處理結果)", entry.file);
+            AfterUpload.Raise(inno, 0, "Server無法處理(無回應處理結果)" + reply);
+            break;
+        case ReplyStatus::NotXml: {
+            std::string message = "Server無法處理(程式異常)" + (transportFailed ? request.LastError() : reply);
+            SetStatus("Server無法處理影像檔(程式異常)");
+            AddReportLine(inno, 0, message, entry.file);
+            AfterUpload.Raise(inno, 0, message);
+            break;
+        }
+    }
+}
+
+void FrmUpload::SendWords(CImgReq& request) {
+    if (mWords.empty()) return;
+    UploadProMin = 0;
+    UploadProMax = static_cast<int>(mWords.size());
+    UploadProValue = 0;
+    SetStatus("上傳OCR資料...");
+    for (const CDocWordsReq& words : mWords) {
+        request.RequestByObject(ServerURL, words, Proxy);
+        ++UploadProValue;
+        mPrompter.Yield();
+    }
+    mWords.clear();
+    SetStatus("完成...");
+}
+
+void FrmUpload::WriteReportLog() {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    // Year of the Republic era (2026 is 115), then month, day, hour, minute, second.
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%03d%02d%02d%02d%02d%02d", local.tm_year + 1900 - 1911, local.tm_mon + 1,
+                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+    std::string base = CWinInfo().getTmpPath() + "/Upload" + stamp;
+    std::string path = base + ".log";
+    // Two runs within one second keep both reports.
+    for (int n = 2; FileExists(path); ++n) path = base + "_" + std::to_string(n) + ".log";
+    WriteFileAtomic(path, ToAnsiLenient(mReport));
+    mLogFile = path;
+}
+
+// ---- The scan window's side ----
+
+namespace {
+bool IsChanged(const CInno& doc) { return doc.state() == state::Changed || doc.state() == state::ChangedOther; }
+}  // namespace
+
+void QueueScanListUpload(FrmUpload& upload, const ScanUploadContext& context, const std::shared_ptr<CInno>& doc) {
+    if (doc) {
+        if (IsChanged(*doc) && doc->FilesExists()) upload.AddFileByCInno(doc);
+        return;
+    }
+    if (context.scanList == nullptr) return;
+    for (const auto& each : context.scanList->AllInnos()) {
+        if (!IsChanged(*each)) {
+            upload.AddWordsByCInno(each);
+            continue;
+        }
+        bool listed = context.serverList != nullptr && context.serverList->IsInnoExists(each->Inno());
+        bool exists = each->FilesExists();
+        if (exists && (context.mode == "2" || listed || !context.onlyScanList)) {
+            upload.AddFileByCInno(each);
+        } else if (!FileExists(each->FilePath())) {
+            each->ErrorMsg = "檔案不存在";
+        } else if (!listed) {
+            each->ErrorMsg = "非掃描清單檔案";
+        }
+    }
+}
+
+std::string ApplyUploadResult(CScanList& scanList, const std::string& inno, long code, const std::string& text) {
+    if (std::shared_ptr<CInno> doc = scanList.GetInno2(inno)) {
+        if (code == 1) doc->SetState(state::Saved);
+        else doc->ErrorMsg = text;
+    }
+    return UploadResultMessage(inno, code, text);
+}
+
+}  // namespace dorvex

@@ -147,6 +147,7 @@ void FrmUpload::AddReportLine(const std::string& inno, long code, const std::str
 bool FrmUpload::StartUploadFiles() {
     TraceScope trace("StartUploadFiles");
     DebugTrace("Upload files: " + std::to_string(mEntries.size()));
+    mAllowedThisRun.clear();
     try {
         CImgReq request(&mPrompter);
         for (const UploadEntry& entry : mEntries) {
@@ -167,7 +168,10 @@ void FrmUpload::UploadEntryFile(CImgReq& request, const UploadEntry& entry) {
     const std::string& inno = entry.inno;
     bool isLastFile = entry.pageIndex == entry.pages || entry.pageIndex == 0;
     SetStatus("處理" + inno);
-    bool allowed = EnableOverWrite || !RemoteExists(inno);
+    // A document is checked once per run: after its first page file has gone, the server
+    // holds it, and its later page files must not be taken for a duplicate.
+    bool allowed = EnableOverWrite || mAllowedThisRun.count(inno) > 0 || !RemoteExists(inno);
+    if (allowed) mAllowedThisRun.insert(inno);
 
     if (!ProbeImage(entry.file)) {
         SetStatus(inno + "不是影像檔");

@@ -97,6 +97,7 @@ private:
     std::vector<CDocWordsReq> mWords;
     std::string mReport;
     std::set<std::string> mReported;
+    std::set<std::string> mAllowedThisRun;
     std::string mLogFile;
 };
 

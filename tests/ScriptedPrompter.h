@@ -1,0 +1,38 @@
+#pragma once
+// The person, scripted: records every message box and answers with the given buttons.
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "support/Prompter.h"
+
+namespace dorvex::test {
+
+class ScriptedPrompter : public IPrompter {
+public:
+    std::vector<std::string> messages;
+    std::deque<MsgResult> answers;  // used in order; OK when empty
+    std::string folder;             // what BrowseForFolder answers
+    std::deque<std::optional<std::string>> inputs;
+    int yields = 0;
+
+    MsgResult MessageBox(const std::string& text, const std::string&, MsgButtons, MsgIcon) override {
+        messages.push_back(text);
+        if (answers.empty()) return MsgResult::OK;
+        MsgResult answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    std::optional<std::string> InputBox(const std::string&, const std::string&, const std::string&) override {
+        if (inputs.empty()) return std::nullopt;
+        auto answer = inputs.front();
+        inputs.pop_front();
+        return answer;
+    }
+    std::string BrowseForFolder() override { return folder; }
+    std::string SaveFileName(const std::string&, const std::string&) override { return {}; }
+    void Yield() override { ++yields; }
+};
+
+}  // namespace dorvex::test

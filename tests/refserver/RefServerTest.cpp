@@ -1,0 +1,242 @@
+#include "refserver/RefServer.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "ScriptedPrompter.h"
+#include "TestImages.h"
+#include "TestUtil.h"
+#include "model/ScanProperties.h"
+#include "platform/Xml.h"
+#include "refserver/Protocol.h"
+#include "server/Base64.h"
+#include "server/Queries.h"
+#include "server/Reply.h"
+#include "server/Transport.h"
+#include "server/Upload.h"
+#include "support/Error.h"
+#include "support/ModFS.h"
+
+using namespace dorvex;
+using namespace dorvex::refserver;
+
+namespace {
+
+const char* kSeed = R"(<Seed>
+  <Operator name="clerk">
+    <ScanList><Item batchno="B1" inno="A1" pages="2"/><Item batchno="B1" inno="A2" pages="1"/></ScanList>
+    <ScanCaps><DPI>300</DPI><UseBarcode>1</UseBarcode></ScanCaps>
+  </Operator>
+  <Operator name="*"><ScanCaps><DPI>200</DPI></ScanCaps></Operator>
+  <Messages><Message key="msg.20" value="文件重複"/></Messages>
+  <FixedWords><Word><OldText>臺</OldText><NewText>台</NewText></Word></FixedWords>
+</Seed>)";
+
+struct Server {
+    test::TempFolder dir;
+    std::unique_ptr<RefServer> server;
+    std::string url;
+    explicit Server(std::size_t maxBody = 8 * 1024 * 1024) {
+        WriteBytesToFile(kSeed, dir.File("seed.xml"));
+        RefServerOptions options;
+        options.dataDir = dir.File("data");
+        options.seedFile = dir.File("seed.xml");
+        options.maxBody = maxBody;
+        server = std::make_unique<RefServer>(options);
+        server->Start();
+        url = server->BaseUrl() + "app/upload.php";
+    }
+    std::string Post(const std::string& body) {
+        struct Raw : CBaseReq {
+            std::string text;
+            std::vector<std::string> GetRequestXML() const override { return {"", text}; }
+        } raw;
+        raw.text = body;
+        CImgReq sender;
+        return sender.RequestByObject(url, raw, "");
+    }
+};
+
+std::string Upload(const std::string& name, int total, int part, const std::string& data, const std::string& overwrite = "1",
+                   const std::string& pageIndex = "0") {
+    return "<Request method=\"BatchUpload\" operator=\"op\"><BatchUpload total=\"" + std::to_string(total) + "\" this=\"" +
+           std::to_string(part) + "\" name=\"" + name + "\" pages=\"1\" encoding=\"base64\" dvdprefix=\"\" overwrite=\"" +
+           overwrite + "\" refname=\"\" pageindex=\"" + pageIndex + "\" parentname=\"\">" + data + "</BatchUpload></Request>";
+}
+
+std::string Code(const std::string& reply) { return ReadReplyStatus(reply).errCode; }
+
+}  // namespace
+
+TEST(RefServer, UploadsReadBackByteForByte) {
+    Server s;
+    test::ScriptedPrompter person;
+    // A multi-page document over several chunks and a document of single-page files.
+    std::string multi = s.dir.File("M1.tif");
+    test::WriteGrayTiff(multi, 3, 600, 800, 2500000);
+    FrmUpload upload(person);
+    upload.ServerURL = s.url;
+    upload.Operator = "clerk";
+    upload.UploadType = 1;
+    upload.AddFile(multi, "M1", 3, "", 0, "");
+    std::vector<std::string> pages;
+    for (int i = 1; i <= 2; ++i) {
+        pages.push_back(s.dir.File("S1-" + std::to_string(i) + ".tif"));
+        test::WriteGrayTiff(pages.back(), 1, 16 * i, 16, 0);
+        upload.AddFile(pages.back(), "S1", 2, "", static_cast<std::int16_t>(i), "");
+    }
+    ASSERT_TRUE(upload.StartUploadFiles());
+    EXPECT_EQ(upload.Report(), "M1,1,上傳成功,\r\nS1,1,上傳成功,\r\n");
+
+    // Back through QueryImgInfoByInno / QueryImgByInno.
+    ScanProperties session;
+    session.Set(prop::ServerUrl, s.url);
+    session.Set(prop::Operator, "clerk");
+    ServerQueries queries(session, person);
+    queries.CountPages = [](const std::string&) { return 3; };
+    CScanList list;
+    auto m1 = queries.GetImgDataFromHttp(list, "M1");
+    ASSERT_TRUE(m1);
+    EXPECT_TRUE(m1->EnableMultiTIFF);
+    EXPECT_EQ(m1->ActPage(), 3);
+    EXPECT_EQ(m1->state(), state::SavedOther);
+    EXPECT_EQ(m1->OldInno, "M1");
+    EXPECT_EQ(ReadFileBytes(m1->FilePath()), ReadFileBytes(multi));
+    auto s1 = queries.GetImgDataFromHttp(list, "S1");
+    ASSERT_TRUE(s1);
+    EXPECT_FALSE(s1->EnableMultiTIFF);
+    ASSERT_EQ(s1->ActPage(), 2);
+    EXPECT_EQ(ReadFileBytes(s1->FilePaths(2)), ReadFileBytes(pages[1]));
+    EXPECT_EQ(queries.GetImgDataFromHttp(list, "NOPE"), nullptr);
+
+    // Back through the plain download (?enc_inno=…&part=…).
+    CScanList listed;
+    auto d1 = listed.Add("B1", "M1");
+    d1->SetActPage(3);
+    auto d2 = listed.Add("B1", "S1");
+    d2->EnableMultiTIFF = false;
+    d2->SetActPage(2);
+    auto d3 = listed.Add("B1", "GONE");
+    d3->EnableMultiTIFF = false;
+    d3->SetActPage(1);
+    EXPECT_EQ(queries.DownloadListedDocuments(listed), 1);
+    EXPECT_EQ(ReadFileBytes(d1->FilePath()), ReadFileBytes(multi));
+    EXPECT_EQ(d1->ActPage(), 3);
+    EXPECT_EQ(d1->state(), state::SavedOther);
+    EXPECT_EQ(ReadFileBytes(d2->FilePaths(1)), ReadFileBytes(pages[0]));
+    EXPECT_EQ(d2->state(), state::SavedOther);
+    EXPECT_EQ(d3->ActPage(), 0);  // nothing arrived, nothing added
+    EXPECT_NE(d3->state(), state::SavedOther);
+}
+
+TEST(RefServer, RefusalsCarryACodeAndADescription) {
+    Server s;
+    std::string data = Base64Encode("abc");
+    EXPECT_EQ(Code(s.Post(Upload("D", 1, 1, data))), "0");
+    std::string exists = s.Post(Upload("D", 1, 1, data, "0"));
+    EXPECT_EQ(Code(exists), "-3");
+    EXPECT_FALSE(ReadReplyStatus(exists).errDescription.empty());
+    EXPECT_EQ(Code(s.Post(Upload("E", 1, 1, "@@@"))), "-4");
+    EXPECT_EQ(Code(s.Post(Upload("E", 3, 2, data))), "-5");   // part 2 before part 1
+    EXPECT_EQ(Code(s.Post(Upload("E", 3, 1, data))), "0");
+    EXPECT_EQ(Code(s.Post(Upload("E", 3, 3, data))), "-5");   // part 3 after part 1
+    EXPECT_EQ(Code(s.Post(Upload("E", 2, 1, data))), "0");
+    EXPECT_EQ(Code(s.Post(Upload("E", 3, 2, data))), "-5");   // a count that changed
+    EXPECT_EQ(Code(s.Post(Upload("E", 1, 2, data))), "-7");   // this > total
+    EXPECT_EQ(Code(s.Post(Upload("", 1, 1, data))), "-7");
+    EXPECT_EQ(Code(s.Post("<Request method=\"Nope\"/>")), "-2");
+    EXPECT_EQ(Code(s.Post("<Request method=")), "-1");
+    EXPECT_EQ(Code(s.Post("")), "-1");
+    EXPECT_EQ(ReadReplyStatus(s.Post(Upload("E", 1, 1, "@@@"))).kind, ReplyStatus::ServerError);
+    // A body over the limit gets a refusal, not a crash.
+    Server small(4096);
+    std::string reply = small.Post(Upload("BIG", 1, 1, Base64Encode(std::string(8192, 'x'))));
+    EXPECT_EQ(reply, "");  // HTTP 413: the client reports a transport failure
+}
+
+TEST(RefServer, SeedAnswersAndWords) {
+    Server s;
+    test::ScriptedPrompter person;
+    ScanProperties session;
+    session.Set(prop::ServerUrl, s.url);
+    session.Set(prop::Operator, "clerk");
+    ServerQueries queries(session, person);
+    CScanList scanned;
+    std::shared_ptr<CScanList> server;
+    EXPECT_EQ(queries.GetScanList(scanned, server), (std::vector<std::string>{"B1"}));
+    EXPECT_EQ(server->GetInno("B1", "A1")->PredictPage, 2);
+    ServerQueries::Caps caps;
+    ASSERT_TRUE(queries.GetScanCaps(session, "", caps));
+    EXPECT_EQ(session.Get(prop::DPI), "300");
+    ScanProperties other;
+    other.Set(prop::ServerUrl, s.url);
+    other.Set(prop::Operator, "someone");
+    ServerQueries otherQueries(other, person);
+    ASSERT_TRUE(otherQueries.GetScanCaps(other, "", caps));
+    EXPECT_EQ(other.Get(prop::DPI), "200");
+    EXPECT_NE(queries.QueryFixedWords().find("<NewText>台</NewText>"), std::string::npos);
+
+    EXPECT_EQ(Code(s.Post(R"(<Request method="UpdateDocWords"><UpdateDocWords inno="A1"><主旨>a&lt;b</主旨></UpdateDocWords></Request>)")), "0");
+    // Page counts: unknown documents answer -1; an update of an unknown one -2.
+    s.Post(Upload("A1", 1, 1, Base64Encode("x")));
+    FrmList window(person);
+    window.ServerURL = s.url;
+    window.Add("A1", 4);
+    window.Add("A9", 1);
+    window.CmdQuery_Click();
+    ASSERT_EQ(window.InnoList().size(), 2u);
+    EXPECT_EQ(window.InnoList()[0].serverPages, "1");
+    EXPECT_EQ(window.InnoList()[1].status, "查無資料");
+    window.SetChecked(1, true);
+    window.CmdUpdate_Click();
+    ASSERT_EQ(window.InnoList().size(), 1u);  // A1 now agrees and leaves the list
+    EXPECT_EQ(window.InnoList()[0].status, "更新失敗");
+}
+
+TEST(RefServer, ConcurrentClientsAreSafe) {
+    Server s;
+    std::vector<std::thread> clients;
+    std::atomic<int> accepted{0};
+    for (int c = 0; c < 6; ++c) {
+        clients.emplace_back([&, c] {
+            for (int d = 0; d < 5; ++d) {
+                std::string name = "C" + std::to_string(c) + "-" + std::to_string(d);
+                std::string payload = std::string(3000 + c * 100 + d, static_cast<char>('a' + c));
+                bool ok = true;
+                for (int part = 1; part <= 3; ++part) {
+                    ok = Code(s.Post(Upload(name, 3, part, Base64Encode(payload)))) == "0" && ok;
+                }
+                if (ok) ++accepted;
+            }
+        });
+    }
+    for (auto& t : clients) t.join();
+    EXPECT_EQ(accepted.load(), 30);
+    auto reply = XmlDocument::Parse(s.Post(R"(<Request method="QueryImgByInno" operator="x"><QueryImgByInno inno="C3-4" part="1" /></Request>)"));
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(Base64Decode(reply->SelectOne("//MainData").Text()), std::string(3 * (3304), 'd'));
+}
+
+TEST(RefServer, StorageSurvivesARestart) {
+    test::TempFolder dir;
+    RefServerOptions options;
+    options.dataDir = dir.File("data");
+    {
+        RefServer first(options);
+        first.Start();
+        CImgReq sender;
+        struct Raw : CBaseReq {
+            std::string text;
+            std::vector<std::string> GetRequestXML() const override { return {"", text}; }
+        } raw;
+        raw.text = Upload("KEEP", 1, 1, Base64Encode("kept bytes"));
+        EXPECT_EQ(Code(sender.RequestByObject(first.BaseUrl(), raw, "")), "0");
+    }
+    Storage storage(options.dataDir);
+    auto doc = storage.Find("KEEP");
+    ASSERT_TRUE(doc);
+    ASSERT_EQ(doc->files.size(), 1u);
+    EXPECT_EQ(ReadFileBytes(doc->files[0].path), "kept bytes");
+    EXPECT_THROW(RefServer bad(RefServerOptions{"127.0.0.1", 0, "/proc/forbidden/x", "", 1024}), std::exception);
+}

@@ -1,0 +1,116 @@
+#include "server/Queries.h"
+
+#include <gtest/gtest.h>
+
+#include "ScriptedPrompter.h"
+#include "model/ScanProperties.h"
+#include "server/Language.h"
+#include "server/ScriptedPeer.h"
+
+using namespace dorvex;
+using test::PeerAction;
+using test::ScriptedPeer;
+
+namespace {
+ScanProperties Session(const std::string& url) {
+    ScanProperties p;
+    p.Set(prop::ServerUrl, url);
+    p.Set(prop::Operator, "clerk");
+    return p;
+}
+}  // namespace
+
+TEST(Queries, CapabilitiesOverwriteTheServerSettings) {
+    ScriptedPeer peer({PeerAction::Reply("<R><ScanCaps><UseBarcode>1</UseBarcode><ImgFormat>G4</ImgFormat>"
+                                         "<ScanOcx>5</ScanOcx><Debug>1</Debug><BCLeft>10</BCLeft></ScanCaps></R>"),
+                       PeerAction::Reply("<R><ScanCaps><ScanOcx>0</ScanOcx></ScanCaps></R>"),
+                       PeerAction::Reply("not xml")});
+    test::ScriptedPrompter person;
+    ScanProperties p = Session(peer.Url());
+    p.Set(prop::Duplex, "1");
+    p.Set(prop::DPI, "300");
+    p.Set(prop::EnableMultiTIFF, "0");
+    ServerQueries queries(p, person);
+    ServerQueries::Caps caps;
+    ASSERT_TRUE(queries.GetScanCaps(p, "qrndc", caps));
+    EXPECT_EQ(p.Get(prop::UseBarcode), "1");
+    EXPECT_EQ(p.Get(prop::DPI), "0");        // missing: "0"
+    EXPECT_EQ(p.Get(prop::Duplex), "1");     // missing: kept
+    EXPECT_EQ(p.Get(prop::ImgFormat), "TIF");  // the "qrndc" prefix wins
+    EXPECT_EQ(p.Get(prop::EnableMultiTIFF), "1");
+    EXPECT_EQ(p.Get(prop::BCLeft), "10");
+    EXPECT_EQ(p.Get(prop::BCWidth), "1");    // missing: kept
+    EXPECT_EQ(caps.scanOcx, 2);
+    EXPECT_EQ(caps.debug, 1);
+    EXPECT_EQ(peer.Requests().at(0).body, R"(<Request method="QueryScanCaps" operator="clerk" />)");
+
+    ASSERT_TRUE(queries.GetScanCaps(p, "", caps));
+    EXPECT_EQ(caps.scanOcx, 1);
+    EXPECT_EQ(p.Get(prop::ImgFormat), "TIF");  // missing: kept
+    EXPECT_FALSE(queries.GetScanCaps(p, "", caps));
+}
+
+TEST(Queries, ScanListFillsTheServerListAndBatchSelector) {
+    ScriptedPeer peer({PeerAction::Reply(R"(<R><ScanList><Item batchno="B2" inno="X1" pages="3"/>)"
+                                         R"(<Item batchno="B1" inno="Y1" pages="2"/><Item batchno="B2" inno="X2"/></ScanList></R>)"),
+                       PeerAction::Reply("<R><ScanList/></R>")});
+    test::ScriptedPrompter person;
+    ServerQueries queries(Session(peer.Url()), person);
+    CScanList scanned;
+    std::shared_ptr<CScanList> server;
+    EXPECT_EQ(queries.GetScanList(scanned, server), (std::vector<std::string>{"B2", "B1"}));
+    ASSERT_TRUE(server);
+    EXPECT_EQ(scanned.CompareList, server.get());
+    EXPECT_EQ(server->GetInno("B2", "X1")->PredictPage, 3);
+    EXPECT_EQ(server->GetInno("B2", "X2")->ListSeq, 2);
+    // Scanned documents now sort by the server's order.
+    EXPECT_EQ(scanned.Add("B2", "X2")->ListSeq, 2);
+    EXPECT_EQ(scanned.Add("B2", "NEW")->ListSeq, 1001);
+
+    EXPECT_TRUE(queries.GetScanList(scanned, server).empty());
+    EXPECT_EQ(server->Length(), 0);  // a new empty list
+    EXPECT_EQ(scanned.CompareList, server.get());
+}
+
+TEST(Queries, MessagesAndFixedWords) {
+    ScriptedPeer peer({PeerAction::Reply(R"(<R><Message key="msg.20" value="文件重複"/></R>)"),
+                       PeerAction::Reply("<R><Word><OldText>a</OldText><NewText>b</NewText></Word></R>")});
+    test::ScriptedPrompter person;
+    ServerQueries queries(Session(peer.Url()), person);
+    CLanguage map;
+    queries.LoadMessages(map);
+    EXPECT_EQ(map.GetMessage("msg.20", "重複建置"), "文件重複");
+    EXPECT_NE(queries.QueryFixedWords().find("<OldText>a</OldText>"), std::string::npos);
+    EXPECT_EQ(peer.Requests().at(0).body, R"(<Request method="QueryLanguage"></Request>)");
+    EXPECT_EQ(peer.Requests().at(1).body, R"(<Request method="QueryFixedWords"></Request>)");
+}
+
+TEST(PageCounts, QueryAndUpdateReplies) {
+    ScriptedPeer peer({PeerAction::Reply(R"(<R><Ref inno="A1" pages="3"/><Ref inno="A2" pages="3"/>)"
+                                         R"(<Ref inno="A3" pages="-1"/><Ref inno="ZZ" pages="1"/><Ref inno="A4"/></R>)"),
+                       PeerAction::Reply(R"(<R><Ref inno="A2" pages="-2"/></R>)")});
+    test::ScriptedPrompter person;
+    FrmList window(person);
+    window.ServerURL = peer.Url();
+    window.Add("A1", 3);
+    window.Add("A2", 2);
+    window.Add("A3", 5);
+    window.Add("A4", 1);
+    window.CmdQuery_Click();
+    EXPECT_EQ(peer.Requests().at(0).body,
+              "<Request method=\"QueryInnoPages\"><QueryInnoPages><Inno>A1</Inno><Inno>A2</Inno><Inno>A3</Inno>"
+              "<Inno>A4</Inno></QueryInnoPages></Request>");
+    const auto& rows = window.InnoList();
+    ASSERT_EQ(rows.size(), 3u);  // A1 agreed with the server and left the list
+    EXPECT_EQ(rows[0].inno, "A2");
+    EXPECT_EQ(rows[0].serverPages, "3");
+    EXPECT_EQ(rows[1].status, "查無資料");
+    EXPECT_FALSE(rows[1].checked);
+    window.CmdUpdate_Click();  // only checked rows go
+    EXPECT_EQ(peer.Requests().at(1).body,
+              "<Request method=\"InnoPagesUpdate\"><InnoPagesUpdate><Ref inno=\"A2\" pages=\"2\"/>"
+              "<Ref inno=\"A4\" pages=\"1\"/></InnoPagesUpdate></Request>");
+    EXPECT_EQ(window.InnoList()[0].status, "更新失敗");
+    window.ProcessReply("garbage");
+    EXPECT_EQ(window.InnoList().size(), 3u);
+}

@@ -25,15 +25,6 @@ std::optional<long> WholeAttr(const XmlNode& node, const char* name) {
     return static_cast<long>(value);
 }
 
-std::string StripSpace(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        if (c != ' ' && c != '\r' && c != '\n' && c != '\t') out.push_back(c);
-    }
-    return out;
-}
-
 std::optional<std::string> ReadRange(const std::string& path, std::int64_t offset, std::int64_t length) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return std::nullopt;
@@ -105,8 +96,8 @@ std::string Protocol::HandleParsed(const std::string& body) {
             return ReplyText(method, code::BadRequest, "pages and pageindex must be whole numbers of 0 or more");
         }
         if (Attr(upload, "encoding") != "base64") return ReplyText(method, code::BadRequest, "encoding must be base64");
-        std::string text = StripSpace(upload.Text());
-        if (!IsStrictBase64(text)) return ReplyText(method, code::BadBase64, "the content is not valid base64");
+        std::optional<std::string> bytes = Base64DecodeStrict(upload.Text());
+        if (!bytes) return ReplyText(method, code::BadBase64, "the content is not valid base64");
         part.total = *total;
         part.part = *current;
         part.pages = static_cast<int>(*pages);
@@ -115,7 +106,7 @@ std::string Protocol::HandleParsed(const std::string& body) {
         part.dvdPrefix = Attr(upload, "dvdprefix");
         part.refName = Attr(upload, "refname");
         part.parentName = Attr(upload, "parentname");
-        part.bytes = Base64Decode(text);
+        part.bytes = std::move(*bytes);
         Outcome outcome = mStorage.AddPart(part);
         return ReplyText(method, outcome.code, outcome.description);
     }

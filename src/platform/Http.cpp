@@ -170,6 +170,8 @@ HttpResult HttpSession::Post(const std::string& url, std::string_view body, cons
     curl_easy_setopt(curl, CURLOPT_POST, 1L);
     curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
     curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+    // Whole chunks per send: the default 64 KiB pieces cost a poll round each.
+    curl_easy_setopt(curl, CURLOPT_UPLOAD_BUFFERSIZE, 2L * 1024 * 1024);
     std::string reply;
     Transfer transfer{nullptr, &reply, &mYield};
     HttpResult result = Perform(curl, url, options, transfer, headers.get());

@@ -56,20 +56,60 @@ std::string Base64Encode(std::string_view bytes) {
 std::string Base64Decode(std::string_view text) {
     std::string out;
     out.reserve(text.size() / 4 * 3);
-    char group[4];
+    std::uint32_t bits = 0;  // the group's values so far, '=' counting as 0
     int filled = 0;
+    int padAt = 4;  // position of the first '=' in the group
     for (char c : text) {
-        if (c != '=' && kDecode[static_cast<unsigned char>(c)] < 0) continue;
-        group[filled++] = c;
-        if (filled < 4) continue;
+        std::int8_t value = kDecode[static_cast<unsigned char>(c)];
+        if (value < 0) {
+            if (c != '=') continue;
+            if (padAt == 4) padAt = filled;
+            value = 0;
+        }
+        bits = (bits << 6) | static_cast<std::uint32_t>(value);
+        if (++filled < 4) continue;
+        // A "=" third drops the second and third bytes; a "=" fourth drops the third.
+        out.push_back(static_cast<char>((bits >> 16) & 0xFF));
+        if (padAt > 2) out.push_back(static_cast<char>((bits >> 8) & 0xFF));
+        if (padAt > 3) out.push_back(static_cast<char>(bits & 0xFF));
+        bits = 0;
         filled = 0;
-        auto value = [](char ch) -> std::uint32_t {
-            return ch == '=' ? 0u : static_cast<std::uint32_t>(kDecode[static_cast<unsigned char>(ch)]);
-        };
-        std::uint32_t v = (value(group[0]) << 18) | (value(group[1]) << 12) | (value(group[2]) << 6) | value(group[3]);
-        out.push_back(static_cast<char>((v >> 16) & 0xFF));
-        if (group[2] != '=') out.push_back(static_cast<char>((v >> 8) & 0xFF));
-        if (group[2] != '=' && group[3] != '=') out.push_back(static_cast<char>(v & 0xFF));
+        padAt = 4;
+    }
+    return out;
+}
+
+std::optional<std::string> Base64DecodeStrict(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() / 4 * 3);
+    std::uint32_t bits = 0;
+    int filled = 0;
+    int padding = 0;
+    for (char c : text) {
+        std::int8_t value = kDecode[static_cast<unsigned char>(c)];
+        if (value >= 0) {
+            if (padding > 0) return std::nullopt;  // data after padding
+            bits = (bits << 6) | static_cast<std::uint32_t>(value);
+            if (++filled == 4) {
+                out.push_back(static_cast<char>(bits >> 16));
+                out.push_back(static_cast<char>(bits >> 8));
+                out.push_back(static_cast<char>(bits));
+                bits = 0;
+                filled = 0;
+            }
+        } else if (c == '=') {
+            if (filled < 2 || filled + ++padding > 4) return std::nullopt;
+        } else if (c != ' ' && c != '\r' && c != '\n' && c != '\t') {
+            return std::nullopt;
+        }
+    }
+    if (padding > 0) {
+        if (filled + padding != 4) return std::nullopt;
+        bits <<= 6 * padding;
+        out.push_back(static_cast<char>(bits >> 16));
+        if (filled == 3) out.push_back(static_cast<char>(bits >> 8));
+    } else if (filled != 0) {
+        return std::nullopt;
     }
     return out;
 }

@@ -54,6 +54,13 @@ TEST(Base64, Rfc4648Vectors) {
     std::string encoded = Base64Encode(binary + binary + binary);
     EXPECT_EQ(encoded.find('\n'), std::string::npos);
     EXPECT_EQ(Base64Decode(encoded), binary + binary + binary);
+    EXPECT_EQ(Base64DecodeStrict("Zm9v\r\nYmE="), "fooba");
+    EXPECT_EQ(Base64DecodeStrict(""), "");
+    EXPECT_EQ(Base64DecodeStrict(encoded), binary + binary + binary);
+    for (const char* bad : {"Zm9", "Zm=v", "Z===", "Zg==Zg==", "Zm9v*", "Zg=", "=Zg="}) {
+        EXPECT_FALSE(Base64DecodeStrict(bad)) << bad;
+    }
+    EXPECT_EQ(Base64Decode("Zg=x"), std::string("f\0", 2).substr(0, 1));  // lenient: "=" third drops two bytes
     EXPECT_FALSE(IsStrictBase64("Zm9v\n"));
     EXPECT_FALSE(IsStrictBase64("Zm=v"));
     EXPECT_FALSE(IsStrictBase64("Zg="));

@@ -109,8 +109,14 @@ void SetHttpLimits(const HttpLimits& limits) {
     Limits() = limits;
 }
 
+// One easy handle per session, so that its connection is reused. It is never reset (libcurl
+// would leak its cookie-file list); each request sets every option it depends on.
 struct HttpSession::Impl {
     CurlPtr curl = NewHandle();
+    Impl() {
+        curl_easy_setopt(curl.get(), CURLOPT_SHARE, TheJar().share);
+        curl_easy_setopt(curl.get(), CURLOPT_COOKIEFILE, "");  // cookie engine on, jar in memory
+    }
 };
 
 HttpSession::HttpSession() : mImpl(std::make_unique<Impl>()) { TheJar(); }
@@ -123,8 +129,6 @@ HttpResult Perform(CURL* curl, const std::string& url, const HttpOptions& option
     HttpLimits limits = GetHttpLimits();
     char errorText[CURL_ERROR_SIZE] = {};
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_SHARE, TheJar().share);
-    curl_easy_setopt(curl, CURLOPT_COOKIEFILE, "");  // cookie engine on, jar in memory
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, limits.connectSeconds);
@@ -144,6 +148,7 @@ HttpResult Perform(CURL* curl, const std::string& url, const HttpOptions& option
         curl_easy_setopt(curl, CURLOPT_PROXY, nullptr);  // libcurl then reads the environment
     }
     CURLcode code = curl_easy_perform(curl);
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);  // the buffer is about to go
     HttpResult result;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &result.status);
     if (code != CURLE_OK) {
@@ -159,7 +164,6 @@ HttpResult Perform(CURL* curl, const std::string& url, const HttpOptions& option
 
 HttpResult HttpSession::Post(const std::string& url, std::string_view body, const HttpOptions& options) {
     CURL* curl = mImpl->curl.get();
-    curl_easy_reset(curl);
     // No "Expect: 100-continue": libcurl would wait up to a second before each chunk's body.
     SlistPtr headers(curl_slist_append(nullptr, "Expect:"));
     if (!options.contentType.empty()) {
@@ -168,6 +172,8 @@ HttpResult HttpSession::Post(const std::string& url, std::string_view body, cons
         headers.reset(curl_slist_append(headers.release(), "Content-Type:"));
     }
     curl_easy_setopt(curl, CURLOPT_POST, 1L);
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(curl, CURLOPT_FAILONERROR, 0L);
     curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
     curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
     // Whole chunks per send: the default 64 KiB pieces cost a poll round each.
@@ -181,10 +187,10 @@ HttpResult HttpSession::Post(const std::string& url, std::string_view body, cons
 
 HttpResult HttpSession::Get(const std::string& url, const HttpOptions& options) {
     CURL* curl = mImpl->curl.get();
-    curl_easy_reset(curl);
     curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
+    curl_easy_setopt(curl, CURLOPT_FAILONERROR, 0L);
     std::string reply;
     Transfer transfer{nullptr, &reply, &mYield};
     HttpResult result = Perform(curl, url, options, transfer, nullptr);
@@ -195,7 +201,6 @@ HttpResult HttpSession::Get(const std::string& url, const HttpOptions& options) 
 HttpResult HttpSession::GetToSink(const std::string& url, const std::function<bool(std::string_view)>& sink,
                                   const HttpOptions& options) {
     CURL* curl = mImpl->curl.get();
-    curl_easy_reset(curl);
     curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);

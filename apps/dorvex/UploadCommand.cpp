@@ -2,7 +2,7 @@
 #include <iostream>
 
 #include "Commands.h"
-#include "platform/ImageProbe.h"
+#include "platform/Raster.h"
 #include "server/Upload.h"
 #include "support/ModFS.h"
 #include "support/Prompter.h"

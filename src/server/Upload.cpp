@@ -5,7 +5,7 @@
 #include <ctime>
 #include <fstream>
 
-#include "platform/ImageProbe.h"
+#include "platform/Raster.h"
 #include "server/Language.h"
 #include "server/Reply.h"
 #include "server/Transport.h"
@@ -89,7 +89,7 @@ void FrmUpload::ScanFolder(const std::string& folder, std::set<std::string>& vis
             ScanFolder(entry, visited);
             continue;
         }
-        std::optional<ImageFileInfo> info = ProbeImage(entry);
+        std::optional<ImageInfo> info = ProbeImage(entry);
         if (!info) continue;
         std::string ext = Upper(GetFileExtension(entry));
         if (ext == "TIF" || ext == "TIFF") {

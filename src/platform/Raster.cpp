@@ -403,7 +403,8 @@ std::optional<int> Raster::DetectSkew(int rangeHundredths, int resolutionHundred
                                   precision) != 0) {
         return std::nullopt;
     }
-    if (confidence < 3.0f) return std::nullopt;
+    // Letters with a few lines of text score about 2; noise and blank pages stay below 1.5.
+    if (confidence < 1.5f) return std::nullopt;
     // Leptonica gives the rotation that straightens the page (clockwise positive); the page
     // leans the other way.
     return static_cast<int>(std::lround(-angle * 100.0f));
@@ -564,14 +565,20 @@ std::vector<std::string> Raster::ReadBarcodes(const RasterRect& rect) const {
                      ZXing::BarcodeFormat::UPCE | ZXing::BarcodeFormat::Codabar);
     hints.setTryRotate(false);
     hints.setTryHarder(false);
-    ZXing::Results results = ZXing::ReadBarcodes(ZXing::ImageView(lum.data(), w, h, ZXing::ImageFormat::Lum), hints);
-    std::sort(results.begin(), results.end(), [](const ZXing::Result& a, const ZXing::Result& b) {
-        auto ay = a.position().topLeft().y, by = b.position().topLeft().y;
-        if (std::abs(ay - by) > 10) return ay < by;
-        return a.position().topLeft().x < b.position().topLeft().x;
-    });
-    for (const auto& result : results) {
-        if (result.isValid()) texts.push_back(result.text());
+    // zxing scans a few rows around the middle of an image, so the region is read in strips of
+    // 256 rows, half overlapping, top to bottom: the first symbol found is the top one. One
+    // symbol per strip (asking zxing for several trips an assertion of its own in this version).
+    constexpr int kStrip = 256;
+    for (int top = 0; top < h; top += kStrip / 2) {
+        int height = std::min(kStrip, h - top);
+        if (height < 16 && top > 0) break;
+        ZXing::ImageView strip(lum.data() + static_cast<std::size_t>(top) * static_cast<std::size_t>(w), w, height,
+                               ZXing::ImageFormat::Lum);
+        ZXing::Result result = ZXing::ReadBarcode(strip, hints);
+        if (!result.isValid()) continue;
+        std::string text = result.text();
+        if (texts.empty() || texts.back() != text) texts.push_back(text);
+        if (top + height >= h) break;
     }
     return texts;
 }

@@ -427,4 +427,9 @@ std::vector<std::shared_ptr<CInno>> CScanList::AllInnos() const {
     return docs;
 }
 
+void CompareScanList(CScanList& list, const CScanList* serverList) {
+    for (const auto& doc : list.AllInnos()) doc->SetIsMine(serverList != nullptr && serverList->IsInnoExists(doc->Inno()));
+    list.Sort();
+}
+
 }  // namespace dorvex

@@ -162,4 +162,8 @@ private:
     std::vector<std::shared_ptr<CBatchNo>> mBatches;
 };
 
+// Marks every document of `list` as on the server's to-scan list or not, then sorts the list
+// (run after documents were merged, split, deleted or restored).
+void CompareScanList(CScanList& list, const CScanList* serverList);
+
 }  // namespace dorvex

@@ -1,0 +1,48 @@
+#pragma once
+// Editing a document's pages on disk: saving, inserting and appending page images, deleting
+// pages, moving pages, and merging or splitting documents. Each keeps the document's file list
+// and its page files in step; a multi-page file is rewritten beside itself and renamed over.
+
+#include <memory>
+#include <string>
+
+#include "model/ScanList.h"
+#include "platform/Raster.h"
+
+namespace dorvex {
+
+// Saves `image` into the document's file with the document's format and depth.
+void SavePageImage(const CInno& doc, const Raster& image, const std::string& path, int page, SaveMode mode);
+// Replaces the current page with `image` (format and depth of the document) and marks the
+// document changed.
+void SaveThisPage(CInno& doc, const Raster& image);
+// Appends a scanned page: NewPage, then the image into the document's file.
+void AppendPage(CInno& doc, const Raster& image);
+// Inserts `image` as a new page after the current page (multi-page: into the file; one file
+// per page: a new file); the new page becomes current. Nothing when a file is missing.
+bool InsertPageAfterCurrent(CInno& doc, const Raster& image);
+// The image of page `page` of the document.
+Raster LoadPage(const CInno& doc, int page);
+
+enum class DeleteOutcome { Nothing, PageDeleted, DocumentRemoved };
+// Deletes one page; the only page takes the whole document away (its files deleted, its
+// to-scan entry back to state 4). `removedIndex` receives the removed document's tree index.
+DeleteOutcome DeletePageOfDocument(CScanList& list, CScanList* serverList, const std::shared_ptr<CInno>& doc, int page,
+                                   int* removedIndex = nullptr);
+// Deletes pages first..last (from the last one down). false when the range is not possible.
+bool DeletePageRange(CScanList& list, CScanList* serverList, const std::shared_ptr<CInno>& doc, int first, int last);
+// Moves pages first..last after page `after` (0: to the front).
+bool MovePages(CInno& doc, int first, int last, int after);
+// The page `source->SourcePage` goes after the current page of `target` (cut and paste).
+bool MoveCutPage(CScanList& list, CScanList* serverList, const std::shared_ptr<CInno>& source,
+                 const std::shared_ptr<CInno>& target);
+
+// Merges the pages from `start` (0-based) on (`after`) or up to it into the existing document
+// `target`, or splits them off into a new document `target` (placed after the source), or
+// into a new attachment numbered source "_" n. A merged page takes the target's own storage
+// (mode, format, depth). Returns false, changing nothing, when a check fails; on success the
+// lists are compared again and the recovery file rewritten.
+bool MergeOrCut(CScanList& list, CScanList* serverList, const std::string& source, bool merge, int start, bool after,
+                std::string target, bool attachment);
+
+}  // namespace dorvex

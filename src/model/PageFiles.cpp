@@ -1,0 +1,234 @@
+#include "model/PageFiles.h"
+
+#include <cctype>
+#include <cstdio>
+#include <sstream>
+#include <vector>
+
+#include "platform/Raster.h"
+#include "support/Error.h"
+#include "support/ModFS.h"
+#include "support/Trace.h"
+#include "support/WinInfo.h"
+
+namespace dorvex {
+namespace {
+
+constexpr std::string_view kHeader = "#Dorvex recovery 2";
+
+std::string Upper(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// Percent-escapes the characters that separate fields and items.
+std::string Escape(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+            case '%': out += "%25"; break;
+            case ',': out += "%2C"; break;
+            case '|': out += "%7C"; break;
+            case '=': out += "%3D"; break;
+            case '\r': out += "%0D"; break;
+            case '\n': out += "%0A"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+std::string Unescape(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() + 0 && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+            out.push_back(static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16)));
+            i += 2;
+        } else {
+            out.push_back(text[i]);
+        }
+    }
+    return out;
+}
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+    std::vector<std::string> pieces;
+    std::size_t start = 0;
+    while (true) {
+        std::size_t at = text.find(separator, start);
+        pieces.push_back(text.substr(start, at == std::string::npos ? std::string::npos : at - start));
+        if (at == std::string::npos) return pieces;
+        start = at + 1;
+    }
+}
+
+std::string Trim(const std::string& text) {
+    std::size_t begin = text.find_first_not_of(" \t\r\n");
+    if (begin == std::string::npos) return {};
+    return text.substr(begin, text.find_last_not_of(" \t\r\n") - begin + 1);
+}
+
+struct Line {
+    std::string batch, inno, path, page, parent;
+    std::vector<std::pair<std::string, std::string>> words;
+    std::string plainWords;  // the words field of a plain-format line
+    bool plain = false;
+};
+
+void Restore(CScanList& list, const Line& line, RecoveryResult& result) {
+    if (!FileExists(line.path)) {
+        ++result.skippedLines;
+        return;
+    }
+    list.Add(line.batch, line.inno, 0);
+    std::shared_ptr<CInno> doc = list.GetInno2(line.inno);
+    int pages = 1;
+    try {
+        ImageInfo info = ReadImageInfo(line.path);
+        doc->Format = info.format;
+        doc->BitmapBits = static_cast<std::int16_t>(info.bitsPerPixel);
+        pages = info.pages;
+    } catch (const DorvexError& e) {
+        // The page stays in the document: the clerk sees it cannot be shown rather than lose it.
+        DebugTrace(std::string("recovery: ") + e.what());
+    }
+    if (line.page != "0") {
+        doc->EnableMultiTIFF = false;
+        doc->NewPage(line.path);
+    } else {
+        doc->SetActPage(pages);
+        doc->SetFilePath(line.path);
+        doc->SetState(state::Changed);
+        doc->EnableMultiTIFF = true;
+    }
+    if (!line.parent.empty()) {
+        if (std::shared_ptr<CInno> parent = list.GetInno2(line.parent)) doc->SetParent(parent);
+    }
+    try {
+        if (line.plain) {
+            doc->PutWordSerial(line.plainWords);
+        } else {
+            for (const auto& [key, value] : line.words) doc->PutWord(key, value);
+        }
+    } catch (const DorvexError& e) {
+        DebugTrace(std::string("recovery: words of ") + line.inno + ": " + e.what());
+    }
+    result.restoredPages++;
+}
+
+}  // namespace
+
+PageStorage ChooseStorage(const std::string& imgFormat, const std::string& pixelType, const std::string& enableMultiTiff,
+                          int pageBits) {
+    PageStorage storage;
+    storage.multiTiff = enableMultiTiff == "1";
+    if (Upper(imgFormat) == "JPG") {
+        storage.format = 21;
+        storage.bitmapBits = static_cast<std::int16_t>(pageBits >= 8 ? pageBits : (pageBits == 0 ? 24 : 8));
+        storage.multiTiff = false;
+    } else if (pixelType == "0") {
+        storage.format = 29;
+        storage.bitmapBits = 1;
+    } else {
+        storage.format = 17;
+        storage.bitmapBits = static_cast<std::int16_t>(pageBits > 0 ? pageBits : (pixelType == "1" ? 8 : 24));
+    }
+    return storage;
+}
+
+void ApplyStorage(CInno& doc, const PageStorage& storage) {
+    doc.Format = storage.format;
+    doc.BitmapBits = storage.bitmapBits;
+    doc.EnableMultiTIFF = storage.multiTiff;
+}
+
+std::string RecoveryFilePath() { return CWinInfo().getTmpPath() + "/Dorvex.bak"; }
+
+void WriteRecoveryFile(const CScanList& list, const std::string& path) {
+    std::string text;
+    for (const auto& doc : list.AllInnos()) {
+        if (!doc->FilesExists()) continue;
+        if (doc->state() != state::Changed && doc->state() != state::ChangedOther) continue;
+        std::shared_ptr<CInno> parent = doc->Parent();
+        std::shared_ptr<CBatchNo> batch = doc->BatchNo();
+        std::string words;
+        for (const CPhase& phase : doc->Words()) {
+            if (!words.empty()) words += '|';
+            words += Escape(phase.Key) + "=" + Escape(phase.Value);
+        }
+        std::string tail = "," + Escape(parent ? parent->Inno() : std::string()) + "," + words + "\r\n";
+        std::string head = Escape(batch ? batch->BatchNo : std::string()) + "," + Escape(doc->Inno()) + ",";
+        if (doc->EnableMultiTIFF) {
+            text += head + Escape(doc->FilePath()) + ",0" + tail;
+        } else {
+            for (std::int32_t page = 1; page <= doc->ActPage(); ++page) {
+                text += head + Escape(doc->FilePaths(page)) + "," + std::to_string(page) + tail;
+            }
+        }
+    }
+    if (text.empty()) {
+        std::remove(path.c_str());
+        return;
+    }
+    WriteFileAtomic(path, std::string(kHeader) + "\r\n" + text);
+}
+
+RecoveryResult ReadRecoveryFile(CScanList& list, const std::string& path) {
+    RecoveryResult result;
+    if (!FileExists(path)) return result;
+    std::istringstream in(ReadFileBytes(path));
+    std::string raw;
+    bool lossless = false;
+    bool first = true;
+    while (std::getline(in, raw)) {
+        std::string text = Trim(raw);
+        if (first) {
+            first = false;
+            if (text == kHeader) {
+                lossless = true;
+                continue;
+            }
+        }
+        if (text.empty()) continue;
+        std::vector<std::string> fields = Split(text, ',');
+        if (fields.size() < 6) {
+            ++result.skippedLines;
+            continue;
+        }
+        Line line;
+        if (lossless) {
+            line.batch = Unescape(fields[0]);
+            line.inno = Unescape(fields[1]);
+            line.path = Unescape(fields[2]);
+            line.page = fields[3];
+            line.parent = Unescape(fields[4]);
+            if (!fields[5].empty()) {
+                for (const std::string& item : Split(fields[5], '|')) {
+                    std::size_t eq = item.find('=');
+                    if (eq == std::string::npos) continue;
+                    line.words.emplace_back(Unescape(item.substr(0, eq)), Unescape(item.substr(eq + 1)));
+                }
+            }
+        } else {
+            line.plain = true;
+            line.batch = fields[0];
+            line.inno = fields[1];
+            line.path = fields[2];
+            line.page = fields[3];
+            line.parent = fields[4];
+            line.plainWords = fields[5];
+        }
+        Restore(list, line, result);
+    }
+    return result;
+}
+
+void KillTmpFiles(const CScanList& list, bool deleteFiles, bool autoKeepTmpFiles) {
+    if (deleteFiles) {
+        for (const auto& doc : list.AllInnos()) doc->KillFiles();
+    }
+    if (deleteFiles || autoKeepTmpFiles) std::remove(RecoveryFilePath().c_str());
+}
+
+}  // namespace dorvex

@@ -1,0 +1,45 @@
+#pragma once
+// How a document's pages are stored (format code, depth, one multi-page file or one file per
+// page), the recovery file "Dorvex.bak" that brings unsent documents back after a crash, and
+// the deletion of the page files when the scan window closes.
+
+#include <cstdint>
+#include <string>
+
+#include "model/ScanList.h"
+
+namespace dorvex {
+
+struct PageStorage {
+    std::int32_t format = 29;
+    std::int16_t bitmapBits = 1;
+    bool multiTiff = true;
+};
+
+// The storage of a new document from the settings ImgFormat, PixelType and EnableMultiTIFF and
+// the depth of its first page (0 when not known yet: grey then counts 8, colour 24).
+PageStorage ChooseStorage(const std::string& imgFormat, const std::string& pixelType, const std::string& enableMultiTiff,
+                          int pageBits = 0);
+void ApplyStorage(CInno& doc, const PageStorage& storage);
+
+// "<temporary folder>/Dorvex.bak".
+std::string RecoveryFilePath();
+
+// Writes one line per page of every changed document whose files all exist, atomically; with
+// nothing to write the file is removed. Every value comes back whole (commas, "|", "=", line
+// breaks included).
+void WriteRecoveryFile(const CScanList& list, const std::string& path = RecoveryFilePath());
+
+struct RecoveryResult {
+    int restoredPages = 0;
+    int skippedLines = 0;  // malformed lines, and lines whose page file is gone
+};
+// Adds the documents of a recovery file to `list`. Reads the lossless format written above and
+// the plain comma format of earlier versions. A damaged line is skipped; the others are restored.
+RecoveryResult ReadRecoveryFile(CScanList& list, const std::string& path = RecoveryFilePath());
+
+// Deletes every document's page files when `deleteFiles`, and the recovery file when
+// `deleteFiles` or `autoKeepTmpFiles`.
+void KillTmpFiles(const CScanList& list, bool deleteFiles, bool autoKeepTmpFiles);
+
+}  // namespace dorvex

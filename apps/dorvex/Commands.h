@@ -13,6 +13,7 @@ int Encrypt(const Args& args);
 int Decrypt(const Args& args);
 int Upload(const Args& args);
 int Server(const Args& args);
+int Clean(const Args& args);
 
 // Prints "dorvex: problem" and the hint to standard error; returns the usage exit status 64.
 int UsageError(const std::string& problem);

@@ -39,6 +39,15 @@ Commands:
                  capabilities, messages and OCR corrections from the seed file. PORT 0 picks
                  a free port. It prints "listening on URL" when ready and stops on Ctrl-C or
                  SIGTERM. See docs/protocol.md.
+  clean [--set NAME=VALUE]... [-o DIR] FILE...
+                 Run the clean-up chain (invert, deskew, trim, border removal, fit, despeckle,
+                 rotation, as the settings ask) on every page of the image files, with the
+                 settings named as in the settings file (for example --set Deskew=1
+                 --set DeskewAngle=10 --set UseBarcode=1 --set WPageRemove=1); the chain is
+                 always on. Prints one JSON object per page with "file", "page", "width",
+                 "height", "bits", "skew" (hundredths of a degree), "blank" and "barcode".
+                 With -o DIR the cleaned pages go to DIR/NAME.tif (blank pages left out when
+                 WPageRemove=1). `dorvex clean --help` lists the settings.
   --help         Show this help.
 
 Exit status: 0 on success; 1 when an upload was not accepted whole; 2 when TEXT cannot be
@@ -61,5 +70,6 @@ int main(int argc, char** argv) {
     if (command == "decrypt") return dorvex::cli::Decrypt(args);
     if (command == "upload") return dorvex::cli::Upload(args);
     if (command == "server") return dorvex::cli::Server(args);
+    if (command == "clean") return dorvex::cli::Clean(args);
     return dorvex::cli::UsageError("unknown command '" + command + "'");
 }

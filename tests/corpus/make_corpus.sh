@@ -58,11 +58,12 @@ expect blank.tif - 1 ""
 "$convert" -size ${W}x${H} xc:white -fill black -draw "point 300,400" -draw "point 900,1500" -draw "rectangle 1200,2000 1203,2003" \
   -draw "line 200,3000 260,3004" -density 200 -units PixelsPerInch -type bilevel -compress Group4 nearly_blank.tif
 expect nearly_blank.tif - 1 ""
-# A short note is not blank.
+# A short note of a few lines is not blank.
 "$convert" -size ${W}x${H} xc:white -font $font -pointsize 34 -fill black -annotate +170+260 "附件：會議紀錄一份（共三頁）
-本頁空白以下無正文" -density 200 -units PixelsPerInch -type bilevel -compress Group4 short_note.tif
+一、出席人員簽到表一份。
+二、會議簡報資料一份，請參閱。
+三、本頁以下空白，無正文。" -density 200 -units PixelsPerInch -type bilevel -compress Group4 short_note.tif
 expect short_note.tif - 0 ""
-# A page shaded grey by the scanner lid is not blank either once reduced to 1 bit.
 
 # Black borders from the scanner lid on the left and the bottom.
 page borders.tif -fill black -draw "rectangle 0,0 60,$H" -draw "rectangle 0,$((H - 45)) $W,$H" -draw "rectangle $((W - 25)),0 $W,$H"

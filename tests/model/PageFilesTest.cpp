@@ -1,0 +1,166 @@
+#include "model/PageFiles.h"
+
+#include <gtest/gtest.h>
+
+#include "TestPages.h"
+#include "TestUtil.h"
+#include "support/ModFS.h"
+
+using namespace dorvex;
+
+namespace {
+
+std::string Page(const test::TempFolder& dir, const std::string& name, int k, int pages = 1) {
+    std::string path = dir.File(name);
+    for (int p = 1; p <= pages; ++p) {
+        test::NumberedPage(k + p - 1).Save(path, fileformat::TiffG4, p, p == 1 ? SaveMode::Overwrite : SaveMode::Append);
+    }
+    return path;
+}
+
+int Lines(const std::string& path) {
+    std::string text = ReadFileBytes(path);
+    int lines = 0;
+    for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2)) ++lines;
+    return lines;
+}
+
+}  // namespace
+
+TEST(Storage, ChosenFromTheSettings) {
+    PageStorage jpeg = ChooseStorage("jpg", "2", "1", 24);
+    EXPECT_EQ(jpeg.format, 21);
+    EXPECT_EQ(jpeg.bitmapBits, 24);
+    EXPECT_FALSE(jpeg.multiTiff);
+    EXPECT_EQ(ChooseStorage("JPG", "0", "1", 1).bitmapBits, 8);
+    PageStorage bw = ChooseStorage("G4", "0", "1");
+    EXPECT_EQ(bw.format, 29);
+    EXPECT_EQ(bw.bitmapBits, 1);
+    EXPECT_TRUE(bw.multiTiff);
+    EXPECT_EQ(ChooseStorage("G4", "1", "0").bitmapBits, 8);
+    EXPECT_FALSE(ChooseStorage("G4", "1", "0").multiTiff);
+    EXPECT_EQ(ChooseStorage("G4", "2", "1").bitmapBits, 24);
+    EXPECT_EQ(ChooseStorage("G4", "2", "1").format, 17);
+}
+
+TEST(Recovery, OneLinePerPageOfChangedDocumentsOnly) {
+    test::TempFolder dir;
+    CScanList list;
+    auto perPage = list.Add("B1", "P5");
+    perPage->EnableMultiTIFF = false;
+    for (int k = 1; k <= 5; ++k) perPage->NewPage(Page(dir, "p" + std::to_string(k) + ".tif", k));
+    auto multi = list.Add("B1", "M3");
+    multi->SetFilePath(Page(dir, "m.tif", 1, 3));
+    multi->SetActPage(3);
+    multi->SetChanged();
+    auto saved = list.Add("B2", "S");
+    saved->SetFilePath(Page(dir, "s.tif", 1));
+    saved->SetActPage(1);
+    saved->SetState(state::SavedOther);
+    list.Add("B2", "NEW");  // state 4, no files
+    std::string path = dir.File("Dorvex.bak");
+    WriteRecoveryFile(list, path);
+    EXPECT_EQ(Lines(path), 1 + 5 + 1);  // header, five pages, one multi-page line
+
+    CScanList restored;
+    RecoveryResult result = ReadRecoveryFile(restored, path);
+    EXPECT_EQ(result.restoredPages, 6);
+    auto p5 = restored.GetInno("B1", "P5");
+    ASSERT_TRUE(p5);
+    EXPECT_FALSE(p5->EnableMultiTIFF);
+    EXPECT_EQ(p5->ActPage(), 5);
+    EXPECT_EQ(p5->FilePaths(4), perPage->FilePaths(4));
+    EXPECT_EQ(p5->Format, 29);
+    auto m3 = restored.GetInno2("M3");
+    ASSERT_TRUE(m3);
+    EXPECT_TRUE(m3->EnableMultiTIFF);
+    EXPECT_EQ(m3->ActPage(), 3);
+    EXPECT_EQ(m3->state(), state::ChangedOther);
+    EXPECT_FALSE(restored.IsInnoExists("S"));
+
+    // Nothing changed: no recovery file at all.
+    CScanList clean;
+    WriteRecoveryFile(clean, path);
+    EXPECT_FALSE(FileExists(path));
+}
+
+TEST(Recovery, EveryValueComesBackWhole) {
+    test::TempFolder dir;
+    CScanList list;
+    auto main = list.Add("B,1", "MAIN");
+    main->SetFilePath(Page(dir, "main.tif", 1));
+    main->SetActPage(1);
+    main->SetChanged();
+    auto doc = list.Add("B,1", "A=1|x");
+    doc->SetFilePath(Page(dir, "dir,with|odd=chars%.tif", 2));
+    doc->SetActPage(1);
+    doc->SetParent(main);
+    doc->PutWord("主旨", "第一行，含逗號\r\n第二行|直線=等號%百分");
+    doc->PutWord("說明", "");
+    doc->SetChanged();
+    std::string path = dir.File("Dorvex.bak");
+    WriteRecoveryFile(list, path);
+    CScanList restored;
+    EXPECT_EQ(ReadRecoveryFile(restored, path).restoredPages, 2);
+    auto back = restored.GetInno("B,1", "A=1|x");
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->FilePath(), doc->FilePath());
+    EXPECT_EQ(back->Words(), doc->Words());
+    ASSERT_TRUE(back->Parent());
+    EXPECT_EQ(back->Parent()->Inno(), "MAIN");
+}
+
+TEST(Recovery, PlainFormatOfEarlierVersionsStillReads) {
+    test::TempFolder dir;
+    std::string a = Page(dir, "a.tif", 1), b = Page(dir, "b.tif", 2), m = Page(dir, "m.tif", 1, 2);
+    std::string path = dir.File("Dorvex.bak");
+    WriteBytesToFile("B1,D1," + a + ",1,,主旨=請查照\\r\\n謝謝|說明=一,二\r\n"
+                     "  B1,D1," + b + ",2,,  \r\n"
+                     "\r\n"
+                     "B1,TOO,FEW\r\n"
+                     "B1,GONE," + dir.File("missing.tif") + ",1,,\r\n"
+                     "B2,M," + m + ",0,,\r\n", path);
+    CScanList list;
+    RecoveryResult result = ReadRecoveryFile(list, path);
+    EXPECT_EQ(result.restoredPages, 3);
+    EXPECT_EQ(result.skippedLines, 2);
+    auto d1 = list.GetInno2("D1");
+    ASSERT_TRUE(d1);
+    EXPECT_EQ(d1->ActPage(), 2);
+    EXPECT_EQ(d1->Words(), (std::vector<CPhase>{{"主旨", "請查照\r\n謝謝"}, {"說明", "一"}}));  // cut at the comma, as before
+    EXPECT_EQ(list.GetInno2("M")->ActPage(), 2);
+    EXPECT_FALSE(list.IsInnoExists("GONE"));
+}
+
+TEST(Recovery, DamagedPageFilesAndLinesAreKeptOrSkippedNotFatal) {
+    test::TempFolder dir;
+    std::string broken = dir.File("broken.tif");
+    WriteBytesToFile("not an image any more", broken);
+    std::string path = dir.File("Dorvex.bak");
+    WriteBytesToFile("#Dorvex recovery 2\r\nB,X," + broken + ",1,,bad%ZZitem\r\nB,Y," + Page(dir, "y.tif", 1) + ",1,,\r\n", path);
+    CScanList list;
+    RecoveryResult result = ReadRecoveryFile(list, path);
+    EXPECT_EQ(result.restoredPages, 2);  // the damaged page is kept for the clerk to see
+    EXPECT_TRUE(list.IsInnoExists("X"));
+    EXPECT_TRUE(list.IsInnoExists("Y"));
+}
+
+TEST(TemporaryFiles, KilledOnCloseUnlessKept) {
+    test::TempFolder dir;
+    CScanList list;
+    auto doc = list.Add("B", "D");
+    doc->SetFilePath(Page(dir, "d.tif", 1));
+    doc->SetActPage(1);
+    doc->SetChanged();
+    WriteRecoveryFile(list);
+    ASSERT_TRUE(FileExists(RecoveryFilePath()));
+    KillTmpFiles(list, false, true);  // AutoKeepTmpFiles: pages stay, the recovery file goes
+    EXPECT_TRUE(FileExists(doc->FilePath()));
+    EXPECT_FALSE(FileExists(RecoveryFilePath()));
+    WriteRecoveryFile(list);
+    KillTmpFiles(list, false, false);  // the clerk chose to keep them
+    EXPECT_TRUE(FileExists(RecoveryFilePath()));
+    KillTmpFiles(list, true, false);
+    EXPECT_FALSE(FileExists(doc->FilePath()));
+    EXPECT_FALSE(FileExists(RecoveryFilePath()));
+}

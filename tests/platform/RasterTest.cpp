@@ -1,0 +1,193 @@
+#include "platform/Raster.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "TestPages.h"
+#include "TestUtil.h"
+#include "support/Error.h"
+#include "support/ModFS.h"
+
+using namespace dorvex;
+using test::NumberedPage;
+using test::PageNumberIn;
+
+namespace {
+std::vector<int> PagesOf(const std::string& path) {
+    std::vector<int> numbers;
+    for (int p = 1; p <= ReadImageInfo(path).pages; ++p) numbers.push_back(PageNumberIn(path, p));
+    return numbers;
+}
+}  // namespace
+
+TEST(RasterFiles, MultiPageG4AppendInsertReplaceDeleteMove) {
+    test::TempFolder dir;
+    std::string path = dir.File("doc.tif");
+    WriteBytesToFile("", path);  // an empty placeholder, as the temporary-file helper makes
+    for (int k = 1; k <= 3; ++k) NumberedPage(k).Save(path, fileformat::TiffG4, k, SaveMode::Append);
+    ImageInfo info = ReadImageInfo(path);
+    EXPECT_EQ(info.format, fileformat::TiffG4);
+    EXPECT_EQ(info.pages, 3);
+    EXPECT_EQ(info.bitsPerPixel, 1);
+    EXPECT_EQ(info.width, 200);
+    EXPECT_EQ(info.xdpi, 200);
+    EXPECT_EQ(PagesOf(path), (std::vector<int>{1, 2, 3}));
+
+    NumberedPage(7).Save(path, fileformat::TiffG4, 2, SaveMode::Insert);
+    EXPECT_EQ(PagesOf(path), (std::vector<int>{1, 7, 2, 3}));
+    NumberedPage(8).Save(path, fileformat::TiffG4, 5, SaveMode::Insert);  // after the last
+    NumberedPage(9).Save(path, fileformat::TiffG4, 1, SaveMode::Replace);
+    EXPECT_EQ(PagesOf(path), (std::vector<int>{9, 7, 2, 3, 8}));
+    DeletePage(path, 2);
+    EXPECT_EQ(PagesOf(path), (std::vector<int>{9, 2, 3, 8}));
+    MovePage(path, 4, 1);
+    EXPECT_EQ(PagesOf(path), (std::vector<int>{8, 9, 2, 3}));
+    EXPECT_EQ(ReadImageInfo(path).format, fileformat::TiffG4);
+    EXPECT_THROW(DeletePage(path, 5), DorvexError);
+    EXPECT_THROW(NumberedPage(1).Save(path, fileformat::TiffG4, 9, SaveMode::Replace), DorvexError);
+    NumberedPage(4).Save(path, fileformat::TiffG4, 1, SaveMode::Overwrite);
+    EXPECT_EQ(PagesOf(path), (std::vector<int>{4}));
+    EXPECT_THROW(DeletePage(path, 1), DorvexError);  // never an empty file
+}
+
+TEST(RasterFiles, GreyColourAndJpeg) {
+    test::TempFolder dir;
+    Raster grey = NumberedPage(2, 8);
+    EXPECT_EQ(grey.BitsPerPixel(), 8);
+    grey.Save(dir.File("g.tif"), fileformat::TiffLzw);
+    EXPECT_EQ(ReadImageInfo(dir.File("g.tif")).format, fileformat::TiffLzw);
+    EXPECT_EQ(ReadImageInfo(dir.File("g.tif")).bitsPerPixel, 8);
+    Raster colour = NumberedPage(3, 24);
+    EXPECT_EQ(colour.BitsPerPixel(), 24);
+    colour.Save(dir.File("c.jpg"), fileformat::Jpeg);
+    ImageInfo jpeg = ReadImageInfo(dir.File("c.jpg"));
+    EXPECT_EQ(jpeg.format, fileformat::Jpeg);
+    EXPECT_EQ(jpeg.bitsPerPixel, 24);
+    EXPECT_EQ(test::PageNumberIn(dir.File("c.jpg"), 1), 3);
+    NumberedPage(1).Save(dir.File("b.jpg"), fileformat::Jpeg);  // 1 bit goes out as grey
+    EXPECT_EQ(ReadImageInfo(dir.File("b.jpg")).bitsPerPixel, 8);
+    // A grey page saved as G4 is reduced to 1 bit.
+    grey.Save(dir.File("g4.tif"), fileformat::TiffG4);
+    EXPECT_EQ(ReadImageInfo(dir.File("g4.tif")).bitsPerPixel, 1);
+    EXPECT_THROW(grey.Save(dir.File("c.jpg"), fileformat::Jpeg, 2, SaveMode::Append), DorvexError);
+    NumberedPage(5).Save(dir.File("p.png"), fileformat::Png);
+    EXPECT_EQ(ReadImageInfo(dir.File("p.png")).format, fileformat::Png);
+    NumberedPage(5).Save(dir.File("p.bmp"), fileformat::Bmp);
+    EXPECT_EQ(test::PageNumberIn(dir.File("p.bmp"), 1), 5);
+}
+
+TEST(RasterFiles, DamagedFilesGiveClearErrorsAndChangeNothing) {
+    test::TempFolder dir;
+    std::string path = dir.File("doc.tif");
+    for (int k = 1; k <= 3; ++k) NumberedPage(k).Save(path, fileformat::TiffG4, k, k == 1 ? SaveMode::Overwrite : SaveMode::Append);
+    std::string bytes = ReadFileBytes(path);
+
+    auto expectError = [](const std::function<void()>& action, const std::string& mention) {
+        try {
+            action();
+            ADD_FAILURE() << "no error";
+        } catch (const DorvexError& e) {
+            EXPECT_NE(std::string(e.what()).find(mention), std::string::npos) << e.what();
+        }
+    };
+    WriteBytesToFile(bytes.substr(0, 12), dir.File("truncated.tif"));
+    WriteBytesToFile("plain text, not a picture", dir.File("notes.tif"));
+    WriteBytesToFile("GIF89a\x01\x00\x01\x00\x00\x00\x00;", dir.File("anim.gif"));
+    expectError([&] { Raster::Load(dir.File("truncated.tif")); }, "truncated.tif");
+    expectError([&] { Raster::Load(dir.File("notes.tif")); }, "not an image");
+    expectError([&] { Raster::Load(dir.File("anim.gif")); }, "TIFF, JPEG, PNG or BMP");
+    expectError([&] { Raster::Load(dir.File("missing.tif")); }, "does not exist");
+    expectError([&] { Raster::Load(path, 4); }, "no page 4");
+    expectError([&] { ReadImageInfo(dir.File("truncated.tif")); }, "truncated.tif");
+    EXPECT_FALSE(ProbeImage(dir.File("truncated.tif")));
+    EXPECT_FALSE(ProbeImage(dir.File("notes.tif")));
+    EXPECT_TRUE(ProbeImage(path));
+    // A failed edit leaves the file as it was.
+    expectError([&] { NumberedPage(1).Save(path, fileformat::TiffG4, 7, SaveMode::Insert); }, "no page 7");
+    EXPECT_EQ(ReadFileBytes(path), bytes);
+    expectError([&] { NumberedPage(1).Save(dir.File("nofolder/x.tif"), fileformat::TiffG4); }, "nofolder");
+}
+
+TEST(RasterFiles, AKilledRewriteLeavesTheOldFileWhole) {
+    test::TempFolder dir;
+    std::string path = dir.File("big.tif");
+    Raster page = Raster::Blank(1654, 2339, 1, 200);
+    for (int y = 100; y < 2200; y += 40) {
+        for (int x = 100; x < 1500; x += 3) page.SetBlack(x, y);
+    }
+    for (int k = 1; k <= 30; ++k) page.Save(path, fileformat::TiffG4, k, k == 1 ? SaveMode::Overwrite : SaveMode::Append);
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (;;) NumberedPage(1).Save(path, fileformat::TiffG4, 2, SaveMode::Insert);
+        }
+        ::usleep(30000 + attempt * 17000);
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        ImageInfo info = ReadImageInfo(path);
+        ASSERT_GE(info.pages, 30);
+        for (int p = 1; p <= info.pages; ++p) ASSERT_FALSE(Raster::Load(path, p).Empty());
+    }
+}
+
+TEST(RasterProcessing, RotateTrimBorderDespeckleAndCount) {
+    Raster page = NumberedPage(3);
+    EXPECT_EQ(page.CountInk(), 300);
+    Raster turned = page;
+    turned.Rotate(9000);
+    EXPECT_EQ(turned.Width(), 120);
+    EXPECT_EQ(turned.Height(), 200);
+    EXPECT_TRUE(turned.IsBlack(120 - 15, 15));  // clockwise: the top-left bar goes to the top-right
+    turned.Rotate(-9000);
+    EXPECT_TRUE(turned.IsBlack(15, 15));
+    Raster tilted = page;
+    tilted.Rotate(500);
+    EXPECT_EQ(tilted.Width(), 200);
+    EXPECT_NEAR(static_cast<double>(tilted.CountInk()), 300.0, 60.0);
+
+    Raster trimmed = page;
+    trimmed.AutoTrim();
+    EXPECT_EQ(trimmed.Width(), 30);
+    EXPECT_EQ(trimmed.Height(), 10);
+
+    // Specks go, the bar stays.
+    Raster speckled = page;
+    speckled.SetBlack(150, 80);
+    speckled.SetBlack(100, 100);
+    speckled.SetBlack(101, 100);
+    speckled.Despeckle();
+    EXPECT_EQ(speckled.CountInk(), 300);
+
+    // A dark band along the left side goes; the bar away from the edge stays.
+    Raster bordered = NumberedPage(1);
+    for (int y = 0; y < 120; ++y) {
+        for (int x = 0; x < 6; ++x) bordered.SetBlack(x, y);
+    }
+    bordered.RemoveBorder(1, 20, 2, 0);
+    EXPECT_EQ(bordered.CountInk(), 100);
+    Raster untouched = NumberedPage(1);
+    for (int x = 0; x < 6; ++x) untouched.SetBlack(x, 50);  // one short mark is not a border
+    untouched.RemoveBorder(15, 20, 5, 5);
+    EXPECT_EQ(untouched.CountInk(), 106);
+
+    Raster half = page;
+    half.HalveSize();
+    EXPECT_EQ(half.Width(), 100);
+    Raster grey = NumberedPage(2, 8);
+    grey.ReduceTo1Bit();
+    EXPECT_EQ(grey.BitsPerPixel(), 1);
+    EXPECT_EQ(grey.CountInk(), 200);
+    grey.Invert();
+    EXPECT_EQ(grey.CountInk(), 200 * 120 - 200);
+    Raster piece = page.Crop({10, 10, 20, 10});
+    EXPECT_EQ(piece.CountInk(), 200);
+    page.FillWhite({0, 0, 25, 25});
+    EXPECT_EQ(page.CountInk(), 150);
+    page.Resize(400, 240);
+    EXPECT_EQ(page.Height(), 240);
+}

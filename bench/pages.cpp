@@ -1,0 +1,99 @@
+// Per-page cost of the page-processing paths on 300-dpi A4 letter pages:
+//   bench_pages OUTDIR PAGE...
+// Black and white: reduce to 1 bit, deskew (DeskewAngle 10), border removal, despeckle,
+// blank-page test, barcode read in the region, append into one multi-page G4 file.
+// Grey: the same without the 1-bit reduction and border removal, into LZW. Colour: JPEG files.
+// Also the resident memory while appending page 2 and page 500 of one document.
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "control/PageProcessing.h"
+#include "model/ScanProperties.h"
+#include "platform/Raster.h"
+
+using namespace dorvex;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+long ResidentKiB() {
+    std::ifstream statm("/proc/self/statm");
+    long size = 0, resident = 0;
+    statm >> size >> resident;
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+double Run(const std::vector<Raster>& pages, int bits, const std::string& out, int format) {
+    ScanProperties p;
+    p.Set(prop::Deskew, "1");
+    p.Set(prop::DeskewAngle, "10");
+    p.Set(prop::BorderRemove, bits == 1 ? "1" : "0");
+    p.Set(prop::DotRemove, "1");
+    p.Set(prop::PixelType, bits == 1 ? "0" : bits == 8 ? "1" : "2");
+    BarcodeRegion region{0.5, 0.0, 0.5, 0.25};  // the top right quarter, where the number goes
+    RestrictSize restrict = p.ComputeRestrictSize();
+    std::remove(out.c_str());
+    int found = 0;
+    auto start = Clock::now();
+    int n = 0;
+    for (const Raster& source : pages) {
+        Raster page = source;
+        if (bits == 1) page.ReduceTo1Bit();
+        RunCleanUpChain(page, p, ++n, restrict);
+        if (IsBlankPage(page, p)) continue;
+        if (!GetFirstBarcode(page, region).empty()) ++found;
+        if (format == fileformat::Jpeg) {
+            page.Save(out + "." + std::to_string(n) + ".jpg", format);
+        } else {
+            page.Save(out, format, n, SaveMode::Append);
+        }
+    }
+    double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count() / pages.size();
+    if (found != static_cast<int>(pages.size())) std::cerr << "warning: barcodes found on " << found << " pages\n";
+    return ms;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::cerr << "usage: bench_pages OUTDIR PAGE...\n";
+        return 64;
+    }
+    std::string outDir = argv[1];
+    std::vector<Raster> grey, colour;
+    for (int i = 2; i < argc; ++i) {
+        grey.push_back(Raster::Load(argv[i]));
+        grey.back().ConvertTo(8);
+        colour.push_back(grey.back());
+        colour.back().ConvertTo(24);
+    }
+    double bw = Run(grey, 1, outDir + "/bw.tif", fileformat::TiffG4);
+    double gr = Run(grey, 8, outDir + "/grey.tif", fileformat::TiffLzw);
+    double co = Run(colour, 24, outDir + "/colour", fileformat::Jpeg);
+    std::printf("bw_ms %.2f\ngrey_ms %.2f\ncolour_ms %.2f\n", bw, gr, co);
+
+    // Memory while one document grows to 500 pages.
+    Raster page = grey.front();
+    page.ReduceTo1Bit();
+    std::string doc = outDir + "/long.tif";
+    std::remove(doc.c_str());
+    long at2 = 0, at500 = 0;
+    double first = 0, last = 0;
+    for (int n = 1; n <= 500; ++n) {
+        auto start = Clock::now();
+        page.Save(doc, fileformat::TiffG4, n, SaveMode::Append);
+        double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        if (n == 2) at2 = ResidentKiB(), first = ms;
+        if (n == 500) at500 = ResidentKiB(), last = ms;
+    }
+    std::printf("rss_page2_kib %ld\nrss_page500_kib %ld\nappend_page2_ms %.2f\nappend_page500_ms %.2f\n", at2, at500, first, last);
+    return 0;
+}

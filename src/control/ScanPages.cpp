@@ -74,9 +74,10 @@ void ScanPages::LoadImageByCInno(const std::shared_ptr<CInno>& doc, bool refresh
     if (EnableOCR) OneViewer.FitView();
     if (refresh) {
         int shown = static_cast<int>(MultiViewer.Items.size());
-        if (force || shown != std::min(doc->ActPage() - MultiViewer.Offset, MultiViewer.ItemLimit)) {
-            LoadBitmapList(doc->ActPage());
-        }
+        bool countChanged = shown != std::min(doc->ActPage() - MultiViewer.Offset, MultiViewer.ItemLimit);
+        bool outsideGroup = doc->SelectedIndex <= MultiViewer.Offset || doc->SelectedIndex > MultiViewer.Offset + shown;
+        if (force || countChanged || outsideGroup) LoadBitmapList(doc->ActPage());
+        MultiViewer.Selected = doc->SelectedIndex - 1 - MultiViewer.Offset;
     }
 }
 

@@ -265,7 +265,8 @@ void Raster::Save(const std::string& path, int format, int page, SaveMode mode) 
     }
     // A placeholder made by the temporary-file helper is empty: it holds no pages yet.
     bool hasPages = GetFileLength(path) > 0;
-    int count = hasPages ? TiffPageCount(path) : 0;
+    // Appending needs no page count (counting walks every page of the file).
+    int count = hasPages && mode != SaveMode::Append ? TiffPageCount(path) : 0;
     PixPtr converted = ForFormat(mPix, format);
     l_int32 comptype = TiffCompressionFor(converted.get(), format);
     if (mode == SaveMode::Overwrite || (!hasPages && (mode == SaveMode::Append || (mode == SaveMode::Insert && page == 1)))) {

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "support/Error.h"
+#include "support/ModFS.h"
 #include "support/Random.h"
 
 namespace dorvex::refserver {
@@ -29,34 +30,6 @@ std::string RandomName() {
         name.push_back(kHex[static_cast<unsigned char>(byte) & 15]);
     }
     return name;
-}
-
-bool AppendAll(const std::string& path, const std::string& bytes) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
-    const char* data = bytes.data();
-    std::size_t left = bytes.size();
-    bool ok = true;
-    while (left > 0) {
-        ssize_t written = ::write(fd, data, left);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) {
-            ok = false;
-            break;
-        }
-        data += written;
-        left -= static_cast<std::size_t>(written);
-    }
-    if (::close(fd) != 0) ok = false;
-    return ok;
-}
-
-bool SyncFile(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
 }
 
 struct Statement {
@@ -164,7 +137,7 @@ Outcome Storage::AddPart(const UploadPart& part) {
                                       part.name + " must start again from part 1"};
     }
     Staging& staging = found->second;
-    if (!AppendAll(staging.path, part.bytes)) {
+    if (!AppendBytesToFile(part.bytes, staging.path)) {
         std::remove(staging.path.c_str());
         mStaging.erase(found);
         return {code::StorageFailed, "the server could not store the file: " + std::string(std::strerror(errno))};

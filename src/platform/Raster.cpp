@@ -107,10 +107,7 @@ PixPtr ForFormat(PIX* pix, int format) {
 }
 
 void SyncAndRename(const std::string& temp, const std::string& path) {
-    int fd = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC);
-    bool ok = fd >= 0 && ::fsync(fd) == 0;
-    if (fd >= 0) ::close(fd);
-    if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) {
+    if (!SyncFile(temp) || std::rename(temp.c_str(), path.c_str()) != 0) {
         ::unlink(temp.c_str());
         Fail(err::DeviceIo, "cannot write " + path + " (disk full or not writable?)");
     }

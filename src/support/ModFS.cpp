@@ -134,6 +134,14 @@ std::string TrimAtNull(std::string& text) {
     return text;
 }
 
+bool SyncFile(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
 std::string ReadFileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw DorvexError(err::FileNotFound, ErrnoText("cannot open", path));

@@ -29,6 +29,8 @@ bool AppendBytesToFile(std::string_view bytes, const std::string& path);  // fal
 std::int64_t GetFileLength(const std::string& path);  // 0 for an empty path or a missing file
 std::string TrimAtNull(std::string& text);
 
+// Flushes a file's data to the disk; false when it cannot be opened or flushed.
+bool SyncFile(const std::string& path);
 // Reads a whole file; throws DorvexError when it cannot be read.
 std::string ReadFileBytes(const std::string& path);
 // Writes a file so that a crash leaves either the old or the new content: a sibling temporary

@@ -5,29 +5,15 @@
 # Letter pages are A4 at 200 dpi, set in Noto Sans CJK TC; barcodes come from zint.
 set -euo pipefail
 out=$1
+here=$(cd "$(dirname "$0")" && pwd)
 mkdir -p "$out"
 cd "$out"
-[ -f expected.txt ] && [ expected.txt -nt "$0" ] && exit 0
+[ -f expected.txt ] && [ expected.txt -nt "$here/make_corpus.sh" ] && [ expected.txt -nt "$here/letter.txt" ] && exit 0
 convert=/usr/bin/convert
 W=1654
 H=2339
 font=Noto-Sans-CJK-TC
-letter="臺北市政府　函
-受文者：內政部
-發文日期：中華民國115年3月2日
-發文字號：府授秘字第1150001234號
-速別：普通件
-密等及解密條件或保密期限：普通
-附件：會議紀錄一份
-主旨：檢送本府115年度第一次業務會報會議紀錄一份，請查照。
-說明：
-一、依據本府115年2月20日府授秘字第1150000987號函辦理。
-二、會議紀錄請轉知所屬機關並督促辦理相關事項，
-　　如有疑義請洽本府秘書處聯絡窗口。
-三、本案聯絡人：王小明，電話：(02)2720-8889。
-四、副本抄送各有關單位，請依權責辦理。
-正本：內政部、財政部、教育部、經濟部、交通部
-副本：本府秘書處、研究發展考核委員會、法務局"
+letter=$(cat "$here/letter.txt")
 
 page() {  # page OUT [extra convert args...]: the letter page, then the extra operations
   local target=$1

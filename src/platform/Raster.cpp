@@ -172,6 +172,11 @@ void RouteImagingMessages() {
     (void)routed;
 }
 
+namespace {
+// Every program that links the imaging layer has the libraries' messages routed from the start.
+const bool kMessagesRouted = (RouteImagingMessages(), true);
+}  // namespace
+
 // ---- Raster: lifetime ----
 
 Raster::Raster() = default;

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Installs the build into a private prefix and builds the consumer program against it.
+set -euo pipefail
+build=$1
+source=$(cd "$(dirname "$0")" && pwd)/consumer
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cmake --install "$build" --prefix "$work/prefix" > /dev/null
+cmake -S "$source" -B "$work/build" -G Ninja -DCMAKE_PREFIX_PATH="$work/prefix" > /dev/null
+cmake --build "$work/build" > /dev/null
+out=$("$work/build/consumer")
+[ "$out" = "王小明 1 0" ] || { echo "FAIL: consumer printed [$out]"; exit 1; }
+echo "install test: passed"

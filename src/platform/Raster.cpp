@@ -500,18 +500,19 @@ void Raster::Despeckle() {
         // Keep every component at least 3 pixels wide or high.
         PIX* kept = pixSelectBySize(mPix, 3, 3, 8, L_SELECT_IF_EITHER, L_SELECT_IF_GTE, nullptr);
         if (kept) Reset(kept);
-    } else if (pixGetDepth(mPix) == 8) {
-        PIX* filtered = pixMedianFilter(mPix, 3, 3);
-        if (filtered) Reset(filtered);
-    } else {
-        PIX* filtered = pixColorMorph(mPix, L_MORPH_OPEN, 1, 1);
-        PIX* median = nullptr;
-        if (filtered) {
-            median = pixMedianFilter(mPix, 3, 3);
-            pixDestroy(&filtered);
-        }
-        if (median) Reset(Normalise(median));
+        return;
     }
+    // Grey and colour: the specks are found on a 1-bit copy and painted white with their
+    // soft edge, so that text is not blurred the way a median filter would.
+    PixPtr binary(pixConvertTo1(mPix, 128));
+    if (!binary) return;
+    PixPtr kept(pixSelectBySize(binary.get(), 3, 3, 8, L_SELECT_IF_EITHER, L_SELECT_IF_GTE, nullptr));
+    if (!kept) return;
+    PixPtr specks(pixSubtract(nullptr, binary.get(), kept.get()));
+    if (!specks) return;
+    PixPtr halo(pixDilateBrick(nullptr, specks.get(), 3, 3));
+    if (!halo) return;
+    pixSetMasked(mPix, halo.get(), pixGetDepth(mPix) == 8 ? 255 : 0xffffff00);
 }
 
 void Raster::Resize(int width, int height) {

@@ -90,8 +90,8 @@ public:
     // up to `noiseLength` pixels inside the band are bridged, and `variance` pixels beyond its
     // inner edge are cleared too. Works on the 1-bit page.
     void RemoveBorder(int sideMask, int percent, int noiseLength, int variance);
-    // Removes isolated specks (dots of at most 2 × 2 pixels on 1-bit pages; a 3 × 3 median
-    // on grey and colour pages).
+    // Removes isolated dark specks of at most 2 × 2 pixels (on grey and colour pages, with
+    // their soft edge).
     void Despeckle();
     void Resize(int width, int height);
     void HalveSize();

@@ -191,3 +191,17 @@ TEST(RasterProcessing, RotateTrimBorderDespeckleAndCount) {
     page.Resize(400, 240);
     EXPECT_EQ(page.Height(), 240);
 }
+
+TEST(RasterProcessing, GreyAndColourSpecksGoTextStays) {
+    for (int bits : {8, 24}) {
+        Raster page = test::NumberedPage(2, bits);
+        page.SetBlack(150, 80);
+        page.SetBlack(151, 80);
+        page.SetBlack(100, 100);
+        page.Despeckle();
+        EXPECT_FALSE(page.IsBlack(150, 80)) << bits;
+        EXPECT_FALSE(page.IsBlack(100, 100)) << bits;
+        EXPECT_EQ(page.CountInk(), 200) << bits;
+        EXPECT_EQ(page.BitsPerPixel(), bits);
+    }
+}

@@ -38,18 +38,10 @@ void ScanPages::SaveSettings() {
 void ScanPages::SaveThisPage(bool sync) {
     TraceScope trace("Public Sub SaveThisPage()");
     if (!CurrentDoc || !OneViewer.HasImage()) return;
-    if (!CurrentDoc->FilePath().empty()) {
-        OneViewer.SavePage = CurrentDoc->RealPageNumber();
-        const ImageInfo& info = OneViewer.FileInfo();
-        int format = info.format != 0 ? info.format : CurrentDoc->Format;
-        Raster image = OneViewer.Image();
-        int bits = info.bitsPerPixel != 0 ? info.bitsPerPixel : CurrentDoc->BitmapBits;
-        if (bits == 1 || bits == 8 || bits == 24) image.ConvertTo(bits);
-        image.Save(CurrentDoc->FilePath(), format, OneViewer.SavePage,
-                   CurrentDoc->EnableMultiTIFF ? SaveMode::Replace : SaveMode::Overwrite);
-        if (sync) SyncBitmap();
-    }
-    CurrentDoc->SetState(state::Changed);
+    // The page goes back in the format and depth of the file it was loaded from.
+    OneViewer.SavePage = CurrentDoc->RealPageNumber();
+    dorvex::SaveThisPage(*CurrentDoc, OneViewer.Image(), OneViewer.FileInfo().format, OneViewer.FileInfo().bitsPerPixel);
+    if (sync && !CurrentDoc->FilePath().empty()) SyncBitmap();
 }
 
 void ScanPages::InsertThisPage() { InsertPageByCInno(CurrentDoc); }

@@ -34,9 +34,14 @@ void SavePageImage(const CInno& doc, const Raster& image, const std::string& pat
     converted.Save(path, doc.Format, page, mode);
 }
 
-void SaveThisPage(CInno& doc, const Raster& image) {
-    if (doc.FilePath().empty()) return;
-    SavePageImage(doc, image, doc.FilePath(), doc.RealPageNumber(), doc.EnableMultiTIFF ? SaveMode::Replace : SaveMode::Overwrite);
+void SaveThisPage(CInno& doc, const Raster& image, int format, int bits) {
+    if (!doc.FilePath().empty()) {
+        Raster converted = image;
+        if (bits == 0) bits = doc.BitmapBits;
+        if (bits == 1 || bits == 8 || bits == 24) converted.ConvertTo(bits);
+        converted.Save(doc.FilePath(), format != 0 ? format : doc.Format, doc.RealPageNumber(),
+                       doc.EnableMultiTIFF ? SaveMode::Replace : SaveMode::Overwrite);
+    }
     doc.SetState(state::Changed);
 }
 

@@ -13,9 +13,9 @@ namespace dorvex {
 
 // Saves `image` into the document's file with the document's format and depth.
 void SavePageImage(const CInno& doc, const Raster& image, const std::string& path, int page, SaveMode mode);
-// Replaces the current page with `image` (format and depth of the document) and marks the
-// document changed.
-void SaveThisPage(CInno& doc, const Raster& image);
+// Replaces the current page with `image`, saved as `format` at `bits` per pixel (0: the
+// document's own), and marks the document changed.
+void SaveThisPage(CInno& doc, const Raster& image, int format = 0, int bits = 0);
 // Appends a scanned page: NewPage, then the image into the document's file.
 void AppendPage(CInno& doc, const Raster& image);
 // Inserts `image` as a new page after the current page (multi-page: into the file; one file

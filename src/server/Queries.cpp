@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "model/ScanProperties.h"
+#include "platform/Raster.h"
 #include "platform/Xml.h"
 #include "server/Base64.h"
 #include "server/Cipher.h"
@@ -12,6 +13,7 @@
 #include "server/Transport.h"
 #include "server/WordsReq.h"
 #include "support/CodePage.h"
+#include "support/Error.h"
 #include "support/ModFS.h"
 #include "support/ModMath.h"
 #include "support/Prompter.h"
@@ -162,7 +164,14 @@ std::shared_ptr<CInno> ServerQueries::GetImgDataFromHttp(CScanList& scanList, co
         Progress(static_cast<int>(part), static_cast<int>(parts));
     }
     Progress(0, 0);
-    if (document->EnableMultiTIFF && CountPages) document->SetActPage(CountPages(document->FilePath()));
+    if (document->EnableMultiTIFF) {
+        try {
+            document->SetActPage(ReadImageInfo(document->FilePath()).pages);
+        } catch (const DorvexError& e) {
+            // The bytes are kept; the page count stays at the parts received.
+            DebugTrace(std::string("GetImgDataFromHttp: ") + e.what());
+        }
+    }
     document->SelectedIndex = document->ActPage() > 0 ? 1 : 0;
     document->SetState(state::Saved);
     return document;

@@ -51,8 +51,6 @@ public:
 
     // Progress while downloading: (value, maximum); maximum 0 hides the bar.
     std::function<void(int, int)> OnProgress;
-    // Counts the pages of a downloaded multi-page file (the imaging layer's page count).
-    std::function<int(const std::string&)> CountPages;
 
 private:
     std::string Post(const class CBaseReq& request);

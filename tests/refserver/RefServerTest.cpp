@@ -94,7 +94,6 @@ TEST(RefServer, UploadsReadBackByteForByte) {
     session.Set(prop::ServerUrl, s.url);
     session.Set(prop::Operator, "clerk");
     ServerQueries queries(session, person);
-    queries.CountPages = [](const std::string&) { return 3; };
     CScanList list;
     auto m1 = queries.GetImgDataFromHttp(list, "M1");
     ASSERT_TRUE(m1);

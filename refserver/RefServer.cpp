@@ -27,6 +27,7 @@ struct RefServer::Impl {
     void Routes() {
         http.set_payload_max_length(options.maxBody);
         http.set_tcp_nodelay(true);  // a reply in two writes must not wait for a delayed ACK
+        http.set_keep_alive_max_count(1000);  // an upload of many parts keeps its connection
         http.set_read_timeout(60, 0);
         http.set_write_timeout(60, 0);
         http.Post(".*", [this](const httplib::Request& request, httplib::Response& response) {

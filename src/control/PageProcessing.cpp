@@ -7,6 +7,7 @@
 #include "support/ModMath.h"
 #include "support/Trace.h"
 #include "support/WinInfo.h"
+#include "support/Text.h"
 
 namespace dorvex {
 namespace {
@@ -15,12 +16,6 @@ bool IsOne(const ScanProperties& p, int index) { return p.Number(index) == 1; }
 
 std::int16_t Hundredths(double degrees) {
     return static_cast<std::int16_t>(std::clamp(RoundHalfEven(degrees * 100.0), -32768.0, 32767.0));
-}
-
-std::string TrimBlanks(const std::string& text) {
-    std::size_t begin = text.find_first_not_of(' ');
-    if (begin == std::string::npos) return {};
-    return text.substr(begin, text.find_last_not_of(' ') - begin + 1);
 }
 
 }  // namespace
@@ -100,7 +95,7 @@ std::string GetFirstBarcode(const Raster& page, const BarcodeRegion& region) {
                         static_cast<int>(RoundHalfEven(page.Width() * region.width)),
                         static_cast<int>(RoundHalfEven(page.Height() * region.height))};
         for (const std::string& text : page.ReadBarcodes(rect)) {
-            if (!TrimBlanks(text).empty()) return text;
+            if (!Trim(text, " ").empty()) return text;
         }
     } catch (const std::exception& e) {
         DebugTrace(std::string("GetFirstBarcode: ") + e.what());

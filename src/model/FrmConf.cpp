@@ -4,6 +4,7 @@
 
 #include "model/ScanProperties.h"
 #include "support/ModMath.h"
+#include "support/Text.h"
 
 namespace dorvex {
 namespace {
@@ -14,12 +15,6 @@ std::int16_t ToInt16(double value) {
 }
 
 std::int16_t Int16Of(const ScanProperties& properties, int index) { return ToInt16(properties.Number(index)); }
-
-std::string Trimmed(const std::string& text) {
-    std::size_t begin = text.find_first_not_of(' ');
-    if (begin == std::string::npos) return {};
-    return text.substr(begin, text.find_last_not_of(' ') - begin + 1);
-}
 
 void Fill(ComboBox& combo, std::vector<std::string> items, int selected) {
     combo.Clear();
@@ -229,7 +224,7 @@ void FrmConf::CmdOK_Click() {
     ReadPosition(CmbGUI, UseGUI);
     ReadPosition(CmbImgRotate, ImgRotate);
     if (CmbItems.HasSelection()) ItemLimit = ToInt16(Val(CmbItems.text));
-    if (std::string dpi = Trimmed(CmbDPI.text); !dpi.empty()) DPI = ToInt16(Val(dpi));
+    if (std::string dpi = Trim(CmbDPI.text, " "); !dpi.empty()) DPI = ToInt16(Val(dpi));
     Brightness = static_cast<std::int16_t>(HSBrightness.value);
     Contrast = static_cast<std::int16_t>(HSContrast.value);
     if (!Caps[CapPaperSize].CurrentValue.empty()) PaperSize = ToInt16(Val(Caps[CapPaperSize].CurrentValue));

@@ -28,19 +28,22 @@ bool SameStorage(const CInno& a, const CInno& b) {
 
 }  // namespace
 
-void SavePageImage(const CInno& doc, const Raster& image, const std::string& path, int page, SaveMode mode) {
+namespace {
+void SaveAs(const Raster& image, int format, int bits, const std::string& path, int page, SaveMode mode) {
     Raster converted = image;
-    if (doc.BitmapBits == 1 || doc.BitmapBits == 8 || doc.BitmapBits == 24) converted.ConvertTo(doc.BitmapBits);
-    converted.Save(path, doc.Format, page, mode);
+    if (bits == 1 || bits == 8 || bits == 24) converted.ConvertTo(bits);
+    converted.Save(path, format, page, mode);
+}
+}  // namespace
+
+void SavePageImage(const CInno& doc, const Raster& image, const std::string& path, int page, SaveMode mode) {
+    SaveAs(image, doc.Format, doc.BitmapBits, path, page, mode);
 }
 
 void SaveThisPage(CInno& doc, const Raster& image, int format, int bits) {
     if (!doc.FilePath().empty()) {
-        Raster converted = image;
-        if (bits == 0) bits = doc.BitmapBits;
-        if (bits == 1 || bits == 8 || bits == 24) converted.ConvertTo(bits);
-        converted.Save(doc.FilePath(), format != 0 ? format : doc.Format, doc.RealPageNumber(),
-                       doc.EnableMultiTIFF ? SaveMode::Replace : SaveMode::Overwrite);
+        SaveAs(image, format != 0 ? format : doc.Format, bits != 0 ? bits : doc.BitmapBits, doc.FilePath(),
+               doc.RealPageNumber(), doc.EnableMultiTIFF ? SaveMode::Replace : SaveMode::Overwrite);
     }
     doc.SetState(state::Changed);
 }

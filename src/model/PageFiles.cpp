@@ -10,16 +10,12 @@
 #include "support/ModFS.h"
 #include "support/Trace.h"
 #include "support/WinInfo.h"
+#include "support/Text.h"
 
 namespace dorvex {
 namespace {
 
 constexpr std::string_view kHeader = "#Dorvex recovery 2";
-
-std::string Upper(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-}
 
 // Percent-escapes the characters that separate fields and items.
 std::string Escape(const std::string& text) {
@@ -50,23 +46,6 @@ std::string Unescape(const std::string& text) {
         }
     }
     return out;
-}
-
-std::vector<std::string> Split(const std::string& text, char separator) {
-    std::vector<std::string> pieces;
-    std::size_t start = 0;
-    while (true) {
-        std::size_t at = text.find(separator, start);
-        pieces.push_back(text.substr(start, at == std::string::npos ? std::string::npos : at - start));
-        if (at == std::string::npos) return pieces;
-        start = at + 1;
-    }
-}
-
-std::string Trim(const std::string& text) {
-    std::size_t begin = text.find_first_not_of(" \t\r\n");
-    if (begin == std::string::npos) return {};
-    return text.substr(begin, text.find_last_not_of(" \t\r\n") - begin + 1);
 }
 
 struct Line {
@@ -123,7 +102,7 @@ PageStorage ChooseStorage(const std::string& imgFormat, const std::string& pixel
                           int pageBits) {
     PageStorage storage;
     storage.multiTiff = enableMultiTiff == "1";
-    if (Upper(imgFormat) == "JPG") {
+    if (ToUpperAscii(imgFormat) == "JPG") {
         storage.format = 21;
         storage.bitmapBits = static_cast<std::int16_t>(pageBits >= 8 ? pageBits : (pageBits == 0 ? 24 : 8));
         storage.multiTiff = false;

@@ -6,6 +6,7 @@
 #include "support/Error.h"
 #include "support/ModFS.h"
 #include "support/WinInfo.h"
+#include "support/Text.h"
 
 namespace dorvex {
 namespace {
@@ -191,10 +192,7 @@ void CInno::PutWord(const std::string& key, const std::string& value) {
 void CInno::PutWordSerial(const std::string& serial) {
     if (serial.empty()) return;
     std::vector<std::pair<std::string, std::string>> items;
-    std::size_t start = 0;
-    while (true) {
-        std::size_t bar = serial.find('|', start);
-        std::string item = serial.substr(start, bar == std::string::npos ? std::string::npos : bar - start);
+    for (const std::string& item : Split(serial, '|')) {
         std::size_t eq = item.find('=');
         if (eq == std::string::npos) {
             throw DorvexError(err::SubscriptOutOfRange, "word item without \"=\": " + item);
@@ -205,8 +203,6 @@ void CInno::PutWordSerial(const std::string& serial) {
             value.replace(at, 4, "\r\n");
         }
         items.emplace_back(item.substr(0, eq), std::move(value));
-        if (bar == std::string::npos) break;
-        start = bar + 1;
     }
     for (const auto& [key, value] : items) PutWord(key, value);
 }

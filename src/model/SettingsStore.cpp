@@ -11,16 +11,10 @@
 #include "support/CodePage.h"
 #include "support/Error.h"
 #include "support/ModFS.h"
+#include "support/Text.h"
 
 namespace dorvex {
 namespace {
-
-std::string Trim(const std::string& text) {
-    std::size_t begin = text.find_first_not_of(" \t\r");
-    if (begin == std::string::npos) return {};
-    std::size_t end = text.find_last_not_of(" \t\r");
-    return text.substr(begin, end - begin + 1);
-}
 
 // Values may hold any text; backslash, CR and LF are escaped so that one entry is one line.
 std::string Escape(const std::string& value) {
@@ -87,15 +81,15 @@ void SettingsStore::Reload() {
     std::string line;
     while (std::getline(in, line)) {
         if (!IsValidUtf8(line)) continue;
-        std::string trimmed = Trim(line);
+        std::string trimmed = Trim(line, " \t\r");
         if (trimmed.empty() || trimmed[0] == ';' || trimmed[0] == '#') continue;
         if (trimmed.front() == '[' && trimmed.back() == ']') {
-            section = Trim(trimmed.substr(1, trimmed.size() - 2));
+            section = Trim(trimmed.substr(1, trimmed.size() - 2), " \t\r");
             continue;
         }
         std::size_t eq = line.find('=');
         if (eq == std::string::npos || section.empty()) continue;
-        std::string key = Trim(line.substr(0, eq));
+        std::string key = Trim(line.substr(0, eq), " \t\r");
         std::string raw = line.substr(eq + 1);
         if (!raw.empty() && raw.back() == '\r') raw.pop_back();
         auto value = Unescape(raw);

@@ -19,6 +19,7 @@
 #include "support/Prompter.h"
 #include "support/Trace.h"
 #include "support/WinInfo.h"
+#include "support/Text.h"
 
 namespace dorvex {
 namespace {
@@ -29,8 +30,7 @@ long WholeNumber(const std::string& text) {
 }
 
 bool AsBoolean(const std::string& text) {
-    std::string lower;
-    for (char c : text) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::string lower = ToLowerAscii(text);
     if (lower == "true") return true;
     if (lower == "false") return false;
     return IsNumeric(text) && Val(text) != 0;

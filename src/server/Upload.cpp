@@ -18,16 +18,12 @@
 #include "support/Prompter.h"
 #include "support/Trace.h"
 #include "support/WinInfo.h"
+#include "support/Text.h"
 
 namespace dorvex {
 namespace {
 
 constexpr int kTypeMismatch = 13;
-
-std::string Upper(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-}
 
 std::string FormatCode(long code) { return std::to_string(code); }
 
@@ -91,7 +87,7 @@ void FrmUpload::ScanFolder(const std::string& folder, std::set<std::string>& vis
         }
         std::optional<ImageInfo> info = ProbeImage(entry);
         if (!info) continue;
-        std::string ext = Upper(GetFileExtension(entry));
+        std::string ext = ToUpperAscii(GetFileExtension(entry));
         if (ext == "TIF" || ext == "TIFF") {
             AddFile(entry, GetFileName(entry, ".*"), static_cast<std::int16_t>(std::min(info->pages, 32767)), "", 0, "");
         } else if (ext == "JPG" || ext == "JPEG") {

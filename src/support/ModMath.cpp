@@ -6,6 +6,7 @@
 #include <string>
 
 #include "support/Error.h"
+#include "support/Text.h"
 
 namespace dorvex {
 namespace {
@@ -41,12 +42,6 @@ std::size_t NumberPrefix(std::string_view text) {
     return i;
 }
 
-std::string_view TrimBlanks(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-    return text;
-}
-
 }  // namespace
 
 std::int32_t Ceiling(double x) { return ToLong(-std::floor(-x)); }
@@ -69,8 +64,8 @@ double Val(std::string_view text) {
 }
 
 bool IsNumeric(std::string_view text) {
-    text = TrimBlanks(text);
-    return !text.empty() && NumberPrefix(text) == text.size();
+    std::string trimmed = Trim(text);
+    return !trimmed.empty() && NumberPrefix(trimmed) == trimmed.size();
 }
 
 }  // namespace dorvex

@@ -86,3 +86,15 @@ TEST(DebugMessage, TextsOfTheUploadEvents) {
     debugMessage.Raise(UploadAddressMessage("u"));
     EXPECT_EQ(got, (std::vector<std::string>{"上傳網址:u"}));
 }
+
+#include "support/Text.h"
+
+TEST(Text, TrimCaseAndSplit) {
+    EXPECT_EQ(Trim("  a b \r\n"), "a b");
+    EXPECT_EQ(Trim("\t x \t", " "), "\t x \t");
+    EXPECT_EQ(Trim("   "), "");
+    EXPECT_EQ(ToUpperAscii("tiff 主旨"), "TIFF 主旨");
+    EXPECT_EQ(ToLowerAscii("True"), "true");
+    EXPECT_EQ(Split("a|b||c", '|'), (std::vector<std::string>{"a", "b", "", "c"}));
+    EXPECT_EQ(Split("", ','), (std::vector<std::string>{""}));
+}

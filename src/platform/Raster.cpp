@@ -11,11 +11,15 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cerrno>
+#include <cstring>
 #include <functional>
 #include <memory>
+#include <string_view>
 
 #include "support/Error.h"
 #include "support/ModFS.h"
+#include "platform/TiffFile.h"
 #include "support/Trace.h"
 
 namespace dorvex {
@@ -29,20 +33,39 @@ struct BoxDeleter {
     void operator()(BOX* box) const { boxDestroy(&box); }
 };
 using BoxPtr = std::unique_ptr<BOX, BoxDeleter>;
-struct FileCloser {
-    void operator()(FILE* file) const { std::fclose(file); }
+struct BytesDeleter {
+    void operator()(l_uint8* bytes) const { lept_free(bytes); }
 };
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
-void LeptonicaToTrace(const char* text) { DebugTrace(std::string("leptonica: ") + text); }
+void LeptonicaToTrace(const char* text) {
+    tiff_file::Report(std::string_view(text).rfind("Error", 0) == 0, text);
+    DebugTrace(std::string("leptonica: ") + text);
+}
 
-void TiffToTrace(const char* module, const char* format, va_list args) {
+std::string TiffText(const char* module, const char* format, va_list args) {
     char text[512];
     std::vsnprintf(text, sizeof text, format, args);
-    DebugTrace(std::string("libtiff: ") + (module ? module : "") + ": " + text);
+    return std::string(module ? module : "") + ": " + text;
+}
+void TiffErrorToTrace(const char* module, const char* format, va_list args) {
+    std::string text = TiffText(module, format, args);
+    tiff_file::Report(true, text);
+    DebugTrace("libtiff: " + text);
+}
+void TiffWarningToTrace(const char* module, const char* format, va_list args) {
+    std::string text = TiffText(module, format, args);
+    tiff_file::Report(false, text);
+    DebugTrace("libtiff: " + text);
 }
 
 [[noreturn]] void Fail(int number, const std::string& text) { throw DorvexError(number, text); }
+
+// The result of a Leptonica operation, or the error that says it could not be done (they fail
+// only for want of memory once their arguments are checked).
+PIX* Need(PIX* pix, const char* what) {
+    if (pix == nullptr) Fail(err::OutOfMemory, std::string("not enough memory to ") + what + " the page");
+    return pix;
+}
 
 bool IsTiffFormat(l_int32 format) {
     switch (format) {
@@ -66,98 +89,152 @@ l_int32 LeptonicaFormat(const std::string& path) {
     return format;
 }
 
-int TiffPageCount(const std::string& path) {
-    FilePtr file(std::fopen(path.c_str(), "rb"));
-    l_int32 count = 0;
-    if (!file || tiffGetCount(file.get(), &count) != 0 || count < 1) {
-        Fail(err::InvalidArgument, path + " is a damaged TIFF file (its pages cannot be counted)");
+tiff_file::Chain TiffChain(const std::string& path) {
+    try {
+        return tiff_file::WalkChain(path);
+    } catch (const DorvexError& e) {
+        Fail(err::InvalidArgument, path + " is a damaged TIFF file (" + e.what() + ")");
     }
-    return count;
+}
+
+// A page larger than this is refused before it is decoded: A3 at 600 dpi and A4 at 1200 dpi
+// fit, a forged header asking for gigabytes does not.
+constexpr std::int64_t kMaxPixels = 150'000'000;
+
+void CheckPixelBudget(const std::string& path, int page, std::int64_t width, std::int64_t height) {
+    if (width <= 0 || height <= 0) return;  // not given: the decoder judges the page
+    if (width > kMaxPixels / height) {
+        Fail(err::InvalidArgument, "page " + std::to_string(page) + " of " + path + " is too large (" + std::to_string(width) +
+                                       " x " + std::to_string(height) + " pixels; at most 150 megapixels are read)");
+    }
 }
 
 // Brings a decoded page to the depths the layer works with: 1, 8 or 32 bits, no colour map.
 PIX* Normalise(PIX* pix) {
     PixPtr owned(pix);
-    if (pixGetColormap(owned.get()) != nullptr) owned.reset(pixRemoveColormap(owned.get(), REMOVE_CMAP_BASED_ON_SRC));
-    if (!owned) return nullptr;
+    if (pixGetColormap(owned.get()) != nullptr) owned.reset(Need(pixRemoveColormap(owned.get(), REMOVE_CMAP_BASED_ON_SRC), "convert"));
     l_int32 depth = pixGetDepth(owned.get());
-    if (depth == 2 || depth == 4 || depth == 16) owned.reset(pixConvertTo8(owned.get(), 0));
-    else if (depth == 24) owned.reset(pixConvertTo32(owned.get()));
-    if (owned && pixGetDepth(owned.get()) == 32) pixSetSpp(owned.get(), 3);
+    if (depth == 2 || depth == 4 || depth == 16) owned.reset(Need(pixConvertTo8(owned.get(), 0), "convert"));
+    else if (depth == 24) owned.reset(Need(pixConvertTo32(owned.get()), "convert"));
+    if (pixGetDepth(owned.get()) == 32) pixSetSpp(owned.get(), 3);
     return owned.release();
 }
 
-l_int32 TiffCompressionFor(const PIX* pix, int format) {
-    if (format == fileformat::TiffG4) return IFF_TIFF_G4;
-    if (format == fileformat::TiffLzw) return IFF_TIFF_LZW;
-    (void)pix;
-    return IFF_TIFF;
+// A CMYK (separated) TIFF page read through libtiff's RGBA interface, which Leptonica lacks.
+PIX* ReadSeparatedTiff(const std::string& path, int page) {
+    TIFF* tif = TIFFOpen(path.c_str(), "r");
+    if (tif == nullptr) return nullptr;
+    std::unique_ptr<TIFF, void (*)(TIFF*)> closer(tif, TIFFClose);
+    uint16_t photometric = 0;
+    uint32_t w = 0, h = 0;
+    if (TIFFSetDirectory(tif, static_cast<tdir_t>(page - 1)) != 1 || TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric) != 1 ||
+        photometric != PHOTOMETRIC_SEPARATED || TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w) != 1 ||
+        TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h) != 1) {
+        return nullptr;
+    }
+    char message[1024] = {};
+    if (TIFFRGBAImageOK(tif, message) != 1) return nullptr;
+    PixPtr pix(Need(pixCreate(static_cast<l_int32>(w), static_cast<l_int32>(h), 32), "read"));
+    std::vector<uint32_t> raster(static_cast<std::size_t>(w) * h);
+    if (TIFFReadRGBAImageOriented(tif, w, h, raster.data(), ORIENTATION_TOPLEFT, 0) != 1) return nullptr;
+    l_uint32* data = pixGetData(pix.get());
+    const l_int32 wpl = pixGetWpl(pix.get());
+    for (uint32_t y = 0; y < h; ++y) {
+        for (uint32_t x = 0; x < w; ++x) {
+            uint32_t rgba = raster[static_cast<std::size_t>(y) * w + x];
+            composeRGBPixel(static_cast<l_int32>(TIFFGetR(rgba)), static_cast<l_int32>(TIFFGetG(rgba)), static_cast<l_int32>(TIFFGetB(rgba)),
+                            data + static_cast<std::ptrdiff_t>(y) * wpl + x);
+        }
+    }
+    pixSetSpp(pix.get(), 3);
+    float xres = 0, yres = 0;
+    if (TIFFGetField(tif, TIFFTAG_XRESOLUTION, &xres) == 1 && TIFFGetField(tif, TIFFTAG_YRESOLUTION, &yres) == 1) {
+        pixSetResolution(pix.get(), static_cast<l_int32>(std::lround(xres)), static_cast<l_int32>(std::lround(yres)));
+    }
+    return pix.release();
+}
+
+// Decodes page `page` of a file of Leptonica format `format`, refusing pages over the pixel
+// budget and telling a damaged page from a lack of memory.
+PIX* DecodePage(const std::string& path, l_int32 format, int page) {
+    std::int64_t width = 0, height = 0;
+    if (IsTiffFormat(format)) {
+        tiff_file::Chain chain = TiffChain(path);
+        if (page < 1 || page > chain.pages) {
+            if (page >= 1 && !chain.damage.empty()) {
+                Fail(err::InvalidArgument, "page " + std::to_string(page) + " of " + path + " cannot be read: " + chain.damage);
+            }
+            Fail(err::SubscriptOutOfRange, path + " has no page " + std::to_string(page) + " (it has " + std::to_string(chain.pages) + ")");
+        }
+        width = chain.sizes[static_cast<std::size_t>(page - 1)].first;
+        height = chain.sizes[static_cast<std::size_t>(page - 1)].second;
+    } else {
+        if (page != 1) Fail(err::SubscriptOutOfRange, path + " has one page only");
+        l_int32 w = 0, h = 0, bps = 0, spp = 0, cmap = 0, f = 0;
+        if (pixReadHeader(path.c_str(), &f, &w, &h, &bps, &spp, &cmap) != 0) {
+            Fail(err::InvalidArgument, "page 1 of " + path + " is damaged or truncated");
+        }
+        width = w;
+        height = h;
+    }
+    CheckPixelBudget(path, page, width, height);
+    tiff_file::MessageCapture capture;
+    PIX* pix = IsTiffFormat(format) ? pixReadTiff(path.c_str(), page - 1) : pixRead(path.c_str());
+    if (pix == nullptr && IsTiffFormat(format) && !capture.OutOfMemory()) pix = ReadSeparatedTiff(path, page);
+    const std::string where = "page " + std::to_string(page) + " of " + path;
+    // A strip that ends early or a bad code word is reported but still gives a picture.
+    bool damaged = !capture.Errors().empty() || capture.Warnings().find("Premature EOF") != std::string::npos;
+    if (pix != nullptr && damaged && !capture.OutOfMemory()) {
+        pixDestroy(&pix);
+        Fail(err::InvalidArgument, where + " is damaged or truncated");
+    }
+    if (pix == nullptr) {
+        if (capture.OutOfMemory()) Fail(err::OutOfMemory, "not enough memory to read " + where);
+        Fail(err::InvalidArgument, where + " is damaged or truncated");
+    }
+    return Normalise(pix);
 }
 
 bool IsTiffCode(int format) {
     return format == fileformat::TiffG4 || format == fileformat::TiffLzw || format == fileformat::Tiff;
 }
 
+l_int32 TiffCompressionFor(int format) {
+    if (format == fileformat::TiffG4) return IFF_TIFF_G4;
+    if (format == fileformat::TiffLzw) return IFF_TIFF_LZW;
+    return IFF_TIFF;
+}
+
 // The page converted to the depth the file format holds.
 PixPtr ForFormat(PIX* pix, int format) {
     l_int32 depth = pixGetDepth(pix);
-    if (format == fileformat::TiffG4 && depth != 1) return PixPtr(pixConvertTo1(pix, 128));
-    if (format == fileformat::Jpeg && depth == 1) return PixPtr(pixConvertTo8(pix, 0));
-    return PixPtr(pixClone(pix));
+    if (format == fileformat::TiffG4 && depth != 1) return PixPtr(Need(pixConvertTo1(pix, 128), "convert"));
+    if (format == fileformat::Jpeg && depth == 1) return PixPtr(Need(pixConvertTo8(pix, 0), "convert"));
+    return PixPtr(Need(pixClone(pix), "copy"));
 }
 
-void SyncAndRename(const std::string& temp, const std::string& path) {
-    if (!SyncFile(temp) || std::rename(temp.c_str(), path.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        Fail(err::DeviceIo, "cannot write " + path + " (disk full or not writable?)");
-    }
+// The compression an existing page is written back with: its own where we write it.
+l_int32 KeptCompression(PIX* page) {
+    l_int32 comptype = pixGetInputFormat(page);
+    if (comptype == IFF_TIFF_G4 && pixGetDepth(page) == 1) return IFF_TIFF_G4;
+    if (comptype == IFF_TIFF || comptype == IFF_TIFF_PACKBITS || comptype == IFF_TIFF_ZIP) return comptype;
+    return IFF_TIFF_LZW;
 }
 
 std::string TempBeside(const std::string& path) {
     std::string temp = path + ".XXXXXX";
     int fd = ::mkstemp(temp.data());
-    if (fd < 0) Fail(err::PathNotFound, "cannot create a file beside " + path);
+    if (fd < 0) Fail(err::PathNotFound, "cannot create a file beside " + path + ": " + std::strerror(errno));
     ::close(fd);
     return temp;
 }
 
-void WriteTiffPage(const std::string& path, PIX* pix, l_int32 comptype, bool first) {
-    if (pixWriteTiff(path.c_str(), pix, comptype, first ? "w" : "a") != 0) {
-        Fail(err::DeviceIo, "cannot write a page into " + path + " (disk full?)");
-    }
-}
-
-// Rewrites a TIFF file beside itself from a list of page sources and renames it over the old
-// one, so that a crash leaves the old file whole. A source is an existing page (1-based) or a
-// new image.
-struct PageSource {
-    int existing = 0;
-    const PIX* image = nullptr;
-    int format = fileformat::TiffG4;
-};
-
-void RewriteTiff(const std::string& path, const std::vector<PageSource>& pages) {
-    std::string temp = TempBeside(path);
-    try {
-        bool first = true;
-        for (const PageSource& source : pages) {
-            if (source.image != nullptr) {
-                PixPtr converted = ForFormat(const_cast<PIX*>(source.image), source.format);
-                WriteTiffPage(temp, converted.get(), TiffCompressionFor(converted.get(), source.format), first);
-            } else {
-                PixPtr page(pixReadTiff(path.c_str(), source.existing - 1));
-                if (!page) Fail(err::InvalidArgument, "page " + std::to_string(source.existing) + " of " + path + " is damaged");
-                l_int32 comptype = pixGetInputFormat(page.get());
-                if (!IsTiffFormat(comptype) || (comptype == IFF_TIFF_G4 && pixGetDepth(page.get()) != 1)) comptype = IFF_TIFF_LZW;
-                WriteTiffPage(temp, page.get(), comptype, first);
-            }
-            first = false;
-        }
-    } catch (...) {
+void RenameOver(const std::string& temp, const std::string& path) {
+    if (std::rename(temp.c_str(), path.c_str()) != 0) {
+        std::string why = std::strerror(errno);
         ::unlink(temp.c_str());
-        throw;
+        Fail(err::DeviceIo, "cannot replace " + path + ": " + why);
     }
-    SyncAndRename(temp, path);
 }
 
 }  // namespace
@@ -165,8 +242,8 @@ void RewriteTiff(const std::string& path, const std::vector<PageSource>& pages) 
 void RouteImagingMessages() {
     static const bool routed = [] {
         leptSetStderrHandler(&LeptonicaToTrace);
-        TIFFSetErrorHandler(&TiffToTrace);
-        TIFFSetWarningHandler(&TiffToTrace);
+        TIFFSetErrorHandler(&TiffErrorToTrace);
+        TIFFSetWarningHandler(&TiffWarningToTrace);
         return true;
     }();
     (void)routed;
@@ -177,14 +254,69 @@ namespace {
 const bool kMessagesRouted = (RouteImagingMessages(), true);
 }  // namespace
 
+// ---- Page files built beside their place ----
+
+struct PageFileBuilder::Impl {
+    std::string target;
+    std::string temp;
+    std::optional<tiff_file::Writer> writer;
+    bool finished = false;
+};
+
+PageFileBuilder::PageFileBuilder(const std::string& path) : mImpl(std::make_unique<Impl>()) {
+    RouteImagingMessages();
+    mImpl->target = path;
+    mImpl->temp = TempBeside(path);
+    try {
+        mImpl->writer.emplace(tiff_file::Writer::Create(mImpl->temp));
+    } catch (...) {
+        ::unlink(mImpl->temp.c_str());
+        throw;
+    }
+}
+
+PageFileBuilder::~PageFileBuilder() {
+    if (!mImpl) return;
+    mImpl->writer.reset();
+    if (!mImpl->temp.empty()) ::unlink(mImpl->temp.c_str());
+}
+
+PageFileBuilder::PageFileBuilder(PageFileBuilder&&) noexcept = default;
+
+int PageFileBuilder::Pages() const { return mImpl->writer ? mImpl->writer->Pages() : 0; }
+
+void PageFileBuilder::Add(const Raster& page, int format) {
+    if (page.Empty()) Fail(err::InvalidArgument, "there is no image to save");
+    if (!IsTiffCode(format)) Fail(err::InvalidArgument, "only TIFF files hold more than one page");
+    PixPtr converted = ForFormat(page.mPix, format);
+    mImpl->writer->AddPage(converted.get(), TiffCompressionFor(format));
+}
+
+void PageFileBuilder::AddFrom(const std::string& file, int page) {
+    PixPtr pix(DecodePage(file, LeptonicaFormat(file), page));
+    mImpl->writer->AddPage(pix.get(), KeptCompression(pix.get()));
+}
+
+void PageFileBuilder::Finish() {
+    if (mImpl->finished) return;
+    mImpl->writer->Commit();
+    mImpl->finished = true;
+}
+
+void PageFileBuilder::Commit() {
+    Finish();
+    RenameOver(mImpl->temp, mImpl->target);
+    mImpl->temp.clear();
+}
+
 // ---- Raster: lifetime ----
 
 Raster::Raster() = default;
 Raster::Raster(Pix* pix) : mPix(pix) {}
 Raster::~Raster() { Reset(nullptr); }
-Raster::Raster(const Raster& other) : mPix(other.mPix ? pixCopy(nullptr, other.mPix) : nullptr) {}
+Raster::Raster(const Raster& other) : mPix(other.mPix ? Need(pixCopy(nullptr, other.mPix), "copy") : nullptr) {}
 Raster& Raster::operator=(const Raster& other) {
-    if (this != &other) Reset(other.mPix ? pixCopy(nullptr, other.mPix) : nullptr);
+    if (this != &other) Reset(other.mPix ? Need(pixCopy(nullptr, other.mPix), "copy") : nullptr);
     return *this;
 }
 Raster::Raster(Raster&& other) noexcept : mPix(other.mPix) { other.mPix = nullptr; }
@@ -202,28 +334,15 @@ void Raster::Reset(Pix* pix) {
 
 Raster Raster::Load(const std::string& path, int page) {
     RouteImagingMessages();
-    l_int32 format = LeptonicaFormat(path);
-    PIX* pix = nullptr;
-    if (IsTiffFormat(format)) {
-        int count = TiffPageCount(path);
-        if (page < 1 || page > count) {
-            Fail(err::SubscriptOutOfRange, path + " has no page " + std::to_string(page) + " (it has " + std::to_string(count) + ")");
-        }
-        pix = pixReadTiff(path.c_str(), page - 1);
-    } else {
-        if (page != 1) Fail(err::SubscriptOutOfRange, path + " has one page only");
-        pix = pixRead(path.c_str());
-    }
-    if (pix == nullptr) Fail(err::InvalidArgument, "page " + std::to_string(page) + " of " + path + " is damaged or truncated");
-    pix = Normalise(pix);
-    if (pix == nullptr) Fail(err::InvalidArgument, "page " + std::to_string(page) + " of " + path + " cannot be converted");
-    return Raster(pix);
+    return Raster(DecodePage(path, LeptonicaFormat(path), page));
 }
 
 Raster Raster::Blank(int width, int height, int bitsPerPixel, int dpi) {
+    if (width <= 0 || height <= 0 || static_cast<std::int64_t>(width) > kMaxPixels / height) {
+        Fail(err::InvalidArgument, "cannot make a page of " + std::to_string(width) + " x " + std::to_string(height) + " pixels");
+    }
     l_int32 depth = bitsPerPixel == 1 ? 1 : bitsPerPixel == 8 ? 8 : 32;
-    PIX* pix = pixCreate(width, height, depth);
-    if (pix == nullptr) Fail(err::InvalidArgument, "cannot make a page of that size");
+    PIX* pix = Need(pixCreate(width, height, depth), "make");
     if (depth == 1) pixClearAll(pix);
     else pixSetAll(pix);
     if (depth == 32) pixSetSpp(pix, 3);
@@ -255,67 +374,69 @@ void Raster::Save(const std::string& path, int format, int page, SaveMode mode) 
                          : format == fileformat::Bmp ? IFF_BMP : IFF_UNKNOWN;
         if (target == IFF_UNKNOWN) Fail(err::InvalidArgument, "unknown file format code " + std::to_string(format));
         PixPtr converted = ForFormat(mPix, format);
-        std::string temp = TempBeside(path);
-        bool ok = target == IFF_JFIF_JPEG ? pixWriteJpeg(temp.c_str(), converted.get(), 75, 0) == 0
-                                          : pixWrite(temp.c_str(), converted.get(), target) == 0;
-        if (!ok) {
-            ::unlink(temp.c_str());
-            Fail(err::DeviceIo, "cannot write " + path);
-        }
-        SyncAndRename(temp, path);
+        // Encoded in memory, then written and synced by us: the encoders' own file writes do
+        // not report a full disk.
+        l_uint8* raw = nullptr;
+        std::size_t size = 0;
+        bool ok = target == IFF_JFIF_JPEG ? pixWriteMemJpeg(&raw, &size, converted.get(), 75, 0) == 0
+                                          : pixWriteMem(&raw, &size, converted.get(), target) == 0;
+        std::unique_ptr<l_uint8, BytesDeleter> bytes(raw);
+        if (!ok || !bytes) Fail(err::OutOfMemory, "not enough memory to encode the page for " + path);
+        WriteFileAtomic(path, std::string_view(reinterpret_cast<const char*>(bytes.get()), size));
         return;
     }
     // A placeholder made by the temporary-file helper is empty: it holds no pages yet.
-    bool hasPages = GetFileLength(path) > 0;
-    // Appending needs no page count (counting walks every page of the file).
-    int count = hasPages && mode != SaveMode::Append ? TiffPageCount(path) : 0;
+    const bool hasPages = GetFileLength(path) > 0;
     PixPtr converted = ForFormat(mPix, format);
-    l_int32 comptype = TiffCompressionFor(converted.get(), format);
     if (mode == SaveMode::Overwrite || (!hasPages && (mode == SaveMode::Append || (mode == SaveMode::Insert && page == 1)))) {
-        std::string temp = TempBeside(path);
-        try {
-            WriteTiffPage(temp, converted.get(), comptype, true);
-        } catch (...) {
-            ::unlink(temp.c_str());
-            throw;
-        }
-        SyncAndRename(temp, path);
+        PageFileBuilder builder(path);
+        builder.Add(*this, format);
+        builder.Commit();
         return;
     }
+    // Appending needs no decoding of earlier pages; a failed append is cut back off.
+    const int count = TiffChain(path).pages;
     if (mode == SaveMode::Append || (mode == SaveMode::Insert && page == count + 1)) {
-        // libtiff adds the new directory at the end and links it last: earlier pages are not
-        // rewritten, and a crash leaves them readable.
-        WriteTiffPage(path, converted.get(), comptype, false);
+        tiff_file::Writer writer = tiff_file::Writer::Append(path);
+        writer.AddPage(converted.get(), TiffCompressionFor(format));
+        writer.Commit();
         return;
     }
-    int last = mode == SaveMode::Insert ? count + 1 : count;
+    const int last = mode == SaveMode::Insert ? count + 1 : count;
     if (page < 1 || page > last) Fail(err::SubscriptOutOfRange, path + " has no page " + std::to_string(page));
-    std::vector<PageSource> pages;
+    PageFileBuilder builder(path);
     for (int p = 1; p <= count; ++p) {
         if (p == page) {
-            pages.push_back({0, mPix, format});
+            builder.Add(*this, format);
             if (mode == SaveMode::Replace) continue;
         }
-        pages.push_back({p, nullptr, format});
+        builder.AddFrom(path, p);
     }
-    RewriteTiff(path, pages);
+    builder.Commit();
+}
+
+void RewritePages(const std::string& path, const std::vector<int>& order) {
+    if (order.empty()) Fail(err::InvalidArgument, "cannot leave " + path + " without pages");
+    PageFileBuilder builder(path);
+    for (int p : order) builder.AddFrom(path, p);
+    builder.Commit();
 }
 
 void DeletePage(const std::string& path, int page) {
     RouteImagingMessages();
-    int count = TiffPageCount(path);
+    int count = TiffChain(path).pages;
     if (page < 1 || page > count) Fail(err::SubscriptOutOfRange, path + " has no page " + std::to_string(page));
     if (count == 1) Fail(err::InvalidArgument, "cannot remove the only page of " + path);
-    std::vector<PageSource> pages;
+    std::vector<int> order;
     for (int p = 1; p <= count; ++p) {
-        if (p != page) pages.push_back({p, nullptr, 0});
+        if (p != page) order.push_back(p);
     }
-    RewriteTiff(path, pages);
+    RewritePages(path, order);
 }
 
 void MovePage(const std::string& path, int from, int to) {
     RouteImagingMessages();
-    int count = TiffPageCount(path);
+    int count = TiffChain(path).pages;
     if (from < 1 || from > count || to < 1 || to > count) Fail(err::SubscriptOutOfRange, path + " has no such page");
     if (from == to) return;
     std::vector<int> order;
@@ -323,9 +444,7 @@ void MovePage(const std::string& path, int from, int to) {
         if (p != from) order.push_back(p);
     }
     order.insert(order.begin() + (to - 1), from);
-    std::vector<PageSource> pages;
-    for (int p : order) pages.push_back({p, nullptr, 0});
-    RewriteTiff(path, pages);
+    RewritePages(path, order);
 }
 
 ImageInfo ReadImageInfo(const std::string& path) {
@@ -333,8 +452,11 @@ ImageInfo ReadImageInfo(const std::string& path) {
     l_int32 format = LeptonicaFormat(path);
     ImageInfo info;
     if (IsTiffFormat(format)) {
-        info.pages = TiffPageCount(path);
-        FilePtr file(std::fopen(path.c_str(), "rb"));
+        tiff_file::Chain chain = TiffChain(path);
+        if (chain.pages == 0) Fail(err::InvalidArgument, path + " is a damaged TIFF file (" + chain.damage + ")");
+        info.pages = chain.pages;
+        info.damage = chain.damage;
+        std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
         l_int32 w = 0, h = 0, bps = 0, spp = 0, res = 0, cmap = 0, tiffFormat = 0;
         if (!file || freadHeaderTiff(file.get(), 0, &w, &h, &bps, &spp, &res, &cmap, &tiffFormat) != 0) {
             Fail(err::InvalidArgument, path + " is a damaged TIFF file");
@@ -367,6 +489,7 @@ ImageInfo ReadImageInfo(const std::string& path) {
 std::optional<ImageInfo> ProbeImage(const std::string& path) {
     try {
         ImageInfo info = ReadImageInfo(path);
+        if (!info.damage.empty()) return std::nullopt;
         Raster::Load(path, 1);
         return info;
     } catch (const DorvexError&) {
@@ -381,20 +504,19 @@ void Raster::Invert() {
 }
 
 void Raster::ReduceTo1Bit() {
-    if (mPix && pixGetDepth(mPix) != 1) Reset(pixConvertTo1(mPix, 128));
+    if (mPix && pixGetDepth(mPix) != 1) Reset(Need(pixConvertTo1(mPix, 128), "reduce"));
 }
 
 void Raster::ConvertTo(int bitsPerPixel) {
     if (!mPix || BitsPerPixel() == bitsPerPixel) return;
     if (bitsPerPixel == 1) ReduceTo1Bit();
-    else if (bitsPerPixel == 8) Reset(pixConvertTo8(mPix, 0));
-    else Reset(Normalise(pixConvertTo32(mPix)));
+    else if (bitsPerPixel == 8) Reset(Need(pixConvertTo8(mPix, 0), "convert"));
+    else Reset(Normalise(Need(pixConvertTo32(mPix), "convert")));
 }
 
 std::optional<int> Raster::DetectSkew(int rangeHundredths, int resolutionHundredths) const {
     if (!mPix || rangeHundredths <= 0) return std::nullopt;
-    PixPtr binary(pixGetDepth(mPix) == 1 ? pixClone(mPix) : pixConvertTo1(mPix, 128));
-    if (!binary) return std::nullopt;
+    PixPtr binary(Need(pixGetDepth(mPix) == 1 ? pixClone(mPix) : pixConvertTo1(mPix, 128), "deskew"));
     l_float32 angle = 0;
     l_float32 confidence = 0;
     float range = static_cast<float>(rangeHundredths) / 100.0f;
@@ -417,23 +539,23 @@ void Raster::Rotate(int hundredths) {
     if (!mPix || hundredths % 36000 == 0) return;
     if (hundredths % 9000 == 0) {
         int quads = ((hundredths / 9000) % 4 + 4) % 4;
-        Reset(pixRotateOrth(mPix, quads));
+        Reset(Need(pixRotateOrth(mPix, quads), "rotate"));
         return;
     }
     float radians = static_cast<float>(hundredths) / 100.0f * 3.14159265358979f / 180.0f;
     l_int32 type = (pixGetDepth(mPix) == 1 && std::abs(hundredths) <= 1000) ? L_ROTATE_SHEAR : L_ROTATE_AREA_MAP;
-    PIX* rotated = pixRotate(mPix, radians, type, L_BRING_IN_WHITE, 0, 0);
-    if (rotated) Reset(Normalise(rotated));
+    Reset(Normalise(Need(pixRotate(mPix, radians, type, L_BRING_IN_WHITE, 0, 0), "rotate")));
 }
 
 void Raster::AutoTrim() {
     if (!mPix) return;
-    PixPtr binary(pixGetDepth(mPix) == 1 ? pixClone(mPix) : pixConvertTo1(mPix, 128));
+    PixPtr binary(Need(pixGetDepth(mPix) == 1 ? pixClone(mPix) : pixConvertTo1(mPix, 128), "trim"));
+    l_int32 empty = 0;
+    if (pixZero(binary.get(), &empty) != 0 || empty) return;  // nothing to trim to
     BOX* raw = nullptr;
-    if (!binary || pixClipToForeground(binary.get(), nullptr, &raw) != 0 || raw == nullptr) return;
+    if (pixClipToForeground(binary.get(), nullptr, &raw) != 0 || raw == nullptr) Need(nullptr, "trim");
     BoxPtr box(raw);
-    PIX* clipped = pixClipRectangle(mPix, box.get(), nullptr);
-    if (clipped) Reset(clipped);
+    Reset(Need(pixClipRectangle(mPix, box.get(), nullptr), "trim"));
 }
 
 void Raster::RemoveBorder(int sideMask, int percent, int noiseLength, int variance) {
@@ -498,48 +620,45 @@ void Raster::Despeckle() {
     if (!mPix) return;
     if (pixGetDepth(mPix) == 1) {
         // Keep every component at least 3 pixels wide or high.
-        PIX* kept = pixSelectBySize(mPix, 3, 3, 8, L_SELECT_IF_EITHER, L_SELECT_IF_GTE, nullptr);
-        if (kept) Reset(kept);
+        Reset(Need(pixSelectBySize(mPix, 3, 3, 8, L_SELECT_IF_EITHER, L_SELECT_IF_GTE, nullptr), "despeckle"));
         return;
     }
     // Grey and colour: the specks are found on a 1-bit copy and painted white with their
     // soft edge, so that text is not blurred the way a median filter would.
-    PixPtr binary(pixConvertTo1(mPix, 128));
-    if (!binary) return;
-    PixPtr kept(pixSelectBySize(binary.get(), 3, 3, 8, L_SELECT_IF_EITHER, L_SELECT_IF_GTE, nullptr));
-    if (!kept) return;
-    PixPtr specks(pixSubtract(nullptr, binary.get(), kept.get()));
-    if (!specks) return;
-    PixPtr halo(pixDilateBrick(nullptr, specks.get(), 3, 3));
-    if (!halo) return;
+    PixPtr binary(Need(pixConvertTo1(mPix, 128), "despeckle"));
+    PixPtr kept(Need(pixSelectBySize(binary.get(), 3, 3, 8, L_SELECT_IF_EITHER, L_SELECT_IF_GTE, nullptr), "despeckle"));
+    PixPtr specks(Need(pixSubtract(nullptr, binary.get(), kept.get()), "despeckle"));
+    PixPtr halo(Need(pixDilateBrick(nullptr, specks.get(), 3, 3), "despeckle"));
     pixSetMasked(mPix, halo.get(), pixGetDepth(mPix) == 8 ? 255 : 0xffffff00);
 }
 
 void Raster::Resize(int width, int height) {
     if (!mPix || width <= 0 || height <= 0) return;
-    PIX* scaled = pixScaleToSize(mPix, width, height);
-    if (scaled) Reset(Normalise(scaled));
+    Reset(Normalise(Need(pixScaleToSize(mPix, width, height), "resize")));
 }
 
 void Raster::HalveSize() {
     if (!mPix) return;
-    PIX* half = pixGetDepth(mPix) == 1 ? pixReduceRankBinary2(mPix, 1, nullptr) : pixScale(mPix, 0.5f, 0.5f);
-    if (half) Reset(Normalise(half));
+    Reset(Normalise(Need(pixGetDepth(mPix) == 1 ? pixReduceRankBinary2(mPix, 1, nullptr) : pixScale(mPix, 0.5f, 0.5f), "shrink")));
 }
 
 std::int64_t Raster::CountInk() const {
-    if (!mPix) return 0;
-    PixPtr binary(pixGetDepth(mPix) == 1 ? pixClone(mPix) : pixConvertTo1(mPix, 128));
+    if (!mPix) Fail(err::InvalidArgument, "there is no image to count");
+    PixPtr binary(Need(pixGetDepth(mPix) == 1 ? pixClone(mPix) : pixConvertTo1(mPix, 128), "count"));
     l_int32 count = 0;
-    if (!binary || pixCountPixels(binary.get(), &count, nullptr) != 0) return 0;
+    if (pixCountPixels(binary.get(), &count, nullptr) != 0) Need(nullptr, "count");
     return count;
 }
 
 Raster Raster::Crop(const RasterRect& rect) const {
     if (!mPix) return Raster();
+    if (rect.width <= 0 || rect.height <= 0 || rect.left >= Width() || rect.top >= Height() || rect.left + rect.width <= 0 ||
+        rect.top + rect.height <= 0) {
+        return Raster();  // nothing of the page lies there
+    }
     BoxPtr box(boxCreate(rect.left, rect.top, rect.width, rect.height));
-    PIX* clipped = box ? pixClipRectangle(mPix, box.get(), nullptr) : nullptr;
-    return clipped ? Raster(clipped) : Raster();
+    if (!box) Need(nullptr, "crop");
+    return Raster(Need(pixClipRectangle(mPix, box.get(), nullptr), "crop"));
 }
 
 void Raster::FillWhite(const RasterRect& rect) {
@@ -548,20 +667,21 @@ void Raster::FillWhite(const RasterRect& rect) {
     pixRasterop(mPix, rect.left, rect.top, rect.width, rect.height, op, nullptr, 0, 0);
 }
 
-std::vector<std::string> Raster::ReadBarcodes(const RasterRect& rect) const {
-    std::vector<std::string> texts;
-    if (!mPix) return texts;
-    Raster region = Crop(rect);
-    if (region.Empty()) return texts;
-    PixPtr grey(pixConvertTo8(region.mPix, 0));
-    if (!grey) return texts;
-    const int w = pixGetWidth(grey.get());
-    const int h = pixGetHeight(grey.get());
+namespace {
+
+// The linear symbols of an 8-bit image, top to bottom. zxing scans a few rows around the
+// middle of an image, so the image is read in strips of 256 rows, half overlapping: the first
+// symbol found is the top one. One symbol per strip (asking zxing for several trips an
+// assertion of its own in this version).
+void ReadBarcodeStrips(PIX* grey, std::vector<std::string>& texts) {
+    const int w = pixGetWidth(grey);
+    const int h = pixGetHeight(grey);
     // zxing wants packed 8-bit rows; Leptonica keeps bytes in 32-bit words.
     std::vector<std::uint8_t> lum(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
     for (int y = 0; y < h; ++y) {
-        l_uint32* line = pixGetData(grey.get()) + y * pixGetWpl(grey.get());
-        for (int x = 0; x < w; ++x) lum[static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + static_cast<std::size_t>(x)] = static_cast<std::uint8_t>(GET_DATA_BYTE(line, x));
+        l_uint32* line = pixGetData(grey) + y * pixGetWpl(grey);
+        std::uint8_t* out = lum.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(w);
+        for (int x = 0; x < w; ++x) out[x] = static_cast<std::uint8_t>(GET_DATA_BYTE(line, x));
     }
     ZXing::DecodeHints hints;
     hints.setFormats(ZXing::BarcodeFormat::Code39 | ZXing::BarcodeFormat::Code128 | ZXing::BarcodeFormat::ITF |
@@ -569,9 +689,6 @@ std::vector<std::string> Raster::ReadBarcodes(const RasterRect& rect) const {
                      ZXing::BarcodeFormat::UPCE | ZXing::BarcodeFormat::Codabar);
     hints.setTryRotate(false);
     hints.setTryHarder(false);
-    // zxing scans a few rows around the middle of an image, so the region is read in strips of
-    // 256 rows, half overlapping, top to bottom: the first symbol found is the top one. One
-    // symbol per strip (asking zxing for several trips an assertion of its own in this version).
     constexpr int kStrip = 256;
     for (int top = 0; top < h; top += kStrip / 2) {
         int height = std::min(kStrip, h - top);
@@ -579,10 +696,27 @@ std::vector<std::string> Raster::ReadBarcodes(const RasterRect& rect) const {
         ZXing::ImageView strip(lum.data() + static_cast<std::size_t>(top) * static_cast<std::size_t>(w), w, height,
                                ZXing::ImageFormat::Lum);
         ZXing::Result result = ZXing::ReadBarcode(strip, hints);
-        if (!result.isValid()) continue;
-        std::string text = result.text();
-        if (texts.empty() || texts.back() != text) texts.push_back(text);
+        if (result.isValid()) {
+            std::string text = result.text();
+            if (texts.empty() || texts.back() != text) texts.push_back(text);
+        }
         if (top + height >= h) break;
+    }
+}
+
+}  // namespace
+
+std::vector<std::string> Raster::ReadBarcodes(const RasterRect& rect) const {
+    std::vector<std::string> texts;
+    if (!mPix) return texts;
+    Raster region = Crop(rect);
+    if (region.Empty()) return texts;
+    PixPtr grey(Need(pixConvertTo8(region.mPix, 0), "read barcodes on"));
+    ReadBarcodeStrips(grey.get(), texts);
+    if (texts.empty()) {
+        // A code printed across the page of a landscape scan: read it turned upright.
+        PixPtr turned(Need(pixRotateOrth(grey.get(), 1), "read barcodes on"));
+        ReadBarcodeStrips(turned.get(), texts);
     }
     return texts;
 }

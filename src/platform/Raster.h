@@ -40,6 +40,8 @@ struct ImageInfo {
     int height = 0;
     int xdpi = 0;
     int ydpi = 0;
+    // Why pages after `pages` cannot be read (a truncated or damaged file); empty when whole.
+    std::string damage;
 };
 
 struct RasterRect {
@@ -49,6 +51,10 @@ struct RasterRect {
     int height = 0;
 };
 
+class PageFileBuilder;
+
+// Operations throw DorvexError: a missing, damaged or oversized file, and a lack of memory
+// (number 7) are never taken for an empty or blank page.
 class Raster {
 public:
     Raster();
@@ -73,8 +79,9 @@ public:
     void SetDpi(int x, int y);
 
     // Saves into `path` as `format`, converting the depth to what the format holds (G4: 1 bit;
-    // JPEG: 8 or 24). Overwrite and Append never rewrite earlier pages; Insert and Replace
-    // rewrite the file beside it and rename it over, so a crash leaves the old file whole.
+    // JPEG: 8 or 24). Every write is checked, synced and read back before it counts; a failed
+    // one leaves the file as it was. Overwrite, Insert and Replace write a new file beside it
+    // and rename it over; Append adds to the file in place and cuts a failed append back off.
     void Save(const std::string& path, int format, int page = 1, SaveMode mode = SaveMode::Overwrite) const;
 
     void Invert();
@@ -96,11 +103,12 @@ public:
     void Resize(int width, int height);
     void HalveSize();
     // Dark pixels: the set pixels of a 1-bit page, pixels darker than mid-grey otherwise.
+    // Throws for an empty image.
     std::int64_t CountInk() const;
     Raster Crop(const RasterRect& rect) const;
     void FillWhite(const RasterRect& rect);
     // The data of the linear barcodes (Code 39, Code 128, Interleaved 2 of 5, EAN/UPC,
-    // Codabar) found in `rect`, top to bottom, left to right.
+    // Codabar) found in `rect`, top to bottom; codes printed vertically are read too.
     std::vector<std::string> ReadBarcodes(const RasterRect& rect) const;
 
     // For tests and tools: set a pixel black.
@@ -108,13 +116,38 @@ public:
     bool IsBlack(int x, int y) const;
 
 private:
+    friend class PageFileBuilder;
     explicit Raster(Pix* pix);
     void Reset(Pix* pix);
     Pix* mPix = nullptr;
 };
 
+// A multi-page TIFF file written beside `path` that replaces it on Commit. Until then `path`
+// is untouched, and a builder dropped without Commit leaves nothing behind. Finish writes the
+// new file whole (checked and synced) without renaming it, so that an edit of two files can
+// finish both before either is replaced.
+class PageFileBuilder {
+public:
+    explicit PageFileBuilder(const std::string& path);
+    ~PageFileBuilder();
+    PageFileBuilder(PageFileBuilder&&) noexcept;
+    PageFileBuilder(const PageFileBuilder&) = delete;
+    PageFileBuilder& operator=(const PageFileBuilder&) = delete;
+
+    void Add(const Raster& page, int format);            // converted to the TIFF format code
+    void AddFrom(const std::string& file, int page);     // a page of a file, as it is stored
+    int Pages() const;
+    void Finish();
+    void Commit();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> mImpl;
+};
+
 // The file's format, depth, page count, size and resolution; throws DorvexError for a file
-// that is not an image we read.
+// that is not an image we read. A TIFF file whose directory chain breaks off counts the pages
+// before the break and says why in `damage`.
 ImageInfo ReadImageInfo(const std::string& path);
 // Whether the file is an image we read, its first page decoding cleanly.
 std::optional<ImageInfo> ProbeImage(const std::string& path);
@@ -122,6 +155,8 @@ std::optional<ImageInfo> ProbeImage(const std::string& path);
 void DeletePage(const std::string& path, int page);
 // Moves page `from` of a multi-page file so that it becomes page `to` (one rewrite).
 void MovePage(const std::string& path, int from, int to);
+// Rewrites a multi-page file with its pages in `order` (1-based page numbers of the file).
+void RewritePages(const std::string& path, const std::vector<int>& order);
 
 // Routes the imaging libraries' own messages into the trace hook (idempotent).
 void RouteImagingMessages();

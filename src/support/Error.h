@@ -9,6 +9,7 @@ namespace dorvex {
 namespace err {
 constexpr int InvalidArgument = 5;   // invalid procedure call or argument
 constexpr int Overflow = 6;
+constexpr int OutOfMemory = 7;
 constexpr int SubscriptOutOfRange = 9;
 constexpr int FileNotFound = 53;
 constexpr int PathNotFound = 76;

@@ -1,0 +1,325 @@
+#include "platform/TiffFile.h"
+
+#include <fcntl.h>
+#include <leptonica/allheaders.h>
+#include <sys/stat.h>
+#include <tiffio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <unordered_set>
+
+#include "support/Error.h"
+
+namespace dorvex::tiff_file {
+namespace {
+
+thread_local MessageCapture* gCapture = nullptr;
+
+// A directory may hold at most this many entries (real files have a few dozen).
+constexpr std::uint64_t kMaxEntries = 4096;
+
+bool ReadAt(int fd, void* buffer, std::size_t size, std::uint64_t offset) {
+    auto* out = static_cast<unsigned char*>(buffer);
+    while (size > 0) {
+        ssize_t got = ::pread(fd, out, size, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        out += got;
+        size -= static_cast<std::size_t>(got);
+        offset += static_cast<std::uint64_t>(got);
+    }
+    return true;
+}
+
+std::uint64_t Number(const unsigned char* bytes, int size, bool bigEndian) {
+    std::uint64_t value = 0;
+    for (int i = 0; i < size; ++i) {
+        int at = bigEndian ? i : size - 1 - i;
+        value = (value << 8) | bytes[at];
+    }
+    return value;
+}
+
+std::string ErrnoText(const std::string& what) { return what + ": " + std::strerror(errno); }
+
+}  // namespace
+
+// ---- messages ----
+
+MessageCapture::MessageCapture() : mOuter(gCapture) { gCapture = this; }
+MessageCapture::~MessageCapture() { gCapture = mOuter; }
+
+bool MessageCapture::OutOfMemory() const {
+    for (const std::string* text : {&mErrors, &mWarnings}) {
+        for (const char* mark : {"alloc", "Out of memory", "out of memory", "No space for", "Cannot allocate"}) {
+            if (text->find(mark) != std::string::npos) return true;
+        }
+    }
+    return false;
+}
+
+void Report(bool error, std::string_view text) {
+    for (MessageCapture* capture = gCapture; capture != nullptr; capture = capture->mOuter) {
+        std::string& into = error ? capture->mErrors : capture->mWarnings;
+        if (into.size() < 4096) into.append(text).append("\n");
+    }
+}
+
+// ---- directory chain ----
+
+Chain WalkChain(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw DorvexError(err::FileNotFound, ErrnoText("cannot open " + path));
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) throw DorvexError(err::DeviceIo, ErrnoText("cannot read " + path));
+    Chain chain;
+    chain.fileSize = info.st_size;
+    unsigned char header[16] = {};
+    if (chain.fileSize < 8 || !ReadAt(fd, header, 8, 0) || !((header[0] == 'I' && header[1] == 'I') || (header[0] == 'M' && header[1] == 'M'))) {
+        throw DorvexError(err::InvalidArgument, path + " is not a TIFF file");
+    }
+    const bool big = header[0] == 'M';
+    const std::uint64_t magic = Number(header + 2, 2, big);
+    if (magic != 42 && magic != 43) throw DorvexError(err::InvalidArgument, path + " is not a TIFF file");
+    chain.bigTiff = magic == 43;
+    const int offsetSize = chain.bigTiff ? 8 : 4;
+    const int countSize = chain.bigTiff ? 8 : 2;
+    const int entrySize = chain.bigTiff ? 20 : 12;
+    std::uint64_t next = 0;
+    if (chain.bigTiff) {
+        if (chain.fileSize < 16 || !ReadAt(fd, header, 16, 0)) throw DorvexError(err::InvalidArgument, path + " is a damaged TIFF file");
+        next = Number(header + 8, 8, big);
+        chain.lastNextField = 8;
+    } else {
+        next = Number(header + 4, 4, big);
+        chain.lastNextField = 4;
+    }
+    const auto size = static_cast<std::uint64_t>(chain.fileSize);
+    std::unordered_set<std::uint64_t> seen;
+    std::vector<unsigned char> entries;
+    while (next != 0) {
+        const std::string which = "directory " + std::to_string(chain.pages + 1);
+        if (chain.pages >= kMaxPages) {
+            chain.damage = "it has more than " + std::to_string(kMaxPages) + " pages";
+            break;
+        }
+        if (!seen.insert(next).second) {
+            chain.damage = which + " loops back to an earlier one";
+            break;
+        }
+        unsigned char countBytes[8] = {};
+        if (next + static_cast<std::uint64_t>(countSize) > size || !ReadAt(fd, countBytes, static_cast<std::size_t>(countSize), next)) {
+            chain.damage = which + " lies past the end of the file (the file is truncated)";
+            break;
+        }
+        std::uint64_t count = Number(countBytes, countSize, big);
+        if (count == 0 || count > kMaxEntries) {
+            chain.damage = which + " is damaged";
+            break;
+        }
+        std::uint64_t entriesAt = next + static_cast<std::uint64_t>(countSize);
+        std::uint64_t linkAt = entriesAt + count * static_cast<std::uint64_t>(entrySize);
+        if (linkAt + static_cast<std::uint64_t>(offsetSize) > size) {
+            chain.damage = which + " lies past the end of the file (the file is truncated)";
+            break;
+        }
+        entries.resize(static_cast<std::size_t>(count) * static_cast<std::size_t>(entrySize) + static_cast<std::size_t>(offsetSize));
+        if (!ReadAt(fd, entries.data(), entries.size(), entriesAt)) {
+            chain.damage = which + " cannot be read";
+            break;
+        }
+        std::int64_t width = 0, height = 0;
+        for (std::uint64_t i = 0; i < count; ++i) {
+            const unsigned char* entry = entries.data() + i * static_cast<std::uint64_t>(entrySize);
+            std::uint64_t tag = Number(entry, 2, big);
+            if (tag != 256 && tag != 257) continue;
+            std::uint64_t type = Number(entry + 2, 2, big);
+            const unsigned char* value = entry + (chain.bigTiff ? 12 : 8);
+            std::uint64_t v = type == 3 ? Number(value, 2, big) : type == 4 ? Number(value, 4, big) : type == 16 ? Number(value, 8, big) : 0;
+            std::int64_t clamped = static_cast<std::int64_t>(std::min<std::uint64_t>(v, 1u << 30));
+            (tag == 256 ? width : height) = clamped;
+        }
+        chain.sizes.emplace_back(width, height);
+        ++chain.pages;
+        chain.lastNextField = linkAt;
+        next = Number(entries.data() + count * static_cast<std::uint64_t>(entrySize), offsetSize, big);
+    }
+    return chain;
+}
+
+// ---- writing ----
+
+Writer::Writer(std::string path, bool append) : mPath(std::move(path)), mAppend(append) {}
+
+Writer::Writer(Writer&& other) noexcept
+    : mPath(std::move(other.mPath)), mAppend(other.mAppend), mFd(other.mFd), mTiff(other.mTiff), mOldSize(other.mOldSize),
+      mOldNextField(other.mOldNextField), mBigTiff(other.mBigTiff), mExpected(other.mExpected), mDone(other.mDone) {
+    other.mFd = -1;
+    other.mTiff = nullptr;
+    other.mDone = true;
+}
+
+Writer Writer::Create(const std::string& path) {
+    Writer writer(path, false);
+    writer.mFd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (writer.mFd < 0) {
+        writer.mDone = true;
+        throw DorvexError(err::PathNotFound, ErrnoText("cannot create " + path));
+    }
+    MessageCapture capture;
+    writer.mTiff = TIFFFdOpen(writer.mFd, path.c_str(), "w");
+    if (writer.mTiff == nullptr) writer.Fail("cannot start a TIFF file " + capture.Errors());
+    return writer;
+}
+
+Writer Writer::Append(const std::string& path) {
+    Chain chain = WalkChain(path);
+    if (chain.pages == 0 || !chain.damage.empty()) {
+        throw DorvexError(err::InvalidArgument, "cannot add a page to " + path + ": " +
+                                                    (chain.damage.empty() ? std::string("it holds no page") : chain.damage));
+    }
+    Writer writer(path, true);
+    writer.mOldSize = chain.fileSize;
+    writer.mOldNextField = chain.lastNextField;
+    writer.mBigTiff = chain.bigTiff;
+    writer.mExpected = chain.pages;
+    writer.mFd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (writer.mFd < 0) {
+        writer.mDone = true;
+        throw DorvexError(err::FileNotFound, ErrnoText("cannot open " + path));
+    }
+    MessageCapture capture;
+    writer.mTiff = TIFFFdOpen(writer.mFd, path.c_str(), "a");
+    if (writer.mTiff == nullptr) writer.Fail("cannot open the TIFF file " + capture.Errors());
+    return writer;
+}
+
+Writer::~Writer() {
+    if (!mDone) Rollback();
+}
+
+void Writer::Rollback() noexcept {
+    mDone = true;
+    if (mTiff != nullptr) {
+        TIFFCleanup(mTiff);  // frees without writing anything more; the descriptor stays ours
+        mTiff = nullptr;
+    }
+    if (mFd >= 0) {
+        if (mAppend) {
+            // Cut the file back and unlink the new directory: the old pages read as before.
+            bool ok = ::ftruncate(mFd, mOldSize) == 0;
+            unsigned char zero[8] = {};
+            ok = ok && ::pwrite(mFd, zero, mBigTiff ? 8 : 4, static_cast<off_t>(mOldNextField)) == (mBigTiff ? 8 : 4);
+            ok = ok && ::fsync(mFd) == 0;
+            if (!ok) Report(true, "could not restore " + mPath + " after a failed write");
+        }
+        ::close(mFd);
+        mFd = -1;
+    }
+    if (!mAppend) ::unlink(mPath.c_str());
+}
+
+void Writer::Fail(const std::string& what) {
+    Rollback();
+    throw DorvexError(err::DeviceIo, "cannot write " + mPath + " (" + what + "; is the disk full?)");
+}
+
+void Writer::AddPage(const Pix* constPix, int compression) {
+    if (mDone || mTiff == nullptr) throw DorvexError(err::InvalidArgument, "the file " + mPath + " is already closed");
+    PIX* pix = const_cast<PIX*>(constPix);
+    const l_int32 w = pixGetWidth(pix);
+    const l_int32 h = pixGetHeight(pix);
+    const l_int32 depth = pixGetDepth(pix);
+    if (pixGetColormap(pix) != nullptr || (depth != 1 && depth != 8 && depth != 32)) {
+        throw DorvexError(err::InvalidArgument, "a page of depth " + std::to_string(depth) + " cannot be written");
+    }
+    MessageCapture capture;
+    uint16_t scheme = COMPRESSION_NONE;
+    if (compression == IFF_TIFF_G4 && depth == 1) scheme = COMPRESSION_CCITTFAX4;
+    else if (compression == IFF_TIFF_G4 || compression == IFF_TIFF_LZW) scheme = COMPRESSION_LZW;
+    else if (compression == IFF_TIFF_ZIP) scheme = COMPRESSION_ADOBE_DEFLATE;
+    else if (compression == IFF_TIFF_PACKBITS) scheme = COMPRESSION_PACKBITS;
+    const uint16_t samples = depth == 32 ? 3 : 1;
+    const uint16_t bits = depth == 1 ? 1 : 8;
+    bool ok = TIFFSetField(mTiff, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(w)) == 1 &&
+              TIFFSetField(mTiff, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(h)) == 1 &&
+              TIFFSetField(mTiff, TIFFTAG_BITSPERSAMPLE, bits) == 1 &&
+              TIFFSetField(mTiff, TIFFTAG_SAMPLESPERPIXEL, samples) == 1 &&
+              TIFFSetField(mTiff, TIFFTAG_COMPRESSION, scheme) == 1 &&
+              TIFFSetField(mTiff, TIFFTAG_PHOTOMETRIC,
+                           depth == 1 ? PHOTOMETRIC_MINISWHITE : depth == 8 ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB) == 1 &&
+              TIFFSetField(mTiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) == 1 &&
+              TIFFSetField(mTiff, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) == 1 &&
+              TIFFSetField(mTiff, TIFFTAG_ROWSPERSTRIP,
+                           scheme == COMPRESSION_CCITTFAX4 ? static_cast<uint32_t>(h) : TIFFDefaultStripSize(mTiff, 0)) == 1;
+    if (ok && pixGetXRes(pix) > 0 && pixGetYRes(pix) > 0) {
+        ok = TIFFSetField(mTiff, TIFFTAG_XRESOLUTION, static_cast<float>(pixGetXRes(pix))) == 1 &&
+             TIFFSetField(mTiff, TIFFTAG_YRESOLUTION, static_cast<float>(pixGetYRes(pix))) == 1 &&
+             TIFFSetField(mTiff, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH) == 1;
+    }
+    if (!ok) Fail("the page's fields were refused " + capture.Errors());
+    const std::size_t rowBytes = depth == 1 ? static_cast<std::size_t>((w + 7) / 8) : static_cast<std::size_t>(w) * samples;
+    std::vector<unsigned char> row(rowBytes);
+    const l_uint32* data = pixGetData(pix);
+    const l_int32 wpl = pixGetWpl(pix);
+    for (l_int32 y = 0; y < h; ++y) {
+        const l_uint32* line = data + static_cast<std::ptrdiff_t>(y) * wpl;
+        if (depth == 1) {
+            for (std::size_t i = 0; i < rowBytes; ++i) row[i] = static_cast<unsigned char>(line[i / 4] >> (24 - 8 * (i % 4)));
+        } else if (depth == 8) {
+            for (l_int32 x = 0; x < w; ++x) row[static_cast<std::size_t>(x)] = static_cast<unsigned char>(GET_DATA_BYTE(line, x));
+        } else {
+            for (l_int32 x = 0; x < w; ++x) {
+                l_uint32 p = line[x];
+                unsigned char* out = row.data() + static_cast<std::size_t>(x) * 3;
+                out[0] = static_cast<unsigned char>(p >> L_RED_SHIFT);
+                out[1] = static_cast<unsigned char>(p >> L_GREEN_SHIFT);
+                out[2] = static_cast<unsigned char>(p >> L_BLUE_SHIFT);
+            }
+        }
+        if (TIFFWriteScanline(mTiff, row.data(), static_cast<uint32_t>(y), 0) < 0) Fail("a row was not written " + capture.Errors());
+    }
+    if (TIFFWriteDirectory(mTiff) != 1) Fail("the page's directory was not written " + capture.Errors());
+    if (!capture.Errors().empty()) Fail(capture.Errors());
+    ++mExpected;
+}
+
+void Writer::Commit() {
+    if (mDone) throw DorvexError(err::InvalidArgument, "the file " + mPath + " is already closed");
+    {
+        MessageCapture capture;
+        if (TIFFFlush(mTiff) != 1 || !capture.Errors().empty()) Fail("the file was not flushed " + capture.Errors());
+    }
+    TIFFCleanup(mTiff);
+    mTiff = nullptr;
+    if (::fsync(mFd) != 0) Fail(std::strerror(errno));
+    int fd = mFd;
+    mFd = -1;
+    if (::close(fd) != 0) {
+        std::string why = std::strerror(errno);
+        mFd = ::open(mPath.c_str(), O_RDWR | O_CLOEXEC);
+        Fail(why);
+    }
+    // Read the chain back: the file must hold exactly the pages written.
+    Chain chain;
+    try {
+        chain = WalkChain(mPath);
+    } catch (const DorvexError& e) {
+        mFd = ::open(mPath.c_str(), O_RDWR | O_CLOEXEC);
+        Fail(e.what());
+    }
+    if (chain.pages != mExpected || !chain.damage.empty()) {
+        mFd = ::open(mPath.c_str(), O_RDWR | O_CLOEXEC);
+        Fail("it reads back as " + std::to_string(chain.pages) + " pages instead of " + std::to_string(mExpected));
+    }
+    mDone = true;
+}
+
+}  // namespace dorvex::tiff_file

@@ -1,6 +1,7 @@
 #include "model/PageEditing.h"
 
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 #include "model/PageFiles.h"
@@ -26,14 +27,107 @@ bool SameStorage(const CInno& a, const CInno& b) {
     return a.EnableMultiTIFF == b.EnableMultiTIFF && a.Format == b.Format && a.BitmapBits == b.BitmapBits;
 }
 
-}  // namespace
-
-namespace {
-void SaveAs(const Raster& image, int format, int bits, const std::string& path, int page, SaveMode mode) {
+Raster AtDepth(const Raster& image, int bits) {
     Raster converted = image;
     if (bits == 1 || bits == 8 || bits == 24) converted.ConvertTo(bits);
-    converted.Save(path, format, page, mode);
+    return converted;
 }
+
+void SaveAs(const Raster& image, int format, int bits, const std::string& path, int page, SaveMode mode) {
+    AtDepth(image, bits).Save(path, format, page, mode);
+}
+
+// A change of a document's page files written in full beside them and not yet in place: a
+// rewritten multi-page file and new one-page files. Dropped without being applied, it leaves
+// nothing behind.
+struct Staged {
+    std::optional<PageFileBuilder> file;
+    std::vector<std::string> newFiles;
+    bool kept = false;
+    Staged() = default;
+    Staged(const Staged&) = delete;
+    Staged& operator=(const Staged&) = delete;
+    ~Staged() {
+        if (kept) return;
+        for (const std::string& path : newFiles) std::remove(path.c_str());
+    }
+};
+
+// A new one-page file holding `image` in the document's format.
+std::string NewPageFile(const CInno& doc, const Raster& image, Staged& staged) {
+    std::string path = CWinInfo().getTmpFileName();
+    staged.newFiles.push_back(path);
+    SavePageImage(doc, image, path, 1, SaveMode::Overwrite);
+    return path;
+}
+
+// `image` as page `at` of the document (after its pages when `at` is one past the last).
+void StageInsert(const CInno& doc, int at, const Raster& image, Staged& staged) {
+    if (!doc.EnableMultiTIFF) {
+        NewPageFile(doc, image, staged);
+        return;
+    }
+    Raster page = AtDepth(image, doc.BitmapBits);
+    staged.file.emplace(doc.FilePath());
+    for (int p = 1; p <= doc.ActPage() + 1; ++p) {
+        if (p == at) staged.file->Add(page, doc.Format);
+        if (p <= doc.ActPage()) staged.file->AddFrom(doc.FilePath(), p);
+    }
+    staged.file->Finish();
+}
+
+void ApplyInsert(CInno& doc, int at, Staged& staged) {
+    if (doc.EnableMultiTIFF) {
+        staged.file->Commit();
+    } else {
+        doc.AppendFile(staged.newFiles.front(), at);
+        staged.kept = true;
+    }
+    doc.SetActPage(doc.ActPage() + 1);
+    doc.SetState(state::Changed);
+    doc.SelectedIndex = at;
+}
+
+// The document without page `page` (the only page takes the document away, which needs no
+// writing).
+void StageRemoval(const CInno& doc, int page, Staged& staged) {
+    if (!doc.EnableMultiTIFF || doc.ActPage() <= 1) return;
+    staged.file.emplace(doc.FilePath());
+    for (int p = 1; p <= doc.ActPage(); ++p) {
+        if (p != page) staged.file->AddFrom(doc.FilePath(), p);
+    }
+    staged.file->Finish();
+}
+
+DeleteOutcome ApplyRemoval(CScanList& list, CScanList* serverList, const std::shared_ptr<CInno>& doc, int page, Staged& staged,
+                           int* removedIndex) {
+    if (doc->ActPage() == 1) {
+        doc->KillFiles();
+        RemoveDocument(list, serverList, doc, removedIndex);
+        return DeleteOutcome::DocumentRemoved;
+    }
+    if (doc->EnableMultiTIFF) {
+        staged.file->Commit();
+        doc->Delete(page, false);
+    } else {
+        doc->Delete(page, true);
+    }
+    return DeleteOutcome::PageDeleted;
+}
+
+// The page order after moving first..last behind page `after` (which lies outside them).
+std::vector<int> MovedOrder(int pages, int first, int last, int after) {
+    std::vector<int> rest;
+    for (int p = 1; p <= pages; ++p) {
+        if (p < first || p > last) rest.push_back(p);
+    }
+    std::size_t at = static_cast<std::size_t>(after < first ? after : after - (last - first + 1));
+    std::vector<int> moved;
+    for (int p = first; p <= last; ++p) moved.push_back(p);
+    rest.insert(rest.begin() + static_cast<std::ptrdiff_t>(at), moved.begin(), moved.end());
+    return rest;
+}
+
 }  // namespace
 
 void SavePageImage(const CInno& doc, const Raster& image, const std::string& path, int page, SaveMode mode) {
@@ -49,31 +143,29 @@ void SaveThisPage(CInno& doc, const Raster& image, int format, int bits) {
 }
 
 void AppendPage(CInno& doc, const Raster& image) {
+    const CInno before = doc;
     doc.LastPage();
     doc.NewPage("");
     try {
         SavePageImage(doc, image, doc.FilePath(), doc.RealPageNumber(),
                       doc.EnableMultiTIFF ? SaveMode::Append : SaveMode::Overwrite);
     } catch (...) {
-        // The page is not stored: take it out of the count again so no page points nowhere.
-        doc.Delete(doc.SelectedIndex, !doc.EnableMultiTIFF);
+        // The page is not stored: the document is as it was, without a placeholder file.
+        if (doc.Length() > before.Length()) {
+            std::string created = doc.EnableMultiTIFF ? doc.FilePath() : doc.FilePaths(doc.SelectedIndex);
+            std::remove(created.c_str());
+        }
+        doc = before;
         throw;
     }
 }
 
 bool InsertPageAfterCurrent(CInno& doc, const Raster& image) {
-    if (!doc.FilesExists()) return false;
+    if (!doc.FilesExists() || (doc.EnableMultiTIFF && doc.FilePath().empty())) return false;
     int at = doc.SelectedIndex + 1;
-    if (doc.EnableMultiTIFF) {
-        if (doc.FilePath().empty()) return false;
-        SavePageImage(doc, image, doc.FilePath(), at, SaveMode::Insert);
-        doc.SetActPage(doc.ActPage() + 1);
-    } else {
-        doc.InsertPageAt(at);
-        SavePageImage(doc, image, doc.FilePaths(at), 1, SaveMode::Overwrite);
-    }
-    doc.SetState(state::Changed);
-    doc.SelectedIndex = at;
+    Staged staged;
+    StageInsert(doc, at, image, staged);
+    ApplyInsert(doc, at, staged);
     return true;
 }
 
@@ -82,27 +174,28 @@ Raster LoadPage(const CInno& doc, int page) { return Raster::Load(doc.FilePaths(
 DeleteOutcome DeletePageOfDocument(CScanList& list, CScanList* serverList, const std::shared_ptr<CInno>& doc, int page,
                                    int* removedIndex) {
     if (!doc || page < 1 || page > doc->ActPage()) return DeleteOutcome::Nothing;
-    if (doc->ActPage() == 1) {
-        doc->KillFiles();
-        RemoveDocument(list, serverList, doc, removedIndex);
-        return DeleteOutcome::DocumentRemoved;
-    }
-    if (doc->EnableMultiTIFF) {
-        DeletePage(doc->FilePath(), page);
-        doc->Delete(page, false);
-    } else {
-        doc->Delete(page, true);
-    }
-    return DeleteOutcome::PageDeleted;
+    Staged staged;
+    StageRemoval(*doc, page, staged);
+    return ApplyRemoval(list, serverList, doc, page, staged, removedIndex);
 }
 
 bool DeletePageRange(CScanList& list, CScanList* serverList, const std::shared_ptr<CInno>& doc, int first, int last) {
     if (!AllFilesExist(doc) || first < 1 || last < first || last - first + 1 > doc->ActPage() || last > doc->ActPage()) {
         return false;
     }
-    for (int page = last; page >= first; --page) {
-        if (DeletePageOfDocument(list, serverList, doc, page) == DeleteOutcome::DocumentRemoved) break;
+    if (first == 1 && last == doc->ActPage()) {  // down to the last page, which takes the document
+        doc->KillFiles();
+        RemoveDocument(list, serverList, doc, nullptr);
+        return true;
     }
+    if (doc->EnableMultiTIFF) {
+        std::vector<int> kept;
+        for (int p = 1; p <= doc->ActPage(); ++p) {
+            if (p < first || p > last) kept.push_back(p);
+        }
+        RewritePages(doc->FilePath(), kept);  // one rewrite: all of the range goes, or none
+    }
+    for (int page = last; page >= first; --page) doc->Delete(page, !doc->EnableMultiTIFF);
     return true;
 }
 
@@ -115,12 +208,7 @@ bool MovePages(CInno& doc, int first, int last, int after) {
         return true;
     }
     if (!doc.FilesExists()) return false;
-    // One page at a time inside the file, keeping the moved pages in their order.
-    if (after > last) {
-        for (int n = 0; n <= last - first; ++n) MovePage(doc.FilePath(), first, after);
-    } else {
-        for (int i = first; i <= last; ++i) MovePage(doc.FilePath(), i, i - first + after + 1);
-    }
+    RewritePages(doc.FilePath(), MovedOrder(pages, first, last, after));
     doc.SetChanged();
     return true;
 }
@@ -128,14 +216,29 @@ bool MovePages(CInno& doc, int first, int last, int after) {
 bool MoveCutPage(CScanList& list, CScanList* serverList, const std::shared_ptr<CInno>& source,
                  const std::shared_ptr<CInno>& target) {
     if (!AllFilesExist(source) || !AllFilesExist(target)) return false;
+    // A document merged away or deleted since the cut no longer owns its files.
+    if (list.GetInno2(source->Inno()) != source || list.GetInno2(target->Inno()) != target) return false;
     if (source == target && source->SourcePage == target->SelectedIndex) return false;
     int page = source->SourcePage;
     if (page < 1 || page > source->ActPage()) return false;
+    if (source == target) {
+        // Within one document the page ends where the current page is: a reordering.
+        int current = target->SelectedIndex;
+        if (!MovePages(*target, page, page, page > current ? current - 1 : current)) return false;
+        target->SelectedIndex = current;
+        target->SetState(state::Changed);
+        return true;
+    }
+    // Both files are written in full before either is replaced: the page is added to the target
+    // before it leaves the source, and a failure changes neither.
     Raster image = LoadPage(*source, page);
-    bool sourceGone = DeletePageOfDocument(list, serverList, source, page) == DeleteOutcome::DocumentRemoved;
-    if (source == target && !sourceGone && page > target->SelectedIndex) --target->SelectedIndex;
-    if (source == target && sourceGone) return true;
-    return InsertPageAfterCurrent(*target, image);
+    int at = target->SelectedIndex + 1;
+    Staged into, from;
+    StageInsert(*target, at, image, into);
+    StageRemoval(*source, page, from);
+    ApplyInsert(*target, at, into);
+    ApplyRemoval(list, serverList, source, page, from, nullptr);
+    return true;
 }
 
 bool MergeOrCut(CScanList& list, CScanList* serverList, const std::string& sourceNumber, bool merge, int start, bool after,
@@ -150,67 +253,75 @@ bool MergeOrCut(CScanList& list, CScanList* serverList, const std::string& sourc
         }
     }
     if (start < 0 || source->ActPage() < start + 1 || target.empty()) return false;
-    std::shared_ptr<CInno> into;
-    bool created = false;
+    std::shared_ptr<CInno> existing;
+    std::shared_ptr<CBatchNo> batch = source->BatchNo();
     if (merge) {
-        into = list.GetInno2(target);
-        if (!into || into == source || !into->FilesExists()) return false;
+        existing = list.GetInno2(target);
+        if (!existing || existing == source || !existing->FilesExists()) return false;
+    } else if (list.IsInnoExists(target) || !batch) {
+        return false;
+    }
+    // The target's storage: an existing document keeps its own, a new one takes the source's.
+    CInno storage;
+    storage.EnableMultiTIFF = existing ? existing->EnableMultiTIFF : source->EnableMultiTIFF;
+    storage.Format = existing ? existing->Format : source->Format;
+    storage.BitmapBits = existing ? existing->BitmapBits : source->BitmapBits;
+    const int first = after ? start + 1 : 1;
+    const int last = after ? source->ActPage() : start + 1;
+    const bool everything = first == 1 && last == source->ActPage();
+    // Page files are handed over as they are when both keep one file per page alike.
+    const bool handOver = !source->EnableMultiTIFF && !storage.EnableMultiTIFF && SameStorage(*source, storage);
+
+    // Write everything first: the target's pages, then the source without them.
+    Staged into, from;
+    std::string targetFile;  // a new target's multi-page file
+    if (storage.EnableMultiTIFF) {
+        bool hasFile = existing && !existing->FilePath().empty() && existing->ActPage() > 0;
+        targetFile = hasFile ? existing->FilePath() : CWinInfo().getTmpFileName();
+        if (!hasFile) into.newFiles.push_back(targetFile);
+        into.file.emplace(targetFile);
+        for (int p = 1; hasFile && p <= existing->ActPage(); ++p) into.file->AddFrom(targetFile, p);
+        for (int p = first; p <= last; ++p) into.file->Add(AtDepth(LoadPage(*source, p), storage.BitmapBits), storage.Format);
+        into.file->Finish();
+    } else if (!handOver) {
+        for (int p = first; p <= last; ++p) NewPageFile(storage, LoadPage(*source, p), into);
+    }
+    if (!everything && source->EnableMultiTIFF) {
+        from.file.emplace(source->FilePath());
+        for (int p = 1; p <= source->ActPage(); ++p) {
+            if (p < first || p > last) from.file->AddFrom(source->FilePath(), p);
+        }
+        from.file->Finish();
+    }
+    if (into.file) into.file->Commit();
+    if (from.file) from.file->Commit();
+    into.kept = true;
+
+    // Then the model, which cannot fail half-way.
+    std::shared_ptr<CInno> dest = existing;
+    if (!dest) {
+        dest = batch->InsertAfter(target, source->Inno());
+        dest->EnableMultiTIFF = storage.EnableMultiTIFF;
+        dest->Format = storage.Format;
+        dest->BitmapBits = storage.BitmapBits;
+        if (isAttachment) dest->SetParent(source);
+    }
+    dest->LastPage();
+    if (storage.EnableMultiTIFF) {
+        if (dest->Length() == 0) dest->NewPage(targetFile);
+        dest->SetActPage(into.file->Pages());
+        dest->SetChanged();
     } else {
-        if (list.IsInnoExists(target)) return false;
-        std::shared_ptr<CBatchNo> batch = source->BatchNo();
-        if (!batch) return false;
-        into = batch->InsertAfter(target, source->Inno());
-        into->EnableMultiTIFF = source->EnableMultiTIFF;
-        into->Format = source->Format;
-        into->BitmapBits = source->BitmapBits;
-        if (isAttachment) into->SetParent(source);
-        created = true;
-    }
-
-    int first = after ? start + 1 : 1;
-    int last = after ? source->ActPage() : start + 1;
-    // Page files handed over as they are when both keep their pages alike; otherwise each page
-    // is converted into the target's own storage.
-    bool handOver = !source->EnableMultiTIFF && !into->EnableMultiTIFF && SameStorage(*source, *into);
-    std::vector<std::string> written;
-    try {
-        into->LastPage();
-        for (int page = first; page <= last; ++page) {
-            if (handOver) {
-                into->NewPage(source->FilePaths(page));
-                continue;
-            }
-            Raster image = LoadPage(*source, page);
-            into->NewPage("");
-            bool multi = into->EnableMultiTIFF;
-            SavePageImage(*into, image, into->FilePath(), into->RealPageNumber(), multi ? SaveMode::Append : SaveMode::Overwrite);
-            if (!multi || written.empty()) written.push_back(into->FilePath());
+        for (int p = first; p <= last; ++p) {
+            dest->NewPage(handOver ? source->FilePaths(p) : into.newFiles[static_cast<std::size_t>(p - first)]);
         }
-    } catch (...) {
-        // Undo: the source still holds every page.
-        if (created) {
-            for (const auto& path : written) std::remove(path.c_str());
-            std::shared_ptr<CBatchNo> batch = into->BatchNo();
-            if (batch) batch->RemoveInnoByIndex(batch->GetIndexByInno(into->Inno()));
-        }
-        throw;
     }
-
-    bool everything = first == 1 && last == source->ActPage();
     if (everything) {
         if (!handOver) source->KillFiles();
         RemoveDocument(list, serverList, source, nullptr);
     } else {
-        for (int page = last; page >= first; --page) {
-            if (source->EnableMultiTIFF) {
-                DeletePage(source->FilePath(), page);
-                source->Delete(page, false);
-            } else {
-                source->Delete(page, !handOver);
-            }
-        }
+        for (int page = last; page >= first; --page) source->Delete(page, !source->EnableMultiTIFF && !handOver);
     }
-    if (into->EnableMultiTIFF) into->SetActPage(ReadImageInfo(into->FilePath()).pages);
     CompareScanList(list, serverList);
     WriteRecoveryFile(list);
     return true;

@@ -1,5 +1,6 @@
 // dorvex: the command line of the Dorvex scanning control.
 
+#include <csignal>
 #include <iostream>
 #include <string_view>
 
@@ -45,9 +46,13 @@ Commands:
                  settings named as in the settings file (for example --set Deskew=1
                  --set DeskewAngle=10 --set UseBarcode=1 --set WPageRemove=1); the chain is
                  always on. Prints one JSON object per page with "file", "page", "width",
-                 "height", "bits", "skew" (hundredths of a degree), "blank" and "barcode".
-                 With -o DIR the cleaned pages go to DIR/NAME.tif (blank pages left out when
-                 WPageRemove=1). `dorvex clean --help` lists the settings.
+                 "height", "bits", "skew" (hundredths of a degree), "blank", "barcode" and
+                 "output". With -o DIR (created when missing) the cleaned pages go to
+                 DIR/NAME.tif, blank pages left out when WPageRemove=1; each output file is
+                 written whole or not at all, and never over an input file or another
+                 output (a second NAME becomes NAME_2.tif). Exit status 1 when any page
+                 could not be read, processed or written (each is named on standard error).
+                 `dorvex clean --help` lists the settings.
   --help         Show this help.
 
 Exit status: 0 on success; 1 when an upload was not accepted whole; 2 when TEXT cannot be
@@ -58,6 +63,8 @@ text), or when the server cannot start; 64 for a usage error.
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A file size limit then fails the write, which is reported, instead of killing us.
+    std::signal(SIGXFSZ, SIG_IGN);
     dorvex::cli::Args args(argv + 1, argv + argc);
     if (args.empty()) return dorvex::cli::UsageError("no command given");
     std::string command = args.front();

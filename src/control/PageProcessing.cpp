@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "model/PageFiles.h"
+#include "support/Error.h"
 #include "support/ModMath.h"
 #include "support/Trace.h"
 #include "support/WinInfo.h"
@@ -75,7 +76,8 @@ ChainReport RunCleanUpChain(Raster& page, const ScanProperties& p, std::int32_t 
 }
 
 bool IsBlankPage(const Raster& page, const ScanProperties& p) {
-    if (page.Empty()) return true;
+    // Only a real page is ever judged: an empty one would pass for blank and be dropped.
+    if (page.Empty()) throw DorvexError(err::InvalidArgument, "there is no page to test for blankness");
     Raster work = page;
     work.ReduceTo1Bit();
     work.HalveSize();
@@ -117,11 +119,16 @@ std::string NormaliseBarcode(const std::string& barcode) {
 
 std::shared_ptr<CInno> PageSplitter::NewDocument(const std::string& number, int pageBits) {
     std::string inno = number.empty() ? CWinInfo().getUniqueID() : number;
+    const bool existed = mList.GetInno(mState.currentBatch, inno) != nullptr;
     std::shared_ptr<CInno> doc = mList.Add(mState.currentBatch, inno, 0);
     doc->RandomInno = number.empty();
     mState.target = doc;
-    ApplyStorage(*doc, ChooseStorage(mProps.Get(prop::ImgFormat), mProps.Get(prop::PixelType),
-                                     mProps.Get(prop::EnableMultiTIFF), pageBits));
+    // A document that already holds pages keeps how they are stored: switching it to other
+    // storage would leave its pages where it no longer looks.
+    if (!existed) {
+        ApplyStorage(*doc, ChooseStorage(mProps.Get(prop::ImgFormat), mProps.Get(prop::PixelType),
+                                         mProps.Get(prop::EnableMultiTIFF), pageBits));
+    }
     return doc;
 }
 

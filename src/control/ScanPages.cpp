@@ -13,6 +13,9 @@
 
 namespace dorvex {
 
+const char* const ScanPages::kCutSourceGone = "剪下的頁面已不在原文件中，無法貼上";
+const char* const ScanPages::kPasteTitle = "貼上";
+
 ScanPages::ScanPages(IPrompter& prompter, ScanProperties& properties, CScanList& scanList)
     : mPrompter(prompter), mProps(properties), mList(scanList) {
     TxtAngle = mProps.Get(prop::RotateAngle);
@@ -199,23 +202,23 @@ void ScanPages::ExecuteBatchImageEffect() {
     RestrictSize restrict = mProps.ComputeRestrictSize();
     bool removeBlank = mProps.Number(prop::WPageRemove) == 1;
     try {
+        // Each document is cleaned page by page and written back once.
         for (const auto& doc : mList.AllInnos()) {
             CurrentDoc = doc;
+            EditEveryPage(mList, ServerList, doc, [&](Raster& page, int number) {
+                mPrompter.Yield();
+                if (removeBlank && IsBlankPage(page, mProps)) return false;
+                RunCleanUpChain(page, mProps, number, restrict);
+                return true;
+            });
+            if (mList.GetInno2(doc->Inno()) != doc) {
+                CurrentDoc = nullptr;
+                OneViewer.Clear();
+                MultiViewer.Clear();
+                continue;
+            }
             doc->FirstPage();
             LoadImageByCInno(doc, true, true);
-            int pages = doc->ActPage();
-            for (int step = 0; step < pages && CurrentDoc; ++step) {
-                if (!OneViewer.HasImage()) break;
-                if (removeBlank && IsBlankPage(OneViewer.Image(), mProps)) {
-                    ImgDeleteByPageNumber(doc, doc->SelectedIndex, true);  // the next page moves up
-                    continue;
-                }
-                RunCleanUpChain(OneViewer.Image(), mProps, doc->SelectedIndex, restrict);
-                SaveThisPage(false);
-                if (doc->SelectedIndex >= doc->ActPage()) break;
-                doc->NextPage();
-                LoadImageByCInno(doc);
-            }
         }
     } catch (const DorvexError& e) {
         ShowError(e);
@@ -243,6 +246,13 @@ void ScanPages::ImgPaste() {
         if (ClipboardMode == 2) {
             InsertThisPage();
         } else if (ClipboardMode == 1) {
+            if (!CutSource || mList.GetInno2(CutSource->Inno()) != CutSource || CutSource->SourcePage > CutSource->ActPage()) {
+                // The cut page's document was merged away or deleted since: its files are not its own.
+                ClipboardMode = 0;
+                CutSource = nullptr;
+                mPrompter.MessageBox(kCutSourceGone, kPasteTitle, MsgButtons::OK, MsgIcon::Exclamation);
+                return;
+            }
             MoveCutPage(mList, ServerList, CutSource, CurrentDoc);
             ClipboardMode = 0;
             if (CurrentDoc && !mList.GetInno2(CurrentDoc->Inno())) CurrentDoc = nullptr;

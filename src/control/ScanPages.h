@@ -68,6 +68,8 @@ public:
 
     // ---- Editing ----
     int ClipboardMode = 0;  // 0 nothing, 1 cut, 2 copied
+    static const char* const kCutSourceGone;  // pasting a page whose document is gone
+    static const char* const kPasteTitle;
     std::shared_ptr<CInno> CutSource;
     void ImgCut();
     void ImgCopy();

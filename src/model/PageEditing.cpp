@@ -1,6 +1,7 @@
 #include "model/PageEditing.h"
 
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -53,18 +54,18 @@ struct Staged {
     }
 };
 
-// A new one-page file holding `image` in the document's format.
-std::string NewPageFile(const CInno& doc, const Raster& image, Staged& staged) {
+// A new one-page file holding `image` as `format` at `bits` per pixel.
+std::string NewPageFile(int format, int bits, const Raster& image, Staged& staged) {
     std::string path = CWinInfo().getTmpFileName();
     staged.newFiles.push_back(path);
-    SavePageImage(doc, image, path, 1, SaveMode::Overwrite);
+    SaveAs(image, format, bits, path, 1, SaveMode::Overwrite);
     return path;
 }
 
 // `image` as page `at` of the document (after its pages when `at` is one past the last).
 void StageInsert(const CInno& doc, int at, const Raster& image, Staged& staged) {
     if (!doc.EnableMultiTIFF) {
-        NewPageFile(doc, image, staged);
+        NewPageFile(doc.Format, doc.BitmapBits, image, staged);
         return;
     }
     Raster page = AtDepth(image, doc.BitmapBits);
@@ -199,6 +200,46 @@ bool DeletePageRange(CScanList& list, CScanList* serverList, const std::shared_p
     return true;
 }
 
+DeleteOutcome EditEveryPage(CScanList& list, CScanList* serverList, const std::shared_ptr<CInno>& doc,
+                            const std::function<bool(Raster&, int)>& edit) {
+    if (!AllFilesExist(doc) || doc->ActPage() < 1) return DeleteOutcome::Nothing;
+    Staged staged;
+    std::optional<ImageInfo> multiInfo;
+    if (doc->EnableMultiTIFF) {
+        multiInfo = ReadImageInfo(doc->FilePath());
+        staged.file.emplace(doc->FilePath());
+    }
+    const int pages = doc->ActPage();
+    int kept = 0;
+    for (int p = 1; p <= pages; ++p) {
+        Raster page = LoadPage(*doc, p);
+        if (!edit(page, p)) continue;
+        ++kept;
+        // Each page goes back in the format and depth of the file it came from.
+        if (multiInfo) {
+            staged.file->Add(AtDepth(page, multiInfo->bitsPerPixel), multiInfo->format);
+        } else {
+            ImageInfo info = ReadImageInfo(doc->FilePaths(p));
+            NewPageFile(info.format, info.bitsPerPixel, page, staged);
+        }
+    }
+    if (kept == 0) {
+        doc->KillFiles();
+        RemoveDocument(list, serverList, doc, nullptr);
+        return DeleteOutcome::DocumentRemoved;
+    }
+    if (multiInfo) {
+        staged.file->Commit();
+        doc->SetActPage(kept);
+    } else {
+        for (int p = pages; p >= 1; --p) doc->Delete(p, true);
+        for (const std::string& path : staged.newFiles) doc->NewPage(path);
+        staged.kept = true;
+    }
+    doc->SetState(state::Changed);
+    return kept < pages ? DeleteOutcome::PageDeleted : DeleteOutcome::Nothing;
+}
+
 bool MovePages(CInno& doc, int first, int last, int after) {
     int pages = doc.ActPage();
     if (first < 1 || last < first || last > pages || after < 0 || after > pages) return false;
@@ -284,7 +325,7 @@ bool MergeOrCut(CScanList& list, CScanList* serverList, const std::string& sourc
         for (int p = first; p <= last; ++p) into.file->Add(AtDepth(LoadPage(*source, p), storage.BitmapBits), storage.Format);
         into.file->Finish();
     } else if (!handOver) {
-        for (int p = first; p <= last; ++p) NewPageFile(storage, LoadPage(*source, p), into);
+        for (int p = first; p <= last; ++p) NewPageFile(storage.Format, storage.BitmapBits, LoadPage(*source, p), into);
     }
     if (!everything && source->EnableMultiTIFF) {
         from.file.emplace(source->FilePath());

@@ -3,6 +3,7 @@
 // pages, moving pages, and merging or splitting documents. Each keeps the document's file list
 // and its page files in step; a multi-page file is rewritten beside itself and renamed over.
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -31,6 +32,12 @@ DeleteOutcome DeletePageOfDocument(CScanList& list, CScanList* serverList, const
                                    int* removedIndex = nullptr);
 // Deletes pages first..last (from the last one down). false when the range is not possible.
 bool DeletePageRange(CScanList& list, CScanList* serverList, const std::shared_ptr<CInno>& doc, int first, int last);
+// Runs `edit` on every page of the document (page number 1-based; false drops the page) and
+// writes the result in one go: one rewrite of a multi-page file, new files for one file per
+// page, each page in the format and depth of the file it came from. Dropping every page takes
+// the document away. An error leaves the document and its files as they were.
+DeleteOutcome EditEveryPage(CScanList& list, CScanList* serverList, const std::shared_ptr<CInno>& doc,
+                            const std::function<bool(Raster&, int)>& edit);
 // Moves pages first..last after page `after` (0: to the front).
 bool MovePages(CInno& doc, int first, int last, int after);
 // The page `source->SourcePage` goes after the current page of `target` (cut and paste).

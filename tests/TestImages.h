@@ -15,8 +15,9 @@ inline void PutLE(std::string& out, std::uint32_t value, int bytes) {
 
 // Writes `pages` grey pages of width × height; pads the file with zero bytes up to `totalSize`
 // when that is larger. Each page's pixels are filled with a value that depends on the page.
+// Page `brokenPage` (1-based; 0 for none) points at pixel data past the end of the file.
 inline void WriteGrayTiff(const std::string& path, int pages, std::uint32_t width, std::uint32_t height,
-                          std::size_t totalSize = 0) {
+                          std::size_t totalSize = 0, int brokenPage = 0) {
     std::string out = "II";
     PutLE(out, 42, 2);
     std::size_t firstIfdField = out.size();
@@ -31,7 +32,7 @@ inline void WriteGrayTiff(const std::string& path, int pages, std::uint32_t widt
         struct Entry { std::uint16_t tag, type; std::uint32_t value; };
         const std::vector<Entry> entries = {
             {256, 4, width}, {257, 4, height}, {258, 3, 8}, {259, 3, 1}, {262, 3, 1},
-            {273, 4, dataOffset}, {277, 3, 1}, {278, 4, height}, {279, 4, width * height}};
+            {273, 4, page + 1 == brokenPage ? 0x7FFFFF00u : dataOffset}, {277, 3, 1}, {278, 4, height}, {279, 4, width * height}};
         PutLE(out, static_cast<std::uint32_t>(entries.size()), 2);
         for (const Entry& e : entries) {
             PutLE(out, e.tag, 2);
@@ -43,6 +44,41 @@ inline void WriteGrayTiff(const std::string& path, int pages, std::uint32_t widt
         PutLE(out, 0, 4);
     }
     if (out.size() < totalSize) out.append(totalSize - out.size(), '\0');
+    std::ofstream(path, std::ios::binary) << out;
+}
+
+// A one-page uncompressed CMYK TIFF: the left half cyan, the right half black.
+inline void WriteCmykTiff(const std::string& path, std::uint32_t width, std::uint32_t height) {
+    std::string out = "II";
+    PutLE(out, 42, 2);
+    PutLE(out, 8, 4);
+    std::uint16_t count = 11;
+    std::uint32_t ifdSize = 2 + count * 12u + 4;
+    std::uint32_t bitsAt = 8 + ifdSize;
+    std::uint32_t dataAt = bitsAt + 8;
+    PutLE(out, count, 2);
+    struct Entry { std::uint16_t tag, type; std::uint32_t count, value; };
+    const std::vector<Entry> entries = {
+        {256, 4, 1, width}, {257, 4, 1, height}, {258, 3, 4, bitsAt}, {259, 3, 1, 1}, {262, 3, 1, 5},
+        {273, 4, 1, dataAt}, {277, 3, 1, 4}, {278, 4, 1, height}, {279, 4, 1, width * height * 4}, {284, 3, 1, 1},
+        {332, 3, 1, 1}};
+    for (const Entry& e : entries) {
+        PutLE(out, e.tag, 2);
+        PutLE(out, e.type, 2);
+        PutLE(out, e.count, 4);
+        PutLE(out, e.value, 4);
+    }
+    PutLE(out, 0, 4);
+    for (int i = 0; i < 4; ++i) PutLE(out, 8, 2);
+    for (std::uint32_t y = 0; y < height; ++y) {
+        for (std::uint32_t x = 0; x < width; ++x) {
+            bool cyan = x < width / 2;
+            out.push_back(static_cast<char>(cyan ? 255 : 0));  // C
+            out.push_back(0);                                  // M
+            out.push_back(0);                                  // Y
+            out.push_back(static_cast<char>(cyan ? 0 : 255));  // K
+        }
+    }
     std::ofstream(path, std::ios::binary) << out;
 }
 

@@ -58,6 +58,11 @@ TEST(Recovery, OneLinePerPageOfChangedDocumentsOnly) {
     saved->SetActPage(1);
     saved->SetState(state::SavedOther);
     list.Add("B2", "NEW");  // state 4, no files
+    // A changed document whose second page file is gone is left out whole.
+    auto gone = list.Add("B2", "GONE");
+    gone->EnableMultiTIFF = false;
+    gone->NewPage(Page(dir, "g1.tif", 1));
+    gone->NewPage(dir.File("g2.tif"));
     std::string path = dir.File("Dorvex.bak");
     WriteRecoveryFile(list, path);
     EXPECT_EQ(Lines(path), 1 + 5 + 1);  // header, five pages, one multi-page line
@@ -77,6 +82,7 @@ TEST(Recovery, OneLinePerPageOfChangedDocumentsOnly) {
     EXPECT_EQ(m3->ActPage(), 3);
     EXPECT_EQ(m3->state(), state::ChangedOther);
     EXPECT_FALSE(restored.IsInnoExists("S"));
+    EXPECT_FALSE(restored.IsInnoExists("GONE"));
 
     // Nothing changed: no recovery file at all.
     CScanList clean;

@@ -102,7 +102,8 @@ TEST(CleanUpChain, FixedAnglesAndFeedDirection) {
     q.Set(prop::ImgRotate, "");
     EXPECT_EQ(ChainRotation(q, 1), 0);
 
-    // ImgRotate 1 turns a page clockwise; invert applies to 1-bit pages.
+    // ImgRotate 1 turns a page clockwise; invert applies to 1-bit pages only: a grey page
+    // keeps its dark text on white.
     Raster page = test::NumberedPage(2);
     ScanProperties turn;
     turn.Set(prop::ImgRotate, "1");
@@ -110,6 +111,10 @@ TEST(CleanUpChain, FixedAnglesAndFeedDirection) {
     RunCleanUpChain(page, turn, 1, turn.ComputeRestrictSize());
     EXPECT_EQ(page.Width(), 120);
     EXPECT_EQ(page.CountInk(), 200 * 120 - 200);
+    Raster grey = test::NumberedPage(2, 8);
+    RunCleanUpChain(grey, turn, 1, turn.ComputeRestrictSize());
+    EXPECT_EQ(grey.BitsPerPixel(), 8);
+    EXPECT_EQ(grey.CountInk(), 200);
 }
 
 TEST(CleanUpChain, FitToSizeOnlyForNearlyTheRightShape) {

@@ -117,6 +117,26 @@ TEST(CleanUpChain, FixedAnglesAndFeedDirection) {
     EXPECT_EQ(grey.CountInk(), 200);
 }
 
+TEST(CleanUpChain, DespeckleClearsWhatBorderRemovalLeaves) {
+    // A border band 6 pixels wide with a short spur running diagonally into the page, and a
+    // line of text. Border removal takes the band and the part of the spur within its noise
+    // length and variance; the two pixels left at the spur's end are a speck for despeckle.
+    Raster page = Raster::Blank(200, 120, 1);
+    for (int y = 0; y < 120; ++y) {
+        for (int x = 0; x < 6; ++x) page.SetBlack(x, y);
+    }
+    for (int k = 0; k < 8; ++k) page.SetBlack(6 + k, 50 + k);
+    for (int y = 40; y < 50; ++y) {
+        for (int x = 60; x < 100; ++x) page.SetBlack(x, y);
+    }
+    ScanProperties p;  // black and white, all four sides, 20 %, noise length 5, variance 5
+    p.Set(prop::BorderRemove, "1");
+    p.Set(prop::DotRemove, "1");
+    RunCleanUpChain(page, p, 1, p.ComputeRestrictSize());
+    EXPECT_EQ(page.Crop({0, 0, 40, 120}).CountInk(), 0);
+    EXPECT_EQ(page.CountInk(), 400);
+}
+
 TEST(CleanUpChain, FitToSizeOnlyForNearlyTheRightShape) {
     ScanProperties p;
     p.Set(prop::AutoTrim, "1");

@@ -167,3 +167,17 @@ TEST(BlankPages, ThresholdIsBlankPercent) {
     Raster grey = Raster::Blank(400, 400, 8);
     EXPECT_TRUE(IsBlankPage(grey, p));
 }
+
+TEST(BlankPages, ABlackBorderAloneIsBlank) {
+    // An empty sheet with the scanner lid's dark edge round it.
+    Raster page = Raster::Blank(400, 400, 1);
+    for (int y = 0; y < 400; ++y) {
+        for (int x = 0; x < 400; ++x) {
+            if (x < 10 || x >= 390 || y < 10 || y >= 390) page.SetBlack(x, y);
+        }
+    }
+    ScanProperties p;  // BRFlag 15: the border is removed before counting
+    EXPECT_TRUE(IsBlankPage(page, p));
+    p.Set(prop::BRFlag, "0");  // counted with the border: about a tenth of the page is dark
+    EXPECT_FALSE(IsBlankPage(page, p));
+}

@@ -104,6 +104,7 @@ TEST(ScanPages, ManualCleanUpSavesThePageAndTheSettings) {
     auto doc = w.Document("A", {2, 3});
     w.pages.CurrentDoc = doc;
     w.pages.LoadImageByCInno(doc);
+    doc->SetState(state::SavedOther);  // already on the server: the clean-up changes it again
     w.pages.OneViewer.Image().SetBlack(150, 100);  // a speck
     w.pages.ImgDotRemove();
     EXPECT_EQ(LoadPage(*doc, 1).CountInk(), 200);

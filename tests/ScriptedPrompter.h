@@ -11,14 +11,23 @@ namespace dorvex::test {
 
 class ScriptedPrompter : public IPrompter {
 public:
-    std::vector<std::string> messages;
+    // One message box as it was shown.
+    struct Box {
+        std::string text;
+        std::string title;
+        MsgButtons buttons;
+        MsgIcon icon;
+    };
+    std::vector<std::string> messages;  // the texts of `boxes`
+    std::vector<Box> boxes;
     std::deque<MsgResult> answers;  // used in order; OK when empty
     std::string folder;             // what BrowseForFolder answers
     std::deque<std::optional<std::string>> inputs;
     int yields = 0;
 
-    MsgResult MessageBox(const std::string& text, const std::string&, MsgButtons, MsgIcon) override {
+    MsgResult MessageBox(const std::string& text, const std::string& title, MsgButtons buttons, MsgIcon icon) override {
         messages.push_back(text);
+        boxes.push_back({text, title, buttons, icon});
         if (answers.empty()) return MsgResult::OK;
         MsgResult answer = answers.front();
         answers.pop_front();

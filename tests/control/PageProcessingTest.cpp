@@ -102,7 +102,8 @@ TEST(CleanUpChain, FixedAnglesAndFeedDirection) {
     q.Set(prop::ImgRotate, "");
     EXPECT_EQ(ChainRotation(q, 1), 0);
 
-    // ImgRotate 1 turns a page clockwise; invert applies to 1-bit pages.
+    // ImgRotate 1 turns a page clockwise; invert applies to 1-bit pages only: a grey page
+    // keeps its dark text on white.
     Raster page = test::NumberedPage(2);
     ScanProperties turn;
     turn.Set(prop::ImgRotate, "1");
@@ -110,6 +111,30 @@ TEST(CleanUpChain, FixedAnglesAndFeedDirection) {
     RunCleanUpChain(page, turn, 1, turn.ComputeRestrictSize());
     EXPECT_EQ(page.Width(), 120);
     EXPECT_EQ(page.CountInk(), 200 * 120 - 200);
+    Raster grey = test::NumberedPage(2, 8);
+    RunCleanUpChain(grey, turn, 1, turn.ComputeRestrictSize());
+    EXPECT_EQ(grey.BitsPerPixel(), 8);
+    EXPECT_EQ(grey.CountInk(), 200);
+}
+
+TEST(CleanUpChain, DespeckleClearsWhatBorderRemovalLeaves) {
+    // A border band 6 pixels wide with a short spur running diagonally into the page, and a
+    // line of text. Border removal takes the band and the part of the spur within its noise
+    // length and variance; the two pixels left at the spur's end are a speck for despeckle.
+    Raster page = Raster::Blank(200, 120, 1);
+    for (int y = 0; y < 120; ++y) {
+        for (int x = 0; x < 6; ++x) page.SetBlack(x, y);
+    }
+    for (int k = 0; k < 8; ++k) page.SetBlack(6 + k, 50 + k);
+    for (int y = 40; y < 50; ++y) {
+        for (int x = 60; x < 100; ++x) page.SetBlack(x, y);
+    }
+    ScanProperties p;  // black and white, all four sides, 20 %, noise length 5, variance 5
+    p.Set(prop::BorderRemove, "1");
+    p.Set(prop::DotRemove, "1");
+    RunCleanUpChain(page, p, 1, p.ComputeRestrictSize());
+    EXPECT_EQ(page.Crop({0, 0, 40, 120}).CountInk(), 0);
+    EXPECT_EQ(page.CountInk(), 400);
 }
 
 TEST(CleanUpChain, FitToSizeOnlyForNearlyTheRightShape) {
@@ -141,4 +166,18 @@ TEST(BlankPages, ThresholdIsBlankPercent) {
     EXPECT_TRUE(IsBlankPage(page, p));
     Raster grey = Raster::Blank(400, 400, 8);
     EXPECT_TRUE(IsBlankPage(grey, p));
+}
+
+TEST(BlankPages, ABlackBorderAloneIsBlank) {
+    // An empty sheet with the scanner lid's dark edge round it.
+    Raster page = Raster::Blank(400, 400, 1);
+    for (int y = 0; y < 400; ++y) {
+        for (int x = 0; x < 400; ++x) {
+            if (x < 10 || x >= 390 || y < 10 || y >= 390) page.SetBlack(x, y);
+        }
+    }
+    ScanProperties p;  // BRFlag 15: the border is removed before counting
+    EXPECT_TRUE(IsBlankPage(page, p));
+    p.Set(prop::BRFlag, "0");  // counted with the border: about a tenth of the page is dark
+    EXPECT_FALSE(IsBlankPage(page, p));
 }

@@ -104,6 +104,7 @@ TEST(ScanPages, ManualCleanUpSavesThePageAndTheSettings) {
     auto doc = w.Document("A", {2, 3});
     w.pages.CurrentDoc = doc;
     w.pages.LoadImageByCInno(doc);
+    doc->SetState(state::SavedOther);  // already on the server: the clean-up changes it again
     w.pages.OneViewer.Image().SetBlack(150, 100);  // a speck
     w.pages.ImgDotRemove();
     EXPECT_EQ(LoadPage(*doc, 1).CountInk(), 200);
@@ -164,7 +165,13 @@ TEST(ScanPages, RecoveryIsOfferedBack) {
     EXPECT_EQ(fresh.Length(), 0);
     EXPECT_TRUE(other.OfferRestore());  // OK
     EXPECT_EQ(fresh.GetInno2("A")->ActPage(), 2);
-    EXPECT_EQ(w.person.messages.back(), "偵測到備份檔，是否要回覆?");
+    ASSERT_EQ(w.person.boxes.size(), 2u);
+    for (const auto& box : w.person.boxes) {
+        EXPECT_EQ(box.text, "偵測到備份檔，是否要回覆?");
+        EXPECT_EQ(box.title, "系統回覆");
+        EXPECT_EQ(box.buttons, MsgButtons::OKCancel);
+        EXPECT_EQ(box.icon, MsgIcon::None);
+    }
 }
 
 TEST(ScanPages, MergeCutDialogAndPageDialogs) {

@@ -50,6 +50,18 @@ TEST_P(Editing, AppendAndInsertAfterTheCurrentPage) {
     doc->SelectedIndex = 3;
     SaveThisPage(*doc, test::NumberedPage(7));
     EXPECT_EQ(Numbers(*doc), (std::vector<int>{1, 8, 7, 3, 9}));
+
+    // Saving a page of a document already saved to the server marks it changed, so that it is
+    // sent again: on the to-scan list 2 becomes 6, off it 11 becomes 10.
+    doc->SetIsMine(true);
+    doc->SetState(state::Saved);
+    SaveThisPage(*doc, test::NumberedPage(6));
+    EXPECT_EQ(doc->state(), state::Changed);
+    doc->SetIsMine(false);
+    doc->SetState(state::SavedOther);
+    SaveThisPage(*doc, test::NumberedPage(5));
+    EXPECT_EQ(doc->state(), state::ChangedOther);
+    EXPECT_EQ(Numbers(*doc), (std::vector<int>{1, 8, 5, 3, 9}));
 }
 
 TEST_P(Editing, CutAndPasteOrders) {

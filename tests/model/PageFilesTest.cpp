@@ -4,6 +4,7 @@
 
 #include "TestPages.h"
 #include "TestUtil.h"
+#include "model/PageEditing.h"
 #include "support/ModFS.h"
 
 using namespace dorvex;
@@ -27,20 +28,30 @@ int Lines(const std::string& path) {
 
 }  // namespace
 
-TEST(Storage, ChosenFromTheSettings) {
-    PageStorage jpeg = ChooseStorage("jpg", "2", "1", 24);
-    EXPECT_EQ(jpeg.format, 21);
-    EXPECT_EQ(jpeg.bitmapBits, 24);
-    EXPECT_FALSE(jpeg.multiTiff);
-    EXPECT_EQ(ChooseStorage("JPG", "0", "1", 1).bitmapBits, 8);
-    PageStorage bw = ChooseStorage("G4", "0", "1");
-    EXPECT_EQ(bw.format, 29);
-    EXPECT_EQ(bw.bitmapBits, 1);
-    EXPECT_TRUE(bw.multiTiff);
-    EXPECT_EQ(ChooseStorage("G4", "1", "0").bitmapBits, 8);
-    EXPECT_FALSE(ChooseStorage("G4", "1", "0").multiTiff);
-    EXPECT_EQ(ChooseStorage("G4", "2", "1").bitmapBits, 24);
-    EXPECT_EQ(ChooseStorage("G4", "2", "1").format, 17);
+TEST(Storage, PagesAreKeptAsTheSettingsAsk) {
+    test::TempFolder dir;
+    // A JPEG file holds one page: a JPEG document keeps a file per page whatever
+    // EnableMultiTIFF says, so that its second page can be stored at all.
+    CInno jpeg;
+    ApplyStorage(jpeg, ChooseStorage("jpg", "2", "1", 24));
+    AppendPage(jpeg, test::NumberedPage(1, 24));
+    AppendPage(jpeg, test::NumberedPage(2, 24));
+    EXPECT_EQ(jpeg.Length(), 2);
+    EXPECT_EQ(ReadImageInfo(jpeg.FilePaths(2)).format, fileformat::Jpeg);
+    EXPECT_EQ(test::PageNumberOf(LoadPage(jpeg, 2)), 2);
+    // Black and white: every page in one G4 file.
+    CInno bw;
+    ApplyStorage(bw, ChooseStorage("G4", "0", "1", 1));
+    AppendPage(bw, test::NumberedPage(1));
+    AppendPage(bw, test::NumberedPage(2));
+    ImageInfo info = ReadImageInfo(bw.FilePath());
+    EXPECT_EQ(info.format, fileformat::TiffG4);
+    EXPECT_EQ(info.pages, 2);
+    // A grey scan keeps its grey levels.
+    CInno grey;
+    ApplyStorage(grey, ChooseStorage("G4", "1", "1", 8));
+    AppendPage(grey, test::NumberedPage(3, 8));
+    EXPECT_EQ(ReadImageInfo(grey.FilePath()).bitsPerPixel, 8);
 }
 
 TEST(Recovery, OneLinePerPageOfChangedDocumentsOnly) {
@@ -58,6 +69,11 @@ TEST(Recovery, OneLinePerPageOfChangedDocumentsOnly) {
     saved->SetActPage(1);
     saved->SetState(state::SavedOther);
     list.Add("B2", "NEW");  // state 4, no files
+    // A changed document whose second page file is gone is left out whole.
+    auto gone = list.Add("B2", "GONE");
+    gone->EnableMultiTIFF = false;
+    gone->NewPage(Page(dir, "g1.tif", 1));
+    gone->NewPage(dir.File("g2.tif"));
     std::string path = dir.File("Dorvex.bak");
     WriteRecoveryFile(list, path);
     EXPECT_EQ(Lines(path), 1 + 5 + 1);  // header, five pages, one multi-page line
@@ -77,6 +93,7 @@ TEST(Recovery, OneLinePerPageOfChangedDocumentsOnly) {
     EXPECT_EQ(m3->ActPage(), 3);
     EXPECT_EQ(m3->state(), state::ChangedOther);
     EXPECT_FALSE(restored.IsInnoExists("S"));
+    EXPECT_FALSE(restored.IsInnoExists("GONE"));
 
     // Nothing changed: no recovery file at all.
     CScanList clean;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "TestUtil.h"
 #include "model/ScanList.h"
 #include "support/ModFS.h"
@@ -139,46 +141,27 @@ TEST(Pages, MovePagesToWorkedExamples) {
     EXPECT_EQ(doc->ActPage(), 5);
 }
 
-TEST(Pages, NavigationLoadModeAndFileChecks) {
+TEST(Pages, NavigationStopsAtTheEnds) {
     test::TempFolder dir;
-    CInno empty;
-    empty.FirstPage();
-    EXPECT_EQ(empty.SelectedIndex, 0);
-    EXPECT_TRUE(empty.FilesExists());
-    EXPECT_EQ(empty.FilePath(), "");
-
     auto doc = PerPageDocument(dir, 3);
     doc->FirstPage();
-    EXPECT_EQ(doc->SelectedIndex, 1);
     doc->PreviousPage();
     EXPECT_EQ(doc->SelectedIndex, 1);
-    doc->NextPage();
-    doc->NextPage();
+    doc->LastPage();
     doc->NextPage();
     EXPECT_EQ(doc->SelectedIndex, 3);
+    // With fewer pages the selection moves onto the last page left.
     doc->SetActPage(2);
     EXPECT_EQ(doc->SelectedIndex, 2);
-    doc->SetActPage(50);
-    EXPECT_EQ(doc->LoadMode(), 1);
-    doc->SetActPage(49);
-    EXPECT_EQ(doc->LoadMode(), 0);
+}
 
-    doc->SelectedIndex = 2;
-    doc->SetFilePath(dir.File("replaced"));
-    EXPECT_EQ(doc->FilePaths(2), dir.File("replaced"));
-    EXPECT_EQ(doc->FilePaths(0), "");
+TEST(Pages, AMissingPageFileIsNoticedAndEveryOtherFileRemoved) {
+    test::TempFolder dir;
+    auto doc = PerPageDocument(dir, 3);
+    EXPECT_TRUE(doc->FilesExists());
+    std::remove(dir.File("p2").c_str());
     EXPECT_FALSE(doc->FilesExists());
     doc->KillFiles();
     EXPECT_FALSE(FileExists(dir.File("p1")));
     EXPECT_FALSE(FileExists(dir.File("p3")));
-    EXPECT_EQ(doc->Length(), 3);  // the list itself is unchanged
-
-    CInno appended;
-    appended.AppendFile("b");
-    appended.AppendFile("a", 1);
-    appended.AppendFile("c", 9);
-    appended.EnableMultiTIFF = false;
-    EXPECT_EQ(appended.FilePaths(1), "a");
-    EXPECT_EQ(appended.FilePaths(3), "c");
-    EXPECT_EQ(appended.ActPage(), 0);
 }

@@ -205,3 +205,42 @@ TEST(RasterProcessing, GreyAndColourSpecksGoTextStays) {
         EXPECT_EQ(page.BitsPerPixel(), bits);
     }
 }
+
+TEST(RasterProcessing, BorderValuesOutsideTheirRangeActAsTheNearestEnd) {
+    // 64 pixels wide: the lines follow each other in memory with nothing between. A band 4
+    // pixels wide down the left side; a mark 16 pixels inside it; a ruled line from the band
+    // to 4 pixels short of the right edge; a dot near the left edge on the line below.
+    auto page = [] {
+        Raster p = Raster::Blank(64, 32, 1);
+        for (int y = 0; y < 32; ++y) {
+            for (int x = 0; x < 4 && y != 20; ++x) p.SetBlack(x, y);
+        }
+        for (int y = 5; y < 9; ++y) {
+            for (int x = 20; x < 24; ++x) p.SetBlack(x, y);
+        }
+        for (int x = 0; x < 60; ++x) p.SetBlack(x, 19);
+        for (int x = 2; x < 6; ++x) p.SetBlack(x, 20);
+        return p;
+    };
+    auto ink = [](const Raster& p, int left, int top, int width, int height) {
+        return p.Crop({left, top, width, height}).CountInk();
+    };
+    // Variance 50 clears 10 pixels beyond the band: the mark stays.
+    Raster wide = page();
+    wide.RemoveBorder(1, 50, 2, 50);
+    EXPECT_EQ(ink(wide, 0, 0, 4, 32), 0);
+    EXPECT_EQ(ink(wide, 20, 5, 4, 4), 16);
+    // A negative variance clears the band itself, no less.
+    Raster narrow = page();
+    narrow.RemoveBorder(1, 50, 2, -5);
+    EXPECT_EQ(ink(narrow, 0, 0, 4, 32), 0);
+    // A noise length of 50 bridges 10 white pixels, not the 16 before the mark.
+    Raster bridged = page();
+    bridged.RemoveBorder(1, 50, 50, 0);
+    EXPECT_EQ(ink(bridged, 20, 5, 4, 4), 16);
+    // 500 % reaches the right edge and stops there: the dot on the next line stays.
+    Raster deep = page();
+    deep.RemoveBorder(1, 500, 0, 10);
+    EXPECT_EQ(ink(deep, 0, 19, 64, 1), 0);
+    EXPECT_EQ(ink(deep, 0, 20, 64, 1), 4);
+}

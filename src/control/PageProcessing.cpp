@@ -27,8 +27,10 @@ BarcodeRegion BarcodeRegion::FromSettings(const ScanProperties& p) {
 
 std::optional<int> DeskewPage(Raster& page, const ScanProperties& p, bool onlyWithinRange) {
     int range = Hundredths(p.Number(prop::DeskewAngle));
-    // Below one degree the automatic deskew takes its own range.
-    int searched = range < 1 ? 700 : range;
+    // Below one degree the automatic deskew takes its own range. Otherwise the search reaches
+    // two degrees past the range: a skew at or beyond it is then found and reported, and the
+    // page is left as it is, rather than being missed near the edge of the search.
+    int searched = range < 1 ? 700 : std::min(range + 200, 4500);
     std::optional<int> skew = page.DetectSkew(searched, 10);
     if (!skew || *skew == 0) return skew;
     if (!onlyWithinRange || range < 1 || std::abs(*skew) < range) page.Rotate(-*skew);

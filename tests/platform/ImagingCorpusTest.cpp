@@ -80,7 +80,8 @@ TEST(ImagingCorpus, DeskewStraightensWithinTheRangeOnly) {
     // straightens it and reports the skew it found.
     settings.Set(prop::DeskewAngle, "5");
     Raster steep = Raster::Load(dir + "/skew_-6.tif");
-    RunCleanUpChain(steep, settings, 1, settings.ComputeRestrictSize());
+    ChainReport beyond = RunCleanUpChain(steep, settings, 1, settings.ComputeRestrictSize());
+    EXPECT_NEAR(beyond.skew.value_or(0), -600, kSkewTolerance);  // found, and left alone
     EXPECT_NEAR(steep.DetectSkew(1000, 10).value_or(0), -600, kSkewTolerance);
     settings.Set(prop::DeskewAngle, "10");
     ChainReport report = RunCleanUpChain(steep, settings, 1, settings.ComputeRestrictSize());

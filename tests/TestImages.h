@@ -47,7 +47,7 @@ inline void WriteGrayTiff(const std::string& path, int pages, std::uint32_t widt
     std::ofstream(path, std::ios::binary) << out;
 }
 
-// A one-page uncompressed CMYK TIFF: the left half cyan, the right half black.
+// A one-page uncompressed CMYK TIFF: the left third cyan, the middle white, the right black.
 inline void WriteCmykTiff(const std::string& path, std::uint32_t width, std::uint32_t height) {
     std::string out = "II";
     PutLE(out, 42, 2);
@@ -72,11 +72,12 @@ inline void WriteCmykTiff(const std::string& path, std::uint32_t width, std::uin
     for (int i = 0; i < 4; ++i) PutLE(out, 8, 2);
     for (std::uint32_t y = 0; y < height; ++y) {
         for (std::uint32_t x = 0; x < width; ++x) {
-            bool cyan = x < width / 2;
-            out.push_back(static_cast<char>(cyan ? 255 : 0));  // C
-            out.push_back(0);                                  // M
-            out.push_back(0);                                  // Y
-            out.push_back(static_cast<char>(cyan ? 0 : 255));  // K
+            bool cyan = x < width / 3;
+            bool black = x >= 2 * width / 3;
+            out.push_back(static_cast<char>(cyan ? 255 : 0));   // C
+            out.push_back(0);                                   // M
+            out.push_back(0);                                   // Y
+            out.push_back(static_cast<char>(black ? 255 : 0));  // K
         }
     }
     std::ofstream(path, std::ios::binary) << out;

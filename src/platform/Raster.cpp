@@ -120,7 +120,7 @@ PIX* Normalise(PIX* pix) {
     return owned.release();
 }
 
-// A CMYK (separated) TIFF page read through libtiff's RGBA interface, which Leptonica lacks.
+// A CMYK (separated) TIFF page, read through libtiff's conversion to RGB.
 PIX* ReadSeparatedTiff(const std::string& path, int page) {
     TIFF* tif = TIFFOpen(path.c_str(), "r");
     if (tif == nullptr) return nullptr;
@@ -158,6 +158,7 @@ PIX* ReadSeparatedTiff(const std::string& path, int page) {
 // budget and telling a damaged page from a lack of memory.
 PIX* DecodePage(const std::string& path, l_int32 format, int page) {
     std::int64_t width = 0, height = 0;
+    bool separated = false;  // CMYK, which Leptonica would take for RGBA
     if (IsTiffFormat(format)) {
         tiff_file::Chain chain = TiffChain(path);
         if (page < 1 || page > chain.pages) {
@@ -166,8 +167,10 @@ PIX* DecodePage(const std::string& path, l_int32 format, int page) {
             }
             Fail(err::SubscriptOutOfRange, path + " has no page " + std::to_string(page) + " (it has " + std::to_string(chain.pages) + ")");
         }
-        width = chain.sizes[static_cast<std::size_t>(page - 1)].first;
-        height = chain.sizes[static_cast<std::size_t>(page - 1)].second;
+        const tiff_file::PageHeader& header = chain.headers[static_cast<std::size_t>(page - 1)];
+        width = header.width;
+        height = header.height;
+        separated = header.photometric == PHOTOMETRIC_SEPARATED;
     } else {
         if (page != 1) Fail(err::SubscriptOutOfRange, path + " has one page only");
         l_int32 w = 0, h = 0, bps = 0, spp = 0, cmap = 0, f = 0;
@@ -179,8 +182,13 @@ PIX* DecodePage(const std::string& path, l_int32 format, int page) {
     }
     CheckPixelBudget(path, page, width, height);
     tiff_file::MessageCapture capture;
-    PIX* pix = IsTiffFormat(format) ? pixReadTiff(path.c_str(), page - 1) : pixRead(path.c_str());
-    if (pix == nullptr && IsTiffFormat(format) && !capture.OutOfMemory()) pix = ReadSeparatedTiff(path, page);
+    PIX* pix = nullptr;
+    try {
+        pix = separated ? ReadSeparatedTiff(path, page)
+              : IsTiffFormat(format) ? pixReadTiff(path.c_str(), page - 1) : pixRead(path.c_str());
+    } catch (const std::bad_alloc&) {
+        Fail(err::OutOfMemory, "not enough memory to read page " + std::to_string(page) + " of " + path);
+    }
     const std::string where = "page " + std::to_string(page) + " of " + path;
     // A strip that ends early or a bad code word is reported but still gives a picture.
     bool damaged = !capture.Errors().empty() || capture.Warnings().find("Premature EOF") != std::string::npos;

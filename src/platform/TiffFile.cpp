@@ -135,18 +135,20 @@ Chain WalkChain(const std::string& path) {
             chain.damage = which + " cannot be read";
             break;
         }
-        std::int64_t width = 0, height = 0;
+        PageHeader page;
         for (std::uint64_t i = 0; i < count; ++i) {
             const unsigned char* entry = entries.data() + i * static_cast<std::uint64_t>(entrySize);
             std::uint64_t tag = Number(entry, 2, big);
-            if (tag != 256 && tag != 257) continue;
+            if (tag != 256 && tag != 257 && tag != 262) continue;
             std::uint64_t type = Number(entry + 2, 2, big);
             const unsigned char* value = entry + (chain.bigTiff ? 12 : 8);
             std::uint64_t v = type == 3 ? Number(value, 2, big) : type == 4 ? Number(value, 4, big) : type == 16 ? Number(value, 8, big) : 0;
             std::int64_t clamped = static_cast<std::int64_t>(std::min<std::uint64_t>(v, 1u << 30));
-            (tag == 256 ? width : height) = clamped;
+            if (tag == 256) page.width = clamped;
+            else if (tag == 257) page.height = clamped;
+            else page.photometric = static_cast<int>(clamped);
         }
-        chain.sizes.emplace_back(width, height);
+        chain.headers.push_back(page);
         ++chain.pages;
         chain.lastNextField = linkAt;
         next = Number(entries.data() + count * static_cast<std::uint64_t>(entrySize), offsetSize, big);

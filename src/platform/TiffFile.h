@@ -20,9 +20,16 @@ namespace dorvex::tiff_file {
 // At most this many pages are read from one file, whoever made it.
 constexpr int kMaxPages = 10000;
 
+// What a directory says of its page without decoding it (0 or -1 when it does not say).
+struct PageHeader {
+    std::int64_t width = 0;
+    std::int64_t height = 0;
+    int photometric = -1;
+};
+
 struct Chain {
     int pages = 0;                                // readable directories, in order
-    std::vector<std::pair<std::int64_t, std::int64_t>> sizes;  // width and height of each (0 when unknown)
+    std::vector<PageHeader> headers;              // one per readable directory
     std::string damage;                           // why the chain stops early; empty when whole
     std::uint64_t lastNextField = 0;              // where the last directory's link is stored
     bool bigTiff = false;

@@ -208,8 +208,12 @@ TEST(ImagingFaults, CmykPagesAreReadAsColour) {
     Raster page = Raster::Load(path);
     EXPECT_EQ(page.BitsPerPixel(), 24);
     EXPECT_EQ(page.Width(), 40);
-    EXPECT_FALSE(page.IsBlack(5, 10));  // cyan
-    EXPECT_TRUE(page.IsBlack(35, 10));  // black
+    EXPECT_FALSE(page.IsBlack(5, 10));   // cyan
+    EXPECT_FALSE(page.IsBlack(20, 10));  // white
+    EXPECT_TRUE(page.IsBlack(35, 10));   // black
+    Raster cyan = page.Crop({0, 0, 13, 20});
+    cyan.ConvertTo(8);
+    EXPECT_EQ(cyan.CountInk(), 0);  // light blue, not dark
     EXPECT_TRUE(ProbeImage(path));
 }
 

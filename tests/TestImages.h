@@ -47,7 +47,8 @@ inline void WriteGrayTiff(const std::string& path, int pages, std::uint32_t widt
     std::ofstream(path, std::ios::binary) << out;
 }
 
-// A one-page uncompressed CMYK TIFF: the left third cyan, the middle white, the right black.
+// A one-page uncompressed CMYK TIFF of 16 bits per ink (as ImageMagick writes it by default):
+// the left third cyan, the middle white, the right black.
 inline void WriteCmykTiff(const std::string& path, std::uint32_t width, std::uint32_t height) {
     std::string out = "II";
     PutLE(out, 42, 2);
@@ -56,11 +57,12 @@ inline void WriteCmykTiff(const std::string& path, std::uint32_t width, std::uin
     std::uint32_t ifdSize = 2 + count * 12u + 4;
     std::uint32_t bitsAt = 8 + ifdSize;
     std::uint32_t dataAt = bitsAt + 8;
+    auto ink = [&out](bool on) { PutLE(out, on ? 0xFFFF : 0, 2); };
     PutLE(out, count, 2);
     struct Entry { std::uint16_t tag, type; std::uint32_t count, value; };
     const std::vector<Entry> entries = {
         {256, 4, 1, width}, {257, 4, 1, height}, {258, 3, 4, bitsAt}, {259, 3, 1, 1}, {262, 3, 1, 5},
-        {273, 4, 1, dataAt}, {277, 3, 1, 4}, {278, 4, 1, height}, {279, 4, 1, width * height * 4}, {284, 3, 1, 1},
+        {273, 4, 1, dataAt}, {277, 3, 1, 4}, {278, 4, 1, height}, {279, 4, 1, width * height * 8}, {284, 3, 1, 1},
         {332, 3, 1, 1}};
     for (const Entry& e : entries) {
         PutLE(out, e.tag, 2);
@@ -69,15 +71,15 @@ inline void WriteCmykTiff(const std::string& path, std::uint32_t width, std::uin
         PutLE(out, e.value, 4);
     }
     PutLE(out, 0, 4);
-    for (int i = 0; i < 4; ++i) PutLE(out, 8, 2);
+    for (int i = 0; i < 4; ++i) PutLE(out, 16, 2);
     for (std::uint32_t y = 0; y < height; ++y) {
         for (std::uint32_t x = 0; x < width; ++x) {
             bool cyan = x < width / 3;
             bool black = x >= 2 * width / 3;
-            out.push_back(static_cast<char>(cyan ? 255 : 0));   // C
-            out.push_back(0);                                   // M
-            out.push_back(0);                                   // Y
-            out.push_back(static_cast<char>(black ? 255 : 0));  // K
+            ink(cyan);   // C
+            ink(false);  // M
+            ink(false);  // Y
+            ink(black);  // K
         }
     }
     std::ofstream(path, std::ios::binary) << out;

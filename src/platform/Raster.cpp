@@ -120,30 +120,54 @@ PIX* Normalise(PIX* pix) {
     return owned.release();
 }
 
-// A CMYK (separated) TIFF page, read through libtiff's conversion to RGB.
+// A CMYK (separated) TIFF page as RGB. Leptonica reads 8-bit CMYK only, and libtiff's own
+// RGBA conversion refuses 16-bit samples, which is what many programs write; so the samples are
+// read row by row here (the high byte of 16-bit ones) and converted.
 PIX* ReadSeparatedTiff(const std::string& path, int page) {
     TIFF* tif = TIFFOpen(path.c_str(), "r");
     if (tif == nullptr) return nullptr;
     std::unique_ptr<TIFF, void (*)(TIFF*)> closer(tif, TIFFClose);
-    uint16_t photometric = 0;
     uint32_t w = 0, h = 0;
-    if (TIFFSetDirectory(tif, static_cast<tdir_t>(page - 1)) != 1 || TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric) != 1 ||
-        photometric != PHOTOMETRIC_SEPARATED || TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w) != 1 ||
+    uint16_t bits = 1, samples = 1, planar = PLANARCONFIG_CONTIG, inkset = INKSET_CMYK;
+    if (TIFFSetDirectory(tif, static_cast<tdir_t>(page - 1)) != 1 || TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w) != 1 ||
         TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h) != 1) {
         return nullptr;
     }
-    char message[1024] = {};
-    if (TIFFRGBAImageOK(tif, message) != 1) return nullptr;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_INKSET, &inkset);
+    if (TIFFIsTiled(tif) || (bits != 8 && bits != 16) || samples < 4 || inkset != INKSET_CMYK || w == 0 || h == 0) return nullptr;
     PixPtr pix(Need(pixCreate(static_cast<l_int32>(w), static_cast<l_int32>(h), 32), "read"));
-    std::vector<uint32_t> raster(static_cast<std::size_t>(w) * h);
-    if (TIFFReadRGBAImageOriented(tif, w, h, raster.data(), ORIENTATION_TOPLEFT, 0) != 1) return nullptr;
+    const tmsize_t lineSize = TIFFScanlineSize(tif);
+    const std::size_t perPixel = planar == PLANARCONFIG_CONTIG ? samples : 1;
+    if (lineSize < static_cast<tmsize_t>(w * perPixel * (bits / 8))) return nullptr;
+    std::vector<unsigned char> line(static_cast<std::size_t>(lineSize));
+    // The four inks of each pixel of a row, as 8-bit values.
+    std::vector<unsigned char> inks(static_cast<std::size_t>(w) * 4);
+    auto sample = [&](std::size_t index) -> unsigned char {
+        if (bits == 8) return line[index];
+        std::uint16_t value = 0;
+        std::memcpy(&value, line.data() + index * 2, 2);  // libtiff gives samples in host order
+        return static_cast<unsigned char>(value >> 8);
+    };
     l_uint32* data = pixGetData(pix.get());
     const l_int32 wpl = pixGetWpl(pix.get());
     for (uint32_t y = 0; y < h; ++y) {
+        for (uint16_t plane = 0; plane < (planar == PLANARCONFIG_CONTIG ? 1 : 4); ++plane) {
+            if (TIFFReadScanline(tif, line.data(), y, plane) < 0) return nullptr;
+            for (uint32_t x = 0; x < w; ++x) {
+                for (int ink = 0; ink < 4; ++ink) {
+                    if (planar != PLANARCONFIG_CONTIG && ink != plane) continue;
+                    std::size_t at = planar == PLANARCONFIG_CONTIG ? static_cast<std::size_t>(x) * samples + static_cast<std::size_t>(ink) : x;
+                    inks[static_cast<std::size_t>(x) * 4 + static_cast<std::size_t>(ink)] = sample(at);
+                }
+            }
+        }
         for (uint32_t x = 0; x < w; ++x) {
-            uint32_t rgba = raster[static_cast<std::size_t>(y) * w + x];
-            composeRGBPixel(static_cast<l_int32>(TIFFGetR(rgba)), static_cast<l_int32>(TIFFGetG(rgba)), static_cast<l_int32>(TIFFGetB(rgba)),
-                            data + static_cast<std::ptrdiff_t>(y) * wpl + x);
+            const unsigned char* cmyk = inks.data() + static_cast<std::size_t>(x) * 4;
+            auto channel = [&](int ink) { return static_cast<l_int32>((255 - cmyk[ink]) * (255 - cmyk[3]) / 255); };
+            composeRGBPixel(channel(0), channel(1), channel(2), data + static_cast<std::ptrdiff_t>(y) * wpl + x);
         }
     }
     pixSetSpp(pix.get(), 3);
@@ -184,8 +208,8 @@ PIX* DecodePage(const std::string& path, l_int32 format, int page) {
     tiff_file::MessageCapture capture;
     PIX* pix = nullptr;
     try {
-        pix = separated ? ReadSeparatedTiff(path, page)
-              : IsTiffFormat(format) ? pixReadTiff(path.c_str(), page - 1) : pixRead(path.c_str());
+        if (separated) pix = ReadSeparatedTiff(path, page);
+        if (pix == nullptr) pix = IsTiffFormat(format) ? pixReadTiff(path.c_str(), page - 1) : pixRead(path.c_str());
     } catch (const std::bad_alloc&) {
         Fail(err::OutOfMemory, "not enough memory to read page " + std::to_string(page) + " of " + path);
     }

@@ -98,7 +98,8 @@ std::string GetFirstBarcode(const Raster& page, const BarcodeRegion& region) {
                         static_cast<int>(RoundHalfEven(page.Height() * region.top)),
                         static_cast<int>(RoundHalfEven(page.Width() * region.width)),
                         static_cast<int>(RoundHalfEven(page.Height() * region.height))};
-        for (const std::string& text : page.ReadBarcodes(rect)) {
+        // The first few symbols are enough to find one that is not blank.
+        for (const std::string& text : page.ReadBarcodes(rect, 4)) {
             if (!Trim(text, " ").empty()) return text;
         }
     } catch (const std::exception& e) {

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cerrno>
@@ -648,19 +649,109 @@ void Raster::RemoveBorder(int sideMask, int percent, int noiseLength, int varian
     }
 }
 
+namespace {
+
+// A run of set pixels of one row of a 1-bit image, x0..x1 inclusive.
+struct InkRun {
+    int y, x0, x1;
+};
+
+// The runs of the 8-connected components of a 1-bit image whose bounding box is at most
+// 2 x 2 pixels. Components are found by joining the runs of neighbouring rows (union-find),
+// which touches each run a few times instead of flood-filling every component.
+std::vector<InkRun> SpeckRuns(PIX* binary) {
+    const int w = pixGetWidth(binary);
+    const int h = pixGetHeight(binary);
+    const l_int32 wpl = pixGetWpl(binary);
+    const l_uint32* data = pixGetData(binary);
+    std::vector<InkRun> runs;
+    std::vector<std::size_t> rowStart(static_cast<std::size_t>(h) + 1);
+    for (int y = 0; y < h; ++y) {
+        rowStart[static_cast<std::size_t>(y)] = runs.size();
+        const l_uint32* line = data + static_cast<std::ptrdiff_t>(y) * wpl;
+        int x = 0;
+        while (x < w) {
+            // The next set bit at or after x (bit 31 of a word is its leftmost pixel).
+            int word = x >> 5;
+            l_uint32 bits = line[word] & (0xFFFFFFFFu >> (x & 31));
+            while (bits == 0 && ++word < wpl) bits = line[word];
+            if (bits == 0) break;
+            const int start = (word << 5) + __builtin_clz(bits);
+            if (start >= w) break;
+            // The next clear bit after it.
+            word = start >> 5;
+            bits = ~line[word] & (0xFFFFFFFFu >> (start & 31));
+            while (bits == 0 && ++word < wpl) bits = ~line[word];
+            const int end = std::min(bits == 0 ? w : (word << 5) + __builtin_clz(bits), w);
+            runs.push_back({y, start, end - 1});
+            x = end;
+        }
+    }
+    rowStart[static_cast<std::size_t>(h)] = runs.size();
+
+    std::vector<std::size_t> parent(runs.size());
+    for (std::size_t i = 0; i < parent.size(); ++i) parent[i] = i;
+    auto find = [&parent](std::size_t i) {
+        while (parent[i] != i) i = parent[i] = parent[parent[i]];
+        return i;
+    };
+    for (int y = 1; y < h; ++y) {
+        std::size_t above = rowStart[static_cast<std::size_t>(y - 1)];
+        const std::size_t aboveEnd = rowStart[static_cast<std::size_t>(y)];
+        for (std::size_t i = rowStart[static_cast<std::size_t>(y)]; i < rowStart[static_cast<std::size_t>(y) + 1]; ++i) {
+            while (above < aboveEnd && runs[above].x1 < runs[i].x0 - 1) ++above;
+            for (std::size_t j = above; j < aboveEnd && runs[j].x0 <= runs[i].x1 + 1; ++j) parent[find(i)] = find(j);
+        }
+    }
+    struct Box {
+        int x0 = INT_MAX, x1 = -1, y0 = INT_MAX, y1 = -1;
+    };
+    std::vector<Box> boxes(runs.size());
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        Box& box = boxes[find(i)];
+        box.x0 = std::min(box.x0, runs[i].x0);
+        box.x1 = std::max(box.x1, runs[i].x1);
+        box.y0 = std::min(box.y0, runs[i].y);
+        box.y1 = std::max(box.y1, runs[i].y);
+    }
+    std::vector<InkRun> specks;
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        const Box& box = boxes[find(i)];
+        if (box.x1 - box.x0 < 2 && box.y1 - box.y0 < 2) specks.push_back(runs[i]);
+    }
+    return specks;
+}
+
+// Sets (or clears) the pixels of the runs in a 1-bit image.
+void PaintRuns(PIX* binary, const std::vector<InkRun>& runs, bool set) {
+    l_uint32* data = pixGetData(binary);
+    const l_int32 wpl = pixGetWpl(binary);
+    for (const InkRun& run : runs) {
+        l_uint32* line = data + static_cast<std::ptrdiff_t>(run.y) * wpl;
+        for (int x = run.x0; x <= run.x1; ++x) {
+            if (set) SET_DATA_BIT(line, x);
+            else CLEAR_DATA_BIT(line, x);
+        }
+    }
+}
+
+}  // namespace
+
 void Raster::Despeckle() {
     if (!mPix) return;
     if (pixGetDepth(mPix) == 1) {
         // Keep every component at least 3 pixels wide or high.
-        Reset(Need(pixSelectBySize(mPix, 3, 3, 8, L_SELECT_IF_EITHER, L_SELECT_IF_GTE, nullptr), "despeckle"));
+        PaintRuns(mPix, SpeckRuns(mPix), false);
         return;
     }
     // Grey and colour: the specks are found on a 1-bit copy and painted white with their
     // soft edge, so that text is not blurred the way a median filter would.
     PixPtr binary(Need(pixConvertTo1(mPix, 128), "despeckle"));
-    PixPtr kept(Need(pixSelectBySize(binary.get(), 3, 3, 8, L_SELECT_IF_EITHER, L_SELECT_IF_GTE, nullptr), "despeckle"));
-    PixPtr specks(Need(pixSubtract(nullptr, binary.get(), kept.get()), "despeckle"));
-    PixPtr halo(Need(pixDilateBrick(nullptr, specks.get(), 3, 3), "despeckle"));
+    std::vector<InkRun> specks = SpeckRuns(binary.get());
+    if (specks.empty()) return;
+    PixPtr mask(Need(pixCreate(pixGetWidth(mPix), pixGetHeight(mPix), 1), "despeckle"));
+    PaintRuns(mask.get(), specks, true);
+    PixPtr halo(Need(pixDilateBrick(nullptr, mask.get(), 3, 3), "despeckle"));
     pixSetMasked(mPix, halo.get(), pixGetDepth(mPix) == 8 ? 255 : 0xffffff00);
 }
 
@@ -701,55 +792,73 @@ void Raster::FillWhite(const RasterRect& rect) {
 
 namespace {
 
-// The linear symbols of an 8-bit image, top to bottom. zxing scans a few rows around the
-// middle of an image, so the image is read in strips of 256 rows, half overlapping: the first
-// symbol found is the top one. One symbol per strip (asking zxing for several trips an
-// assertion of its own in this version).
-void ReadBarcodeStrips(PIX* grey, std::vector<std::string>& texts) {
-    const int w = pixGetWidth(grey);
-    const int h = pixGetHeight(grey);
-    // zxing wants packed 8-bit rows; Leptonica keeps bytes in 32-bit words.
-    std::vector<std::uint8_t> lum(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
-    for (int y = 0; y < h; ++y) {
-        l_uint32* line = pixGetData(grey) + y * pixGetWpl(grey);
-        std::uint8_t* out = lum.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(w);
-        for (int x = 0; x < w; ++x) out[x] = static_cast<std::uint8_t>(GET_DATA_BYTE(line, x));
+// Reads linear symbols line by line across a region of a 1- or 8-bit page: every eighth row,
+// top to bottom, or every eighth column, left to right, for codes printed along a landscape
+// page. Each line is handed to zxing on its own, so only the lines read are ever unpacked to
+// grey levels (zxing itself reads a few rows around the middle of whatever it is given).
+class LineScanner {
+public:
+    LineScanner(PIX* pix, const RasterRect& box) : mPix(pix), mBox(box) {
+        mHints.setFormats(ZXing::BarcodeFormat::Code39 | ZXing::BarcodeFormat::Code128 | ZXing::BarcodeFormat::ITF |
+                          ZXing::BarcodeFormat::EAN13 | ZXing::BarcodeFormat::EAN8 | ZXing::BarcodeFormat::UPCA |
+                          ZXing::BarcodeFormat::UPCE | ZXing::BarcodeFormat::Codabar);
+        mHints.setTryRotate(false);
+        mHints.setTryHarder(false);
     }
-    ZXing::DecodeHints hints;
-    hints.setFormats(ZXing::BarcodeFormat::Code39 | ZXing::BarcodeFormat::Code128 | ZXing::BarcodeFormat::ITF |
-                     ZXing::BarcodeFormat::EAN13 | ZXing::BarcodeFormat::EAN8 | ZXing::BarcodeFormat::UPCA |
-                     ZXing::BarcodeFormat::UPCE | ZXing::BarcodeFormat::Codabar);
-    hints.setTryRotate(false);
-    hints.setTryHarder(false);
-    constexpr int kStrip = 256;
-    for (int top = 0; top < h; top += kStrip / 2) {
-        int height = std::min(kStrip, h - top);
-        if (height < 16 && top > 0) break;
-        ZXing::ImageView strip(lum.data() + static_cast<std::size_t>(top) * static_cast<std::size_t>(w), w, height,
-                               ZXing::ImageFormat::Lum);
-        ZXing::Result result = ZXing::ReadBarcode(strip, hints);
-        if (result.isValid()) {
+
+    void Scan(bool columns, std::size_t limit, std::vector<std::string>& texts) {
+        constexpr int kStep = 8;
+        const int lines = columns ? mBox.width : mBox.height;
+        const int length = columns ? mBox.height : mBox.width;
+        // zxing reads nothing from an image one row high: the line goes in twice.
+        std::vector<std::uint8_t> lum(static_cast<std::size_t>(length) * 2);
+        for (int line = kStep / 2; line < lines && texts.size() < limit; line += kStep) {
+            if (columns) Column(mBox.left + line, lum.data());
+            else Row(mBox.top + line, lum.data());
+            std::copy_n(lum.begin(), length, lum.begin() + length);
+            ZXing::Result result = ZXing::ReadBarcode(ZXing::ImageView(lum.data(), length, 2, ZXing::ImageFormat::Lum), mHints);
+            if (!result.isValid()) continue;
             std::string text = result.text();
             if (texts.empty() || texts.back() != text) texts.push_back(text);
         }
-        if (top + height >= h) break;
     }
-}
+
+private:
+    std::uint8_t Grey(const l_uint32* line, int x) const {
+        if (pixGetDepth(mPix) == 1) return GET_DATA_BIT(line, x) ? 0 : 255;
+        return static_cast<std::uint8_t>(GET_DATA_BYTE(line, x));
+    }
+    void Row(int y, std::uint8_t* out) const {
+        const l_uint32* line = pixGetData(mPix) + static_cast<std::ptrdiff_t>(y) * pixGetWpl(mPix);
+        for (int x = 0; x < mBox.width; ++x) out[x] = Grey(line, mBox.left + x);
+    }
+    void Column(int x, std::uint8_t* out) const {
+        const l_uint32* data = pixGetData(mPix);
+        const l_int32 wpl = pixGetWpl(mPix);
+        for (int y = 0; y < mBox.height; ++y) out[y] = Grey(data + static_cast<std::ptrdiff_t>(mBox.top + y) * wpl, x);
+    }
+
+    PIX* mPix;
+    RasterRect mBox;
+    ZXing::DecodeHints mHints;
+};
 
 }  // namespace
 
-std::vector<std::string> Raster::ReadBarcodes(const RasterRect& rect) const {
+std::vector<std::string> Raster::ReadBarcodes(const RasterRect& rect, std::size_t limit) const {
     std::vector<std::string> texts;
-    if (!mPix) return texts;
-    Raster region = Crop(rect);
-    if (region.Empty()) return texts;
-    PixPtr grey(Need(pixConvertTo8(region.mPix, 0), "read barcodes on"));
-    ReadBarcodeStrips(grey.get(), texts);
-    if (texts.empty()) {
-        // A code printed across the page of a landscape scan: read it turned upright.
-        PixPtr turned(Need(pixRotateOrth(grey.get(), 1), "read barcodes on"));
-        ReadBarcodeStrips(turned.get(), texts);
-    }
+    if (!mPix || limit == 0) return texts;
+    RasterRect box = rect;
+    box.left = std::clamp(box.left, 0, Width());
+    box.top = std::clamp(box.top, 0, Height());
+    box.width = std::clamp(rect.left + rect.width, 0, Width()) - box.left;
+    box.height = std::clamp(rect.top + rect.height, 0, Height()) - box.top;
+    if (box.width <= 0 || box.height <= 0) return texts;
+    PixPtr grey(Need(pixGetDepth(mPix) == 32 ? pixConvertTo8(mPix, 0) : pixClone(mPix), "read barcodes on"));
+    LineScanner scanner(grey.get(), box);
+    scanner.Scan(false, limit, texts);
+    // A code printed along the page of a landscape scan: read it across the columns.
+    if (texts.empty()) scanner.Scan(true, limit, texts);
     return texts;
 }
 

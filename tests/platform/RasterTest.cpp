@@ -244,3 +244,52 @@ TEST(RasterProcessing, BorderValuesOutsideTheirRangeActAsTheNearestEnd) {
     EXPECT_EQ(ink(deep, 0, 19, 64, 1), 0);
     EXPECT_EQ(ink(deep, 0, 20, 64, 1), 4);
 }
+
+TEST(RasterProcessing, DespeckleRemovesExactlyTheComponentsOfAtMostTwoByTwo) {
+    // Noise dense enough to make every shape of component, checked against a plain flood fill.
+    const int w = 157, h = 93;  // rows that do not fill whole words
+    Raster page = Raster::Blank(w, h, 1);
+    unsigned state = 12345;
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            state = state * 1103515245u + 12345u;
+            if ((state >> 16) % 100 < 22) page.SetBlack(x, y);
+        }
+    }
+    std::vector<int> component(static_cast<std::size_t>(w * h), -1);
+    std::vector<bool> small;
+    for (int start = 0; start < w * h; ++start) {
+        if (!page.IsBlack(start % w, start / w) || component[static_cast<std::size_t>(start)] >= 0) continue;
+        int id = static_cast<int>(small.size());
+        int x0 = w, x1 = -1, y0 = h, y1 = -1;
+        std::vector<int> stack{start};
+        component[static_cast<std::size_t>(start)] = id;
+        while (!stack.empty()) {
+            int at = stack.back();
+            stack.pop_back();
+            int x = at % w, y = at / w;
+            x0 = std::min(x0, x), x1 = std::max(x1, x), y0 = std::min(y0, y), y1 = std::max(y1, y);
+            for (int dy = -1; dy <= 1; ++dy) {
+                for (int dx = -1; dx <= 1; ++dx) {
+                    int nx = x + dx, ny = y + dy;
+                    if (nx < 0 || ny < 0 || nx >= w || ny >= h || !page.IsBlack(nx, ny)) continue;
+                    int& seen = component[static_cast<std::size_t>(ny * w + nx)];
+                    if (seen < 0) seen = id, stack.push_back(ny * w + nx);
+                }
+            }
+        }
+        small.push_back(x1 - x0 < 2 && y1 - y0 < 2);
+    }
+    Raster cleaned = page;
+    cleaned.Despeckle();
+    int removed = 0;
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            int id = component[static_cast<std::size_t>(y * w + x)];
+            bool expected = id >= 0 && !small[static_cast<std::size_t>(id)];
+            ASSERT_EQ(cleaned.IsBlack(x, y), expected) << x << "," << y;
+            removed += id >= 0 && small[static_cast<std::size_t>(id)];
+        }
+    }
+    EXPECT_GT(removed, 100);
+}

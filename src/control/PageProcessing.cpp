@@ -98,9 +98,9 @@ std::string GetFirstBarcode(const Raster& page, const BarcodeRegion& region) {
                         static_cast<int>(RoundHalfEven(page.Height() * region.top)),
                         static_cast<int>(RoundHalfEven(page.Width() * region.width)),
                         static_cast<int>(RoundHalfEven(page.Height() * region.height))};
-        // The first few symbols are enough to find one that is not blank.
-        for (const std::string& text : page.ReadBarcodes(rect, 4)) {
-            if (!Trim(text, " ").empty()) return text;
+        auto hasData = [](const std::string& text) { return !Trim(text, " ").empty(); };
+        for (const std::string& text : page.ReadBarcodes(rect, hasData)) {
+            if (hasData(text)) return text;
         }
     } catch (const std::exception& e) {
         DebugTrace(std::string("GetFirstBarcode: ") + e.what());

@@ -555,10 +555,12 @@ std::optional<int> Raster::DetectSkew(int rangeHundredths, int resolutionHundred
     float range = static_cast<float>(rangeHundredths) / 100.0f;
     float delta = std::clamp(range / 10.0f, 0.1f, 1.0f);
     float precision = std::max(static_cast<float>(resolutionHundredths) / 100.0f, 0.01f);
-    // Reduce by 4 for the sweep and by 2 for the search on full pages; small images less.
-    l_int32 reduction = std::min(pixGetWidth(binary.get()), pixGetHeight(binary.get())) >= 1200 ? 4 : 1;
-    if (pixFindSkewSweepAndSearch(binary.get(), &angle, &confidence, reduction, std::min(reduction, 2), range, delta,
-                                  precision) != 0) {
+    // The sweep runs on the page reduced to about 40 dpi and the search to about 75 dpi (by 8
+    // and 4 at 300 dpi, by 4 and 2 at 200 dpi); small images are not reduced.
+    const l_int32 side = std::min(pixGetWidth(binary.get()), pixGetHeight(binary.get()));
+    const l_int32 search = side >= 2400 ? 4 : side >= 1200 ? 2 : 1;
+    const l_int32 sweep = search == 1 ? 1 : search * 2;
+    if (pixFindSkewSweepAndSearch(binary.get(), &angle, &confidence, sweep, search, range, delta, precision) != 0) {
         return std::nullopt;
     }
     // Letters with a few lines of text score about 2; noise and blank pages stay below 1.5.
@@ -792,10 +794,10 @@ void Raster::FillWhite(const RasterRect& rect) {
 
 namespace {
 
-// Reads linear symbols line by line across a region of a 1- or 8-bit page: every eighth row,
-// top to bottom, or every eighth column, left to right, for codes printed along a landscape
-// page. Each line is handed to zxing on its own, so only the lines read are ever unpacked to
-// grey levels (zxing itself reads a few rows around the middle of whatever it is given).
+// Reads linear symbols across a region of a 1- or 8-bit page, on every 16th row, top to bottom,
+// or every 16th column, left to right, for codes printed along a landscape page. Only the lines
+// read are unpacked to grey levels; zxing reads them 16 at a time, all of them (its "try
+// harder"), so a symbol is found in the first group of 256 page rows that crosses it.
 class LineScanner {
 public:
     LineScanner(PIX* pix, const RasterRect& box) : mPix(pix), mBox(box) {
@@ -803,39 +805,52 @@ public:
                           ZXing::BarcodeFormat::EAN13 | ZXing::BarcodeFormat::EAN8 | ZXing::BarcodeFormat::UPCA |
                           ZXing::BarcodeFormat::UPCE | ZXing::BarcodeFormat::Codabar);
         mHints.setTryRotate(false);
-        mHints.setTryHarder(false);
+        mHints.setTryHarder(true);
     }
 
-    void Scan(bool columns, std::size_t limit, std::vector<std::string>& texts) {
-        constexpr int kStep = 8;
+    // Adds the symbols found to `texts`; false once `enough` says so.
+    bool Scan(bool columns, const std::function<bool(const std::string&)>& enough, std::vector<std::string>& texts) {
+        constexpr int kStep = 16;
+        constexpr int kGroup = 16;
         const int lines = columns ? mBox.width : mBox.height;
-        const int length = columns ? mBox.height : mBox.width;
-        // zxing reads nothing from an image one row high: the line goes in twice.
-        std::vector<std::uint8_t> lum(static_cast<std::size_t>(length) * 2);
-        for (int line = kStep / 2; line < lines && texts.size() < limit; line += kStep) {
-            if (columns) Column(mBox.left + line, lum.data());
-            else Row(mBox.top + line, lum.data());
-            std::copy_n(lum.begin(), length, lum.begin() + length);
-            ZXing::Result result = ZXing::ReadBarcode(ZXing::ImageView(lum.data(), length, 2, ZXing::ImageFormat::Lum), mHints);
+        const std::size_t length = static_cast<std::size_t>(columns ? mBox.height : mBox.width);
+        std::vector<std::uint8_t> lum(length * kGroup);
+        int rows = 0;
+        for (int line = kStep / 2; line < lines; line += kStep) {
+            std::uint8_t* out = lum.data() + static_cast<std::size_t>(rows) * length;
+            if (columns) Column(mBox.left + line, out);
+            else Row(mBox.top + line, out);
+            if (++rows < kGroup && line + kStep < lines) continue;
+            if (rows == 1) std::copy_n(lum.begin(), length, lum.begin() + static_cast<std::ptrdiff_t>(length)), rows = 2;  // zxing reads nothing from one row
+            ZXing::Result result = ZXing::ReadBarcode(
+                ZXing::ImageView(lum.data(), static_cast<int>(length), rows, ZXing::ImageFormat::Lum), mHints);
+            rows = 0;
             if (!result.isValid()) continue;
             std::string text = result.text();
-            if (texts.empty() || texts.back() != text) texts.push_back(text);
+            if (!texts.empty() && texts.back() == text) continue;
+            texts.push_back(text);
+            if (enough && enough(text)) return false;
         }
+        return true;
     }
 
 private:
-    std::uint8_t Grey(const l_uint32* line, int x) const {
-        if (pixGetDepth(mPix) == 1) return GET_DATA_BIT(line, x) ? 0 : 255;
-        return static_cast<std::uint8_t>(GET_DATA_BYTE(line, x));
-    }
     void Row(int y, std::uint8_t* out) const {
         const l_uint32* line = pixGetData(mPix) + static_cast<std::ptrdiff_t>(y) * pixGetWpl(mPix);
-        for (int x = 0; x < mBox.width; ++x) out[x] = Grey(line, mBox.left + x);
+        if (pixGetDepth(mPix) == 8) {
+            for (int x = 0; x < mBox.width; ++x) out[x] = static_cast<std::uint8_t>(GET_DATA_BYTE(line, mBox.left + x));
+            return;
+        }
+        for (int x = 0; x < mBox.width; ++x) out[x] = GET_DATA_BIT(line, mBox.left + x) ? 0 : 255;
     }
     void Column(int x, std::uint8_t* out) const {
         const l_uint32* data = pixGetData(mPix);
         const l_int32 wpl = pixGetWpl(mPix);
-        for (int y = 0; y < mBox.height; ++y) out[y] = Grey(data + static_cast<std::ptrdiff_t>(mBox.top + y) * wpl, x);
+        const bool binary = pixGetDepth(mPix) == 1;
+        for (int y = 0; y < mBox.height; ++y) {
+            const l_uint32* line = data + static_cast<std::ptrdiff_t>(mBox.top + y) * wpl;
+            out[y] = binary ? (GET_DATA_BIT(line, x) ? 0 : 255) : static_cast<std::uint8_t>(GET_DATA_BYTE(line, x));
+        }
     }
 
     PIX* mPix;
@@ -845,9 +860,9 @@ private:
 
 }  // namespace
 
-std::vector<std::string> Raster::ReadBarcodes(const RasterRect& rect, std::size_t limit) const {
+std::vector<std::string> Raster::ReadBarcodes(const RasterRect& rect, const std::function<bool(const std::string&)>& enough) const {
     std::vector<std::string> texts;
-    if (!mPix || limit == 0) return texts;
+    if (!mPix) return texts;
     RasterRect box = rect;
     box.left = std::clamp(box.left, 0, Width());
     box.top = std::clamp(box.top, 0, Height());
@@ -856,9 +871,8 @@ std::vector<std::string> Raster::ReadBarcodes(const RasterRect& rect, std::size_
     if (box.width <= 0 || box.height <= 0) return texts;
     PixPtr grey(Need(pixGetDepth(mPix) == 32 ? pixConvertTo8(mPix, 0) : pixClone(mPix), "read barcodes on"));
     LineScanner scanner(grey.get(), box);
-    scanner.Scan(false, limit, texts);
-    // A code printed along the page of a landscape scan: read it across the columns.
-    if (texts.empty()) scanner.Scan(true, limit, texts);
+    // A code printed along the page of a landscape scan is read across the columns.
+    if (scanner.Scan(false, enough, texts) && texts.empty()) scanner.Scan(true, enough, texts);
     return texts;
 }
 

@@ -6,8 +6,8 @@
 // 17 TIFF with LZW (grey, colour), 21 JPEG, 3 other TIFF, 6 BMP, 75 PNG. Pages are 1-based.
 // Angles are in hundredths of a degree, positive clockwise. Colour pages count as 24 bits.
 
-#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -109,9 +109,10 @@ public:
     Raster Crop(const RasterRect& rect) const;
     void FillWhite(const RasterRect& rect);
     // The data of the linear barcodes (Code 39, Code 128, Interleaved 2 of 5, EAN/UPC,
-    // Codabar) found in `rect`, top to bottom, at most `limit` of them; when none lies across
-    // the page, codes printed along it (a landscape scan) are read, left to right.
-    std::vector<std::string> ReadBarcodes(const RasterRect& rect, std::size_t limit = SIZE_MAX) const;
+    // Codabar) found in `rect`, top to bottom, up to the first for which `enough` says true;
+    // when none lies across the page, codes printed along it (a landscape scan), left to right.
+    std::vector<std::string> ReadBarcodes(const RasterRect& rect,
+                                          const std::function<bool(const std::string&)>& enough = nullptr) const;
 
     // For tests and tools: set a pixel black.
     void SetBlack(int x, int y);

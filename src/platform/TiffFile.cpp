@@ -268,13 +268,21 @@ void Writer::AddPage(const Pix* constPix, int compression) {
     }
     if (!ok) Fail("the page's fields were refused " + capture.Errors());
     const std::size_t rowBytes = depth == 1 ? static_cast<std::size_t>((w + 7) / 8) : static_cast<std::size_t>(w) * samples;
-    std::vector<unsigned char> row(rowBytes);
+    std::vector<unsigned char> row(rowBytes + 4);
     const l_uint32* data = pixGetData(pix);
     const l_int32 wpl = pixGetWpl(pix);
     for (l_int32 y = 0; y < h; ++y) {
         const l_uint32* line = data + static_cast<std::ptrdiff_t>(y) * wpl;
         if (depth == 1) {
-            for (std::size_t i = 0; i < rowBytes; ++i) row[i] = static_cast<unsigned char>(line[i / 4] >> (24 - 8 * (i % 4)));
+            // Leptonica keeps the leftmost pixel in the top bit of a native word.
+            for (std::size_t i = 0; i * 4 < rowBytes; ++i) {
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+                const l_uint32 word = __builtin_bswap32(line[i]);
+#else
+                const l_uint32 word = line[i];
+#endif
+                std::memcpy(row.data() + i * 4, &word, 4);
+            }
         } else if (depth == 8) {
             for (l_int32 x = 0; x < w; ++x) row[static_cast<std::size_t>(x)] = static_cast<unsigned char>(GET_DATA_BYTE(line, x));
         } else {

@@ -70,7 +70,7 @@ void Report(bool error, std::string_view text) {
 
 // ---- directory chain ----
 
-Chain WalkChain(const std::string& path) {
+Chain WalkChain(const std::string& path, const Chain* from) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) throw DorvexError(err::FileNotFound, ErrnoText("cannot open " + path));
     struct Closer {
@@ -79,65 +79,74 @@ Chain WalkChain(const std::string& path) {
     } closer{fd};
     struct stat info {};
     if (::fstat(fd, &info) != 0) throw DorvexError(err::DeviceIo, ErrnoText("cannot read " + path));
-    Chain chain;
-    chain.fileSize = info.st_size;
-    unsigned char header[16] = {};
-    if (chain.fileSize < 8 || !ReadAt(fd, header, 8, 0) || !((header[0] == 'I' && header[1] == 'I') || (header[0] == 'M' && header[1] == 'M'))) {
+    unsigned char header[8] = {};
+    if (info.st_size < 8 || !ReadAt(fd, header, 8, 0) || !((header[0] == 'I' && header[1] == 'I') || (header[0] == 'M' && header[1] == 'M'))) {
         throw DorvexError(err::InvalidArgument, path + " is not a TIFF file");
     }
     const bool big = header[0] == 'M';
     const std::uint64_t magic = Number(header + 2, 2, big);
     if (magic != 42 && magic != 43) throw DorvexError(err::InvalidArgument, path + " is not a TIFF file");
-    chain.bigTiff = magic == 43;
-    const int offsetSize = chain.bigTiff ? 8 : 4;
-    const int countSize = chain.bigTiff ? 8 : 2;
-    const int entrySize = chain.bigTiff ? 20 : 12;
-    std::uint64_t next = 0;
-    if (chain.bigTiff) {
-        if (chain.fileSize < 16 || !ReadAt(fd, header, 16, 0)) throw DorvexError(err::InvalidArgument, path + " is a damaged TIFF file");
-        next = Number(header + 8, 8, big);
-        chain.lastNextField = 8;
+    Chain chain;
+    if (from != nullptr) {
+        chain = *from;  // its directories are known: go on from its last link
+        chain.damage.clear();
     } else {
-        next = Number(header + 4, 4, big);
-        chain.lastNextField = 4;
+        chain.bigTiff = magic == 43;
+        chain.lastNextField = chain.bigTiff ? 8 : 4;  // the header's link to the first directory
     }
+    chain.fileSize = info.st_size;
     const auto size = static_cast<std::uint64_t>(chain.fileSize);
+    const std::uint64_t offsetSize = chain.bigTiff ? 8 : 4;
+    const std::uint64_t countSize = chain.bigTiff ? 8 : 2;
+    const std::uint64_t entrySize = chain.bigTiff ? 20 : 12;
+    unsigned char link[8] = {};
+    if (chain.lastNextField + offsetSize > size || !ReadAt(fd, link, offsetSize, chain.lastNextField)) {
+        throw DorvexError(err::InvalidArgument, path + " is a damaged TIFF file");
+    }
+    std::uint64_t next = Number(link, static_cast<int>(offsetSize), big);
     std::unordered_set<std::uint64_t> seen;
-    std::vector<unsigned char> entries;
+    std::vector<unsigned char> ifd;
     while (next != 0) {
         const std::string which = "directory " + std::to_string(chain.pages + 1);
+        const std::string truncated = which + " lies past the end of the file (the file is truncated)";
         if (chain.pages >= kMaxPages) {
             chain.damage = "it has more than " + std::to_string(kMaxPages) + " pages";
             break;
         }
-        if (!seen.insert(next).second) {
+        if (!seen.insert(next).second || next < 8) {
             chain.damage = which + " loops back to an earlier one";
             break;
         }
-        unsigned char countBytes[8] = {};
-        if (next + static_cast<std::uint64_t>(countSize) > size || !ReadAt(fd, countBytes, static_cast<std::size_t>(countSize), next)) {
-            chain.damage = which + " lies past the end of the file (the file is truncated)";
+        if (next + countSize > size) {
+            chain.damage = truncated;
             break;
         }
-        std::uint64_t count = Number(countBytes, countSize, big);
+        // One read for the directory of a usual page (up to 64 entries), a second for a larger one.
+        ifd.resize(static_cast<std::size_t>(std::min(size - next, countSize + 64 * entrySize + offsetSize)));
+        if (!ReadAt(fd, ifd.data(), ifd.size(), next)) {
+            chain.damage = which + " cannot be read";
+            break;
+        }
+        const std::uint64_t count = Number(ifd.data(), static_cast<int>(countSize), big);
         if (count == 0 || count > kMaxEntries) {
             chain.damage = which + " is damaged";
             break;
         }
-        std::uint64_t entriesAt = next + static_cast<std::uint64_t>(countSize);
-        std::uint64_t linkAt = entriesAt + count * static_cast<std::uint64_t>(entrySize);
-        if (linkAt + static_cast<std::uint64_t>(offsetSize) > size) {
-            chain.damage = which + " lies past the end of the file (the file is truncated)";
+        const std::uint64_t needed = countSize + count * entrySize + offsetSize;
+        if (next + needed > size) {
+            chain.damage = truncated;
             break;
         }
-        entries.resize(static_cast<std::size_t>(count) * static_cast<std::size_t>(entrySize) + static_cast<std::size_t>(offsetSize));
-        if (!ReadAt(fd, entries.data(), entries.size(), entriesAt)) {
-            chain.damage = which + " cannot be read";
-            break;
+        if (needed > ifd.size()) {
+            ifd.resize(static_cast<std::size_t>(needed));
+            if (!ReadAt(fd, ifd.data(), ifd.size(), next)) {
+                chain.damage = which + " cannot be read";
+                break;
+            }
         }
         PageHeader page;
         for (std::uint64_t i = 0; i < count; ++i) {
-            const unsigned char* entry = entries.data() + i * static_cast<std::uint64_t>(entrySize);
+            const unsigned char* entry = ifd.data() + countSize + i * entrySize;
             std::uint64_t tag = Number(entry, 2, big);
             if (tag != 256 && tag != 257 && tag != 262) continue;
             std::uint64_t type = Number(entry + 2, 2, big);
@@ -150,8 +159,8 @@ Chain WalkChain(const std::string& path) {
         }
         chain.headers.push_back(page);
         ++chain.pages;
-        chain.lastNextField = linkAt;
-        next = Number(entries.data() + count * static_cast<std::uint64_t>(entrySize), offsetSize, big);
+        chain.lastNextField = next + countSize + count * entrySize;
+        next = Number(ifd.data() + countSize + count * entrySize, static_cast<int>(offsetSize), big);
     }
     return chain;
 }
@@ -162,7 +171,8 @@ Writer::Writer(std::string path, bool append) : mPath(std::move(path)), mAppend(
 
 Writer::Writer(Writer&& other) noexcept
     : mPath(std::move(other.mPath)), mAppend(other.mAppend), mFd(other.mFd), mTiff(other.mTiff), mOldSize(other.mOldSize),
-      mOldNextField(other.mOldNextField), mBigTiff(other.mBigTiff), mExpected(other.mExpected), mDone(other.mDone) {
+      mOldNextField(other.mOldNextField), mBigTiff(other.mBigTiff), mOldChain(std::move(other.mOldChain)), mExpected(other.mExpected),
+      mDone(other.mDone) {
     other.mFd = -1;
     other.mTiff = nullptr;
     other.mDone = true;
@@ -192,6 +202,7 @@ Writer Writer::Append(const std::string& path) {
     writer.mOldNextField = chain.lastNextField;
     writer.mBigTiff = chain.bigTiff;
     writer.mExpected = chain.pages;
+    writer.mOldChain = std::move(chain);
     writer.mFd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
     if (writer.mFd < 0) {
         writer.mDone = true;
@@ -317,10 +328,11 @@ void Writer::Commit() {
         mFd = ::open(mPath.c_str(), O_RDWR | O_CLOEXEC);
         Fail(why);
     }
-    // Read the chain back: the file must hold exactly the pages written.
+    // Read the chain back: the file must hold exactly the pages written (after an append the
+    // old directories are known, and only the new ones are read).
     Chain chain;
     try {
-        chain = WalkChain(mPath);
+        chain = WalkChain(mPath, mAppend ? &mOldChain : nullptr);
     } catch (const DorvexError& e) {
         mFd = ::open(mPath.c_str(), O_RDWR | O_CLOEXEC);
         Fail(e.what());

@@ -36,8 +36,10 @@ struct Chain {
     std::int64_t fileSize = 0;
 };
 
-// Walks the directory chain. Throws DorvexError when the file is not a TIFF file at all.
-Chain WalkChain(const std::string& path);
+// Walks the directory chain, from the start or on from the last directory of `from` (a chain
+// read earlier from the same file, which has grown since). Throws DorvexError when the file is
+// not a TIFF file at all.
+Chain WalkChain(const std::string& path, const Chain* from = nullptr);
 
 // Collects what libtiff and Leptonica report on this thread while it lives (they also go to
 // the trace hook). Nested captures each see the messages of their own time.
@@ -93,6 +95,7 @@ private:
     std::int64_t mOldSize = 0;
     std::uint64_t mOldNextField = 0;
     bool mBigTiff = false;
+    Chain mOldChain;
     int mExpected = 0;
     bool mDone = false;
 };

@@ -343,18 +343,22 @@ void ScanPages::ShowMergeCut(std::optional<bool> merge, int startAt, bool after,
     ShowMergeCutDialog(dialog);
     // An attachment numbers itself; the other actions need a target number.
     if (!dialog.ClickOK || (dialog.TargetInno().empty() && !dialog.BeAttachment())) return;
+    std::string source = CurrentDoc->Inno();
     try {
-        std::string source = CurrentDoc->Inno();
-        if (MergeOrCut(mList, ServerList, source, dialog.WantMerge(), dialog.StartAt(), dialog.StartAfter(),
-                       dialog.TargetInno(), dialog.BeAttachment())) {
-            CurrentDoc = mList.GetInno2(source);
-            if (CurrentDoc) {
-                CurrentDoc->SelectedIndex = std::min(std::max(CurrentDoc->SelectedIndex, 1), CurrentDoc->ActPage());
-                LoadImageByCInno(CurrentDoc, true, true);
-            } else {
-                OneViewer.Clear();
-                MultiViewer.Clear();
-            }
+        MergeOrCut(mList, ServerList, source, dialog.WantMerge(), dialog.StartAt(), dialog.StartAfter(), dialog.TargetInno(),
+                   dialog.BeAttachment());
+    } catch (const DorvexError& e) {
+        ShowError(e);  // the pages moved, or none did; the recovery file may be what failed
+    }
+    // Whatever happened, show the document as it now is, or nothing when it has gone.
+    CurrentDoc = mList.GetInno2(source);
+    try {
+        if (CurrentDoc) {
+            CurrentDoc->SelectedIndex = std::min(std::max(CurrentDoc->SelectedIndex, 1), CurrentDoc->ActPage());
+            LoadImageByCInno(CurrentDoc, true, true);
+        } else {
+            OneViewer.Clear();
+            MultiViewer.Clear();
         }
     } catch (const DorvexError& e) {
         ShowError(e);

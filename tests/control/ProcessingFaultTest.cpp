@@ -143,8 +143,11 @@ TEST(ScanWindowFaults, AStaleCutIsRefusedWithAMessage) {
     pages.CurrentDoc = b;
     b->SelectedIndex = 1;
     pages.ImgPaste();
-    ASSERT_EQ(person.messages.size(), 1u);
-    EXPECT_EQ(person.messages.back(), ScanPages::kCutSourceGone);
+    ASSERT_EQ(person.boxes.size(), 1u);
+    EXPECT_EQ(person.boxes[0].text, ScanPages::kCutSourceGone);
+    EXPECT_EQ(person.boxes[0].title, ScanPages::kPasteTitle);
+    EXPECT_EQ(person.boxes[0].icon, MsgIcon::Exclamation);
+    EXPECT_EQ(person.boxes[0].buttons, MsgButtons::OK);
     EXPECT_EQ(b->ActPage(), 4);
     EXPECT_TRUE(b->FilesExists());
     EXPECT_EQ(pages.ClipboardMode, 0);
@@ -165,7 +168,9 @@ TEST(ScanWindowFaults, ABatchCleanUpOnAFullDiskLeavesTheDocumentAndSaysWhy) {
     std::string bytes = ReadFileBytes(doc->FilePath());
     disk.Fill();
     pages.ExecuteBatchImageEffect();
-    EXPECT_EQ(person.messages.size(), 1u);
+    ASSERT_EQ(person.boxes.size(), 1u);
+    EXPECT_EQ(person.boxes[0].icon, MsgIcon::Exclamation);
+    EXPECT_NE(person.boxes[0].text.find("disk full"), std::string::npos) << person.boxes[0].text;
     EXPECT_EQ(ReadFileBytes(doc->FilePath()), bytes);
     EXPECT_EQ(doc->ActPage(), 3);
     disk.Empty();

@@ -90,6 +90,7 @@ Chain WalkChain(const std::string& path, const Chain* from) {
     if (from != nullptr) {
         chain = *from;  // its directories are known: go on from its last link
         chain.damage.clear();
+        chain.truncated = false;
     } else {
         chain.bigTiff = magic == 43;
         chain.lastNextField = chain.bigTiff ? 8 : 4;  // the header's link to the first directory
@@ -119,6 +120,7 @@ Chain WalkChain(const std::string& path, const Chain* from) {
         }
         if (next + countSize > size) {
             chain.damage = truncated;
+            chain.truncated = true;
             break;
         }
         // One read for the directory of a usual page (up to 64 entries), a second for a larger one.
@@ -135,6 +137,7 @@ Chain WalkChain(const std::string& path, const Chain* from) {
         const std::uint64_t needed = countSize + count * entrySize + offsetSize;
         if (next + needed > size) {
             chain.damage = truncated;
+            chain.truncated = true;
             break;
         }
         if (needed > ifd.size()) {
@@ -193,7 +196,7 @@ Writer Writer::Create(const std::string& path) {
 
 Writer Writer::Append(const std::string& path) {
     Chain chain = WalkChain(path);
-    if (chain.pages == 0 || !chain.damage.empty()) {
+    if (chain.pages == 0 || (!chain.damage.empty() && !chain.truncated)) {
         throw DorvexError(err::InvalidArgument, "cannot add a page to " + path + ": " +
                                                     (chain.damage.empty() ? std::string("it holds no page") : chain.damage));
     }
@@ -207,6 +210,17 @@ Writer Writer::Append(const std::string& path) {
     if (writer.mFd < 0) {
         writer.mDone = true;
         throw DorvexError(err::FileNotFound, ErrnoText("cannot open " + path));
+    }
+    if (writer.mOldChain.truncated) {
+        // An earlier append died half-way: its page never became readable. Unlink it, so that
+        // libtiff links the new page after the last whole one.
+        unsigned char zero[8] = {};
+        const auto size = static_cast<std::size_t>(writer.mBigTiff ? 8 : 4);
+        if (::pwrite(writer.mFd, zero, size, static_cast<off_t>(writer.mOldNextField)) != static_cast<ssize_t>(size)) {
+            writer.Fail(std::strerror(errno));
+        }
+        writer.mOldChain.truncated = false;
+        writer.mOldChain.damage.clear();
     }
     MessageCapture capture;
     writer.mTiff = TIFFFdOpen(writer.mFd, path.c_str(), "a");

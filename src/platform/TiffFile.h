@@ -31,6 +31,7 @@ struct Chain {
     int pages = 0;                                // readable directories, in order
     std::vector<PageHeader> headers;              // one per readable directory
     std::string damage;                           // why the chain stops early; empty when whole
+    bool truncated = false;                       // it stops at a link past the end of the file
     std::uint64_t lastNextField = 0;              // where the last directory's link is stored
     bool bigTiff = false;
     std::int64_t fileSize = 0;
@@ -62,7 +63,8 @@ private:
 void Report(bool error, std::string_view text);
 
 // Writes pages into a TIFF file. Create starts a new file (the path is truncated); Append adds
-// pages after the last page of an existing file. Nothing counts until Commit has returned:
+// pages after the last page of an existing file (a file cut short by a crash during an earlier
+// append gets its broken last link cut first). Nothing counts until Commit has returned:
 // a writer destroyed before that takes its work back (a new file is removed; an appended file
 // is cut back to its old length with its old directory chain).
 class Writer {

@@ -144,8 +144,13 @@ TEST(ImagingFaults, TruncatedBrokenAndLoopingFilesSayWhichPagesCannotBeRead) {
     EXPECT_EQ(Raster::Load(cut, 2).Width(), 200);
     EXPECT_NE(ErrorOf([&] { Raster::Load(cut, 3); }).find("cannot be read"), std::string::npos);
     EXPECT_FALSE(ProbeImage(cut));
-    // Nothing is appended to a file that is already damaged.
-    EXPECT_NE(ErrorOf([&] { test::NumberedPage(1).Save(cut, fileformat::TiffG4, 3, SaveMode::Append); }), "no error");
+    // A page appended to a file cut short (a crash during an earlier append) follows the last
+    // whole page; a file whose directories loop gets nothing.
+    test::NumberedPage(1).Save(cut, fileformat::TiffG4, 3, SaveMode::Append);
+    ImageInfo healed = ReadImageInfo(cut);
+    EXPECT_EQ(healed.pages, 3);
+    EXPECT_EQ(healed.damage, "");
+    EXPECT_EQ(test::PageNumberIn(cut, 3), 1);
 
     std::string broken = dir.File("broken.tif");
     test::WriteGrayTiff(broken, 3, 200, 120, 0, 2);
@@ -163,6 +168,8 @@ TEST(ImagingFaults, TruncatedBrokenAndLoopingFilesSayWhichPagesCannotBeRead) {
     ImageInfo loop = ReadImageInfo(dir.File("loop.tif"));
     EXPECT_EQ(loop.pages, 3);
     EXPECT_NE(loop.damage.find("loops"), std::string::npos) << loop.damage;
+    EXPECT_NE(ErrorOf([&] { test::NumberedPage(1).Save(dir.File("loop.tif"), fileformat::TiffG4, 4, SaveMode::Append); }), "no error");
+    EXPECT_EQ(ReadFileBytes(dir.File("loop.tif")), looping);
 }
 
 TEST(ImagingFaults, PixelBombsAreRefusedFromTheHeader) {
@@ -229,5 +236,28 @@ TEST(ImagingFaults, ABarcodePrintedAcrossALandscapePageIsRead) {
             ASSERT_FALSE(found.empty()) << file << " turned " << turn;
             EXPECT_EQ(found.front(), code);
         }
+    }
+}
+
+TEST(ImagingFaults, AnAppendKilledHalfWayLosesNoEarlierPageAndTheNextAppendWorks) {
+    test::TempFolder dir;
+    std::string path = dir.File("doc.tif");
+    WriteNoisyDocument(path, 2);
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        int before = ReadImageInfo(path).pages;
+        pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            Raster page = NoisyPage(7);
+            for (int n = 1;; ++n) page.Save(path, fileformat::TiffG4, n, SaveMode::Append);
+        }
+        ::usleep(20000 + attempt * 13000);
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        ImageInfo info = ReadImageInfo(path);
+        ASSERT_GE(info.pages, before);
+        for (int p = 1; p <= info.pages; ++p) ASSERT_EQ(Raster::Load(path, p).Width(), 800) << "page " << p;
+        NoisyPage(8).Save(path, fileformat::TiffG4, info.pages + 1, SaveMode::Append);
+        ExpectEveryPageReads(path, info.pages + 1);
     }
 }

@@ -159,7 +159,9 @@ int Clean(const Args& args) {
                           << "}" << std::endl;
             } catch (const std::exception& e) {
                 // Another page of the file may still be fine; this one is reported by number.
-                fail("page " + std::to_string(page) + " of " + file + ": " + e.what());
+                const std::string where = "page " + std::to_string(page) + " of " + file;
+                const std::string what = e.what();
+                fail(what.find(where) == std::string::npos ? where + ": " + what : what);
                 if (output) {
                     output.reset();
                     outputBroken = true;

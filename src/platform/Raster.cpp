@@ -90,9 +90,9 @@ l_int32 LeptonicaFormat(const std::string& path) {
     return format;
 }
 
-tiff_file::Chain TiffChain(const std::string& path) {
+const tiff_file::Chain& TiffChain(const std::string& path) {
     try {
-        return tiff_file::WalkChain(path);
+        return tiff_file::CurrentChain(path);
     } catch (const DorvexError& e) {
         Fail(err::InvalidArgument, path + " is a damaged TIFF file (" + e.what() + ")");
     }
@@ -103,7 +103,7 @@ tiff_file::Chain TiffChain(const std::string& path) {
 constexpr std::int64_t kMaxPixels = 150'000'000;
 
 void CheckPixelBudget(const std::string& path, int page, std::int64_t width, std::int64_t height) {
-    if (width <= 0 || height <= 0) return;  // not given: the decoder judges the page
+    if (width <= 0 || height <= 0) Fail(err::InvalidArgument, "page " + std::to_string(page) + " of " + path + " is damaged (it has no size)");
     if (width > kMaxPixels / height) {
         Fail(err::InvalidArgument, "page " + std::to_string(page) + " of " + path + " is too large (" + std::to_string(width) +
                                        " x " + std::to_string(height) + " pixels; at most 150 megapixels are read)");
@@ -121,19 +121,36 @@ PIX* Normalise(PIX* pix) {
     return owned.release();
 }
 
-// A CMYK (separated) TIFF page as RGB. Leptonica reads 8-bit CMYK only, and libtiff's own
-// RGBA conversion refuses 16-bit samples, which is what many programs write; so the samples are
-// read row by row here (the high byte of 16-bit ones) and converted.
-PIX* ReadSeparatedTiff(const std::string& path, int page) {
-    TIFF* tif = TIFFOpen(path.c_str(), "r");
-    if (tif == nullptr) return nullptr;
-    std::unique_ptr<TIFF, void (*)(TIFF*)> closer(tif, TIFFClose);
-    uint32_t w = 0, h = 0;
-    uint16_t bits = 1, samples = 1, planar = PLANARCONFIG_CONTIG, inkset = INKSET_CMYK;
-    if (TIFFSetDirectory(tif, static_cast<tdir_t>(page - 1)) != 1 || TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w) != 1 ||
-        TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h) != 1) {
-        return nullptr;
+// A page's directory opened with libtiff, which is what decodes it: its own view of the size.
+struct TiffPage {
+    std::unique_ptr<TIFF, void (*)(TIFF*)> tif{nullptr, TIFFClose};
+    uint32_t width = 0;
+    uint32_t height = 0;
+    uint16_t photometric = PHOTOMETRIC_MINISWHITE;
+};
+
+bool OpenTiffPage(const std::string& path, std::uint64_t offset, TiffPage& page) {
+    page.tif.reset(TIFFOpen(path.c_str(), "r"));
+    return page.tif && TIFFSetSubDirectory(page.tif.get(), offset) == 1 &&
+           TIFFGetField(page.tif.get(), TIFFTAG_IMAGEWIDTH, &page.width) == 1 &&
+           TIFFGetField(page.tif.get(), TIFFTAG_IMAGELENGTH, &page.height) == 1 &&
+           TIFFGetFieldDefaulted(page.tif.get(), TIFFTAG_PHOTOMETRIC, &page.photometric) == 1;
+}
+
+void SetResolutionFrom(TIFF* tif, PIX* pix) {
+    float xres = 0, yres = 0;
+    if (TIFFGetField(tif, TIFFTAG_XRESOLUTION, &xres) == 1 && TIFFGetField(tif, TIFFTAG_YRESOLUTION, &yres) == 1) {
+        pixSetResolution(pix, static_cast<l_int32>(std::lround(xres)), static_cast<l_int32>(std::lround(yres)));
     }
+}
+
+// A CMYK (separated) page as RGB. Leptonica reads 8-bit CMYK only, and libtiff's own RGBA
+// conversion refuses 16-bit samples, which is what many programs write; so the samples are
+// read row by row here (the high byte of 16-bit ones) and converted.
+PIX* ReadSeparatedTiff(const TiffPage& page) {
+    TIFF* tif = page.tif.get();
+    const uint32_t w = page.width, h = page.height;
+    uint16_t bits = 1, samples = 1, planar = PLANARCONFIG_CONTIG, inkset = INKSET_CMYK;
     TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
     TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
     TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
@@ -172,60 +189,103 @@ PIX* ReadSeparatedTiff(const std::string& path, int page) {
         }
     }
     pixSetSpp(pix.get(), 3);
-    float xres = 0, yres = 0;
-    if (TIFFGetField(tif, TIFFTAG_XRESOLUTION, &xres) == 1 && TIFFGetField(tif, TIFFTAG_YRESOLUTION, &yres) == 1) {
-        pixSetResolution(pix.get(), static_cast<l_int32>(std::lround(xres)), static_cast<l_int32>(std::lround(yres)));
-    }
+    SetResolutionFrom(tif, pix.get());
     return pix.release();
+}
+
+// Any other page libtiff can turn into RGB (tiles, 16-bit grey with alpha, ...), for the pages
+// Leptonica does not read.
+PIX* ReadTiffAsRgb(const TiffPage& page) {
+    TIFF* tif = page.tif.get();
+    char message[1024] = {};
+    if (TIFFRGBAImageOK(tif, message) != 1) return nullptr;
+    std::vector<uint32_t> raster(static_cast<std::size_t>(page.width) * page.height);
+    if (TIFFReadRGBAImageOriented(tif, page.width, page.height, raster.data(), ORIENTATION_TOPLEFT, 0) != 1) return nullptr;
+    PixPtr pix(Need(pixCreate(static_cast<l_int32>(page.width), static_cast<l_int32>(page.height), 32), "read"));
+    l_uint32* data = pixGetData(pix.get());
+    const l_int32 wpl = pixGetWpl(pix.get());
+    for (uint32_t y = 0; y < page.height; ++y) {
+        for (uint32_t x = 0; x < page.width; ++x) {
+            uint32_t rgba = raster[static_cast<std::size_t>(y) * page.width + x];
+            composeRGBPixel(static_cast<l_int32>(TIFFGetR(rgba)), static_cast<l_int32>(TIFFGetG(rgba)),
+                            static_cast<l_int32>(TIFFGetB(rgba)), data + static_cast<std::ptrdiff_t>(y) * wpl + x);
+        }
+    }
+    pixSetSpp(pix.get(), 3);
+    SetResolutionFrom(tif, pix.get());
+    return pix.release();
+}
+
+// Runs a decoder under a capture of the libraries' messages. A picture that came with an
+// error, or with a strip that ended early, is damaged and dropped.
+struct Attempt {
+    PIX* pix = nullptr;
+    bool outOfMemory = false;
+};
+Attempt TryDecode(const std::function<PIX*()>& decode) {
+    tiff_file::MessageCapture capture;
+    Attempt attempt;
+    try {
+        attempt.pix = decode();
+    } catch (const std::bad_alloc&) {
+        attempt.outOfMemory = true;
+        return attempt;
+    }
+    attempt.outOfMemory = capture.OutOfMemory();
+    bool damaged = !capture.Errors().empty() || capture.Warnings().find("Premature EOF") != std::string::npos;
+    if (attempt.pix != nullptr && damaged && !attempt.outOfMemory) pixDestroy(&attempt.pix);
+    return attempt;
 }
 
 // Decodes page `page` of a file of Leptonica format `format`, refusing pages over the pixel
 // budget and telling a damaged page from a lack of memory.
 PIX* DecodePage(const std::string& path, l_int32 format, int page) {
-    std::int64_t width = 0, height = 0;
-    bool separated = false;  // CMYK, which Leptonica would take for RGBA
+    const std::string where = "page " + std::to_string(page) + " of " + path;
+    Attempt attempt;
     if (IsTiffFormat(format)) {
-        tiff_file::Chain chain = TiffChain(path);
+        const tiff_file::Chain& chain = TiffChain(path);
         if (page < 1 || page > chain.pages) {
-            if (page >= 1 && !chain.damage.empty()) {
-                Fail(err::InvalidArgument, "page " + std::to_string(page) + " of " + path + " cannot be read: " + chain.damage);
-            }
+            if (page >= 1 && !chain.damage.empty()) Fail(err::InvalidArgument, where + " cannot be read: " + chain.damage);
             Fail(err::SubscriptOutOfRange, path + " has no page " + std::to_string(page) + " (it has " + std::to_string(chain.pages) + ")");
         }
-        const tiff_file::PageHeader& header = chain.headers[static_cast<std::size_t>(page - 1)];
-        width = header.width;
-        height = header.height;
-        separated = header.photometric == PHOTOMETRIC_SEPARATED;
+        const std::uint64_t offset = chain.headers[static_cast<std::size_t>(page - 1)].offset;
+        TiffPage header;
+        {
+            tiff_file::MessageCapture quiet;  // a directory libtiff cannot read is reported below
+            if (!OpenTiffPage(path, offset, header)) {
+                Fail(err::InvalidArgument, where + " is damaged (its directory cannot be read)");
+            }
+        }
+        CheckPixelBudget(path, page, header.width, header.height);
+        if (header.photometric == PHOTOMETRIC_SEPARATED) attempt = TryDecode([&] { return ReadSeparatedTiff(header); });
+        // Read from its directory's place, without walking the pages before it. Leptonica then
+        // also reads the next directory, and a fault there would count against this page: so a
+        // page that fails is read once more the slow way before it is called damaged.
+        if (attempt.pix == nullptr && !attempt.outOfMemory) {
+            attempt = TryDecode([&] {
+                std::size_t at = offset;
+                return pixReadFromMultipageTiff(path.c_str(), &at);
+            });
+        }
+        if (attempt.pix == nullptr && !attempt.outOfMemory) attempt = TryDecode([&] { return pixReadTiff(path.c_str(), page - 1); });
+        if (attempt.pix == nullptr && !attempt.outOfMemory) {
+            Attempt rgb = TryDecode([&] { return ReadTiffAsRgb(header); });
+            if (rgb.pix != nullptr || rgb.outOfMemory) attempt = rgb;
+        }
     } else {
         if (page != 1) Fail(err::SubscriptOutOfRange, path + " has one page only");
         l_int32 w = 0, h = 0, bps = 0, spp = 0, cmap = 0, f = 0;
-        if (pixReadHeader(path.c_str(), &f, &w, &h, &bps, &spp, &cmap) != 0) {
-            Fail(err::InvalidArgument, "page 1 of " + path + " is damaged or truncated");
+        if (pixReadHeader(path.c_str(), &f, &w, &h, &bps, &spp, &cmap) != 0 || w <= 0 || h <= 0) {
+            Fail(err::InvalidArgument, where + " is damaged or truncated");
         }
-        width = w;
-        height = h;
+        CheckPixelBudget(path, page, w, h);
+        attempt = TryDecode([&] { return pixRead(path.c_str()); });
     }
-    CheckPixelBudget(path, page, width, height);
-    tiff_file::MessageCapture capture;
-    PIX* pix = nullptr;
-    try {
-        if (separated) pix = ReadSeparatedTiff(path, page);
-        if (pix == nullptr) pix = IsTiffFormat(format) ? pixReadTiff(path.c_str(), page - 1) : pixRead(path.c_str());
-    } catch (const std::bad_alloc&) {
-        Fail(err::OutOfMemory, "not enough memory to read page " + std::to_string(page) + " of " + path);
-    }
-    const std::string where = "page " + std::to_string(page) + " of " + path;
-    // A strip that ends early or a bad code word is reported but still gives a picture.
-    bool damaged = !capture.Errors().empty() || capture.Warnings().find("Premature EOF") != std::string::npos;
-    if (pix != nullptr && damaged && !capture.OutOfMemory()) {
-        pixDestroy(&pix);
+    if (attempt.pix == nullptr) {
+        if (attempt.outOfMemory) Fail(err::OutOfMemory, "not enough memory to read " + where);
         Fail(err::InvalidArgument, where + " is damaged or truncated");
     }
-    if (pix == nullptr) {
-        if (capture.OutOfMemory()) Fail(err::OutOfMemory, "not enough memory to read " + where);
-        Fail(err::InvalidArgument, where + " is damaged or truncated");
-    }
-    return Normalise(pix);
+    return Normalise(attempt.pix);
 }
 
 bool IsTiffCode(int format) {

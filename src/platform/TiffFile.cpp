@@ -9,7 +9,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <unordered_set>
+#include <iterator>
+#include <map>
 
 #include "support/Error.h"
 
@@ -90,7 +91,7 @@ Chain WalkChain(const std::string& path, const Chain* from) {
     if (from != nullptr) {
         chain = *from;  // its directories are known: go on from its last link
         chain.damage.clear();
-        chain.truncated = false;
+        chain.brokenTail = false;
     } else {
         chain.bigTiff = magic == 43;
         chain.lastNextField = chain.bigTiff ? 8 : 4;  // the header's link to the first directory
@@ -105,8 +106,15 @@ Chain WalkChain(const std::string& path, const Chain* from) {
         throw DorvexError(err::InvalidArgument, path + " is a damaged TIFF file");
     }
     std::uint64_t next = Number(link, static_cast<int>(offsetSize), big);
-    std::unordered_set<std::uint64_t> seen;
+    // The byte ranges of the directories read, to refuse one that overlaps another.
+    std::map<std::uint64_t, std::uint64_t> taken;
+    for (const PageHeader& page : chain.headers) taken[page.offset] = page.offset + 1;
     std::vector<unsigned char> ifd;
+    auto overlaps = [&taken](std::uint64_t start, std::uint64_t end) {
+        auto after = taken.lower_bound(start);
+        if (after != taken.end() && after->first < end) return true;
+        return after != taken.begin() && std::prev(after)->second > start;
+    };
     while (next != 0) {
         const std::string which = "directory " + std::to_string(chain.pages + 1);
         const std::string truncated = which + " lies past the end of the file (the file is truncated)";
@@ -114,13 +122,13 @@ Chain WalkChain(const std::string& path, const Chain* from) {
             chain.damage = "it has more than " + std::to_string(kMaxPages) + " pages";
             break;
         }
-        if (!seen.insert(next).second || next < 8) {
-            chain.damage = which + " loops back to an earlier one";
+        chain.brokenTail = true;  // until this directory proves whole
+        if (next < 8 || overlaps(next, next + countSize)) {
+            chain.damage = which + " overlaps the header or an earlier directory";
             break;
         }
         if (next + countSize > size) {
             chain.damage = truncated;
-            chain.truncated = true;
             break;
         }
         // One read for the directory of a usual page (up to 64 entries), a second for a larger one.
@@ -137,7 +145,10 @@ Chain WalkChain(const std::string& path, const Chain* from) {
         const std::uint64_t needed = countSize + count * entrySize + offsetSize;
         if (next + needed > size) {
             chain.damage = truncated;
-            chain.truncated = true;
+            break;
+        }
+        if (overlaps(next, next + needed)) {
+            chain.damage = which + " overlaps an earlier directory";
             break;
         }
         if (needed > ifd.size()) {
@@ -147,25 +158,35 @@ Chain WalkChain(const std::string& path, const Chain* from) {
                 break;
             }
         }
-        PageHeader page;
-        for (std::uint64_t i = 0; i < count; ++i) {
-            const unsigned char* entry = ifd.data() + countSize + i * entrySize;
-            std::uint64_t tag = Number(entry, 2, big);
-            if (tag != 256 && tag != 257 && tag != 262) continue;
-            std::uint64_t type = Number(entry + 2, 2, big);
-            const unsigned char* value = entry + (chain.bigTiff ? 12 : 8);
-            std::uint64_t v = type == 3 ? Number(value, 2, big) : type == 4 ? Number(value, 4, big) : type == 16 ? Number(value, 8, big) : 0;
-            std::int64_t clamped = static_cast<std::int64_t>(std::min<std::uint64_t>(v, 1u << 30));
-            if (tag == 256) page.width = clamped;
-            else if (tag == 257) page.height = clamped;
-            else page.photometric = static_cast<int>(clamped);
-        }
-        chain.headers.push_back(page);
+        chain.brokenTail = false;
+        taken[next] = next + needed;
+        chain.headers.push_back({next});
         ++chain.pages;
         chain.lastNextField = next + countSize + count * entrySize;
         next = Number(ifd.data() + countSize + count * entrySize, static_cast<int>(offsetSize), big);
     }
     return chain;
+}
+
+const Chain& CurrentChain(const std::string& path) {
+    struct Cached {
+        std::string path;
+        dev_t device = 0;
+        ino_t inode = 0;
+        off_t size = -1;
+        timespec modified{};
+        Chain chain;
+    };
+    thread_local Cached cached;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) throw DorvexError(err::FileNotFound, ErrnoText("cannot open " + path));
+    if (cached.path != path || cached.device != info.st_dev || cached.inode != info.st_ino || cached.size != info.st_size ||
+        cached.modified.tv_sec != info.st_mtim.tv_sec || cached.modified.tv_nsec != info.st_mtim.tv_nsec) {
+        cached.path.clear();  // not valid while the walk may throw
+        Chain chain = WalkChain(path);
+        cached = Cached{path, info.st_dev, info.st_ino, info.st_size, info.st_mtim, std::move(chain)};
+    }
+    return cached.chain;
 }
 
 // ---- writing ----
@@ -196,7 +217,7 @@ Writer Writer::Create(const std::string& path) {
 
 Writer Writer::Append(const std::string& path) {
     Chain chain = WalkChain(path);
-    if (chain.pages == 0 || (!chain.damage.empty() && !chain.truncated)) {
+    if (chain.pages == 0 || (!chain.damage.empty() && !chain.brokenTail)) {
         throw DorvexError(err::InvalidArgument, "cannot add a page to " + path + ": " +
                                                     (chain.damage.empty() ? std::string("it holds no page") : chain.damage));
     }
@@ -211,7 +232,7 @@ Writer Writer::Append(const std::string& path) {
         writer.mDone = true;
         throw DorvexError(err::FileNotFound, ErrnoText("cannot open " + path));
     }
-    if (writer.mOldChain.truncated) {
+    if (writer.mOldChain.brokenTail) {
         // An earlier append died half-way: its page never became readable. Unlink it, so that
         // libtiff links the new page after the last whole one.
         unsigned char zero[8] = {};
@@ -219,7 +240,7 @@ Writer Writer::Append(const std::string& path) {
         if (::pwrite(writer.mFd, zero, size, static_cast<off_t>(writer.mOldNextField)) != static_cast<ssize_t>(size)) {
             writer.Fail(std::strerror(errno));
         }
-        writer.mOldChain.truncated = false;
+        writer.mOldChain.brokenTail = false;
         writer.mOldChain.damage.clear();
     }
     MessageCapture capture;

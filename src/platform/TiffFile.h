@@ -20,27 +20,28 @@ namespace dorvex::tiff_file {
 // At most this many pages are read from one file, whoever made it.
 constexpr int kMaxPages = 10000;
 
-// What a directory says of its page without decoding it (0 or -1 when it does not say).
+// Where a page's directory lies.
 struct PageHeader {
-    std::int64_t width = 0;
-    std::int64_t height = 0;
-    int photometric = -1;
+    std::uint64_t offset = 0;
 };
 
 struct Chain {
     int pages = 0;                                // readable directories, in order
     std::vector<PageHeader> headers;              // one per readable directory
     std::string damage;                           // why the chain stops early; empty when whole
-    bool truncated = false;                       // it stops at a link past the end of the file
+    bool brokenTail = false;                      // the last link leads to no whole directory
     std::uint64_t lastNextField = 0;              // where the last directory's link is stored
     bool bigTiff = false;
     std::int64_t fileSize = 0;
 };
 
 // Walks the directory chain, from the start or on from the last directory of `from` (a chain
-// read earlier from the same file, which has grown since). Throws DorvexError when the file is
-// not a TIFF file at all.
+// read earlier from the same file, which has grown since). Directories may not overlap, so one
+// walk reads no more than the file holds. Throws DorvexError when the file is not a TIFF file.
 Chain WalkChain(const std::string& path, const Chain* from = nullptr);
+// The chain of a file as it is now, walked again only when the file changed since the last
+// call on this thread (reading every page of a document then walks it once).
+const Chain& CurrentChain(const std::string& path);
 
 // Collects what libtiff and Leptonica report on this thread while it lives (they also go to
 // the trace hook). Nested captures each see the messages of their own time.
@@ -63,8 +64,8 @@ private:
 void Report(bool error, std::string_view text);
 
 // Writes pages into a TIFF file. Create starts a new file (the path is truncated); Append adds
-// pages after the last page of an existing file (a file cut short by a crash during an earlier
-// append gets its broken last link cut first). Nothing counts until Commit has returned:
+// pages after the last page of an existing file (a file whose last link leads nowhere whole,
+// as a crash during an earlier append leaves it, gets that link cut first). Nothing counts until Commit has returned:
 // a writer destroyed before that takes its work back (a new file is removed; an appended file
 // is cut back to its old length with its old directory chain).
 class Writer {

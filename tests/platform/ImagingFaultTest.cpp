@@ -145,7 +145,7 @@ TEST(ImagingFaults, TruncatedBrokenAndLoopingFilesSayWhichPagesCannotBeRead) {
     EXPECT_NE(ErrorOf([&] { Raster::Load(cut, 3); }).find("cannot be read"), std::string::npos);
     EXPECT_FALSE(ProbeImage(cut));
     // A page appended to a file cut short (a crash during an earlier append) follows the last
-    // whole page; a file whose directories loop gets nothing.
+    // whole page.
     test::NumberedPage(1).Save(cut, fileformat::TiffG4, 3, SaveMode::Append);
     ImageInfo healed = ReadImageInfo(cut);
     EXPECT_EQ(healed.pages, 3);
@@ -167,9 +167,11 @@ TEST(ImagingFaults, TruncatedBrokenAndLoopingFilesSayWhichPagesCannotBeRead) {
     WriteBytesToFile(looping, dir.File("loop.tif"));
     ImageInfo loop = ReadImageInfo(dir.File("loop.tif"));
     EXPECT_EQ(loop.pages, 3);
-    EXPECT_NE(loop.damage.find("loops"), std::string::npos) << loop.damage;
-    EXPECT_NE(ErrorOf([&] { test::NumberedPage(1).Save(dir.File("loop.tif"), fileformat::TiffG4, 4, SaveMode::Append); }), "no error");
-    EXPECT_EQ(ReadFileBytes(dir.File("loop.tif")), looping);
+    EXPECT_NE(loop.damage.find("overlaps"), std::string::npos) << loop.damage;
+    // Its last link leads nowhere whole: an append cuts it and follows the third page.
+    test::NumberedPage(1).Save(dir.File("loop.tif"), fileformat::TiffG4, 4, SaveMode::Append);
+    EXPECT_EQ(ReadImageInfo(dir.File("loop.tif")).pages, 4);
+    EXPECT_EQ(ReadImageInfo(dir.File("loop.tif")).damage, "");
 }
 
 TEST(ImagingFaults, PixelBombsAreRefusedFromTheHeader) {

@@ -52,6 +52,7 @@ void ScanPages::InsertThisPage() { InsertPageByCInno(CurrentDoc); }
 void ScanPages::InsertPageByCInno(const std::shared_ptr<CInno>& doc) {
     if (!doc || !TestViewer.HasImage()) return;
     if (!InsertPageAfterCurrent(*doc, TestViewer.Image())) return;
+    WriteRecovery();
     CurrentDoc = doc;
     LoadImageByCInno(doc, true, true);
 }
@@ -201,16 +202,18 @@ void ScanPages::ExecuteBatchImageEffect() {
     DebugTrace("ExecuteBatchImageEffect Start ");
     RestrictSize restrict = mProps.ComputeRestrictSize();
     bool removeBlank = mProps.Number(prop::WPageRemove) == 1;
+    bool dropped = false;  // pages or documents gone: the recovery file must follow
     try {
         // Each document is cleaned page by page and written back once.
         for (const auto& doc : mList.AllInnos()) {
             CurrentDoc = doc;
-            EditEveryPage(mList, ServerList, doc, [&](Raster& page, int number) {
+            DeleteOutcome outcome = EditEveryPage(mList, ServerList, doc, [&](Raster& page, int number) {
                 mPrompter.Yield();
                 if (removeBlank && IsBlankPage(page, mProps)) return false;
                 RunCleanUpChain(page, mProps, number, restrict);
                 return true;
             });
+            dropped = dropped || outcome != DeleteOutcome::Nothing;
             if (mList.GetInno2(doc->Inno()) != doc) {
                 CurrentDoc = nullptr;
                 OneViewer.Clear();
@@ -223,6 +226,7 @@ void ScanPages::ExecuteBatchImageEffect() {
     } catch (const DorvexError& e) {
         ShowError(e);
     }
+    if (dropped) WriteRecovery();
     DebugTrace("ExecuteBatchImageEffect End ");
 }
 
@@ -253,8 +257,9 @@ void ScanPages::ImgPaste() {
                 mPrompter.MessageBox(kCutSourceGone, kPasteTitle, MsgButtons::OK, MsgIcon::Exclamation);
                 return;
             }
-            MoveCutPage(mList, ServerList, CutSource, CurrentDoc);
+            bool moved = MoveCutPage(mList, ServerList, CutSource, CurrentDoc);
             ClipboardMode = 0;
+            if (moved) WriteRecovery();
             if (CurrentDoc && !mList.GetInno2(CurrentDoc->Inno())) CurrentDoc = nullptr;
             LoadImageByCInno(CurrentDoc, true, true);
         }
@@ -272,7 +277,9 @@ void ScanPages::ImgDelete() {
 
 void ScanPages::ImgDeleteByPageNumber(const std::shared_ptr<CInno>& doc, int page, bool reload) {
     try {
-        if (DeletePageOfDocument(mList, ServerList, doc, page) == DeleteOutcome::DocumentRemoved) {
+        DeleteOutcome outcome = DeletePageOfDocument(mList, ServerList, doc, page);
+        if (outcome != DeleteOutcome::Nothing) WriteRecovery();
+        if (outcome == DeleteOutcome::DocumentRemoved) {
             if (CurrentDoc == doc) {
                 CurrentDoc = nullptr;
                 OneViewer.Clear();
@@ -294,7 +301,7 @@ void ScanPages::DeletePages() {
     if (!dialog.ClickOK) return;
     try {
         std::shared_ptr<CInno> doc = CurrentDoc;
-        DeletePageRange(mList, ServerList, doc, dialog.StartPage, dialog.EndPage);
+        if (DeletePageRange(mList, ServerList, doc, dialog.StartPage, dialog.EndPage)) WriteRecovery();
         if (!mList.GetInno2(doc->Inno())) {
             CurrentDoc = nullptr;
             OneViewer.Clear();
@@ -315,7 +322,7 @@ void ScanPages::MoveMultiPages() {
     ShowMultiMove(dialog);
     if (!dialog.IsClickOK) return;
     try {
-        MovePages(*CurrentDoc, dialog.StartPage(), dialog.EndPage(), dialog.TargetPage());
+        if (MovePages(*CurrentDoc, dialog.StartPage(), dialog.EndPage(), dialog.TargetPage())) WriteRecovery();
         LoadImageByCInno(CurrentDoc, true, true);
     } catch (const DorvexError& e) {
         ShowError(e);

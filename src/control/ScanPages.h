@@ -54,6 +54,8 @@ public:
 
     // Asks "偵測到備份檔，是否要回覆?" when a recovery file exists and restores it on OK.
     bool OfferRestore();
+    // Rewrites the recovery file; every command that adds, removes or moves pages calls it, so
+    // that a crash at any moment restores the documents as they are.
     void WriteRecovery();
 
     // ---- Manual clean-up ----

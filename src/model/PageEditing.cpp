@@ -211,10 +211,12 @@ DeleteOutcome EditEveryPage(CScanList& list, CScanList* serverList, const std::s
     }
     const int pages = doc->ActPage();
     int kept = 0;
+    std::vector<bool> keptPages(static_cast<std::size_t>(pages), false);
     for (int p = 1; p <= pages; ++p) {
         Raster page = LoadPage(*doc, p);
         if (!edit(page, p)) continue;
         ++kept;
+        keptPages[static_cast<std::size_t>(p - 1)] = true;
         // Each page goes back in the format and depth of the file it came from.
         if (multiInfo) {
             staged.file->Add(AtDepth(page, multiInfo->bitsPerPixel), multiInfo->format);
@@ -232,9 +234,19 @@ DeleteOutcome EditEveryPage(CScanList& list, CScanList* serverList, const std::s
         staged.file->Commit();
         doc->SetActPage(kept);
     } else {
-        for (int p = pages; p >= 1; --p) doc->Delete(p, true);
-        for (const std::string& path : staged.newFiles) doc->NewPage(path);
-        staged.kept = true;
+        // The cleaned pages take the places of the old files, so that the recovery file and
+        // anything else naming them stays true; dropped pages go with their files.
+        std::size_t next = 0;
+        for (int p = pages; p >= 1; --p) {
+            if (!keptPages[static_cast<std::size_t>(p - 1)]) doc->Delete(p, true);
+        }
+        for (int p = 1; p <= doc->ActPage(); ++p) {
+            const std::string& from = staged.newFiles[next++];
+            if (std::rename(from.c_str(), doc->FilePaths(p).c_str()) != 0) {
+                throw DorvexError(err::DeviceIo, "cannot replace " + doc->FilePaths(p) + " with its cleaned page");
+            }
+        }
+        staged.newFiles.clear();
     }
     doc->SetState(state::Changed);
     return kept < pages ? DeleteOutcome::PageDeleted : DeleteOutcome::Nothing;

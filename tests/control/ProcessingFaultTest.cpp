@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <map>
 
 #include "ScriptedPrompter.h"
 #include "SmallDisk.h"
@@ -16,6 +17,7 @@
 #include "control/PageProcessing.h"
 #include "control/ScanPages.h"
 #include "model/PageEditing.h"
+#include "model/PageFiles.h"
 #include "support/Error.h"
 #include "support/ModFS.h"
 
@@ -178,4 +180,48 @@ TEST(ScanWindowFaults, ABatchCleanUpOnAFullDiskLeavesTheDocumentAndSaysWhy) {
     EXPECT_EQ(doc->ActPage(), 2);
     EXPECT_EQ(ReadImageInfo(doc->FilePath()).pages, 2);
     EXPECT_GE(person.yields, 3);
+}
+
+TEST(ScanWindowFaults, TheRecoveryFileFollowsEveryPageCommand) {
+    test::TempFolder dir;
+    test::ScriptedPrompter person;
+    ScanProperties props;
+    props.Set(prop::WPageRemove, "1");
+    CScanList list;
+    ScanPages pages(person, props, list);
+    auto a = list.Add("B", "A");
+    auto b = list.Add("B", "B");
+    a->EnableMultiTIFF = b->EnableMultiTIFF = false;
+    AppendPage(*a, test::NumberedPage(4));
+    AppendPage(*a, Raster::Blank(200, 120, 1));
+    AppendPage(*a, test::NumberedPage(7));
+    for (int k : {5, 6}) AppendPage(*b, test::NumberedPage(k));
+    pages.WriteRecovery();
+    // What a restart after a crash would bring back.
+    auto restored = [] {
+        CScanList fresh;
+        ReadRecoveryFile(fresh);
+        std::map<std::string, std::vector<int>> numbers;
+        for (const auto& doc : fresh.AllInnos()) {
+            for (int p = 1; p <= doc->ActPage(); ++p) numbers[doc->Inno()].push_back(test::PageNumberOf(LoadPage(*doc, p)));
+        }
+        return numbers;
+    };
+    using Numbers = std::map<std::string, std::vector<int>>;
+    pages.ExecuteBatchImageEffect();  // the blank page goes, the others are rewritten
+    EXPECT_EQ(restored(), (Numbers{{"A", {4, 7}}, {"B", {5, 6}}}));
+
+    pages.CurrentDoc = a;
+    a->SelectedIndex = 1;
+    pages.ImgCut();
+    pages.CurrentDoc = b;
+    b->SelectedIndex = 1;
+    pages.ImgPaste();
+    EXPECT_EQ(restored(), (Numbers{{"A", {7}}, {"B", {5, 4, 6}}}));
+
+    b->SelectedIndex = 3;
+    pages.LoadImageByCInno(b);
+    pages.ImgDelete();
+    EXPECT_EQ(restored(), (Numbers{{"A", {7}}, {"B", {5, 4}}}));
+    EXPECT_TRUE(person.boxes.empty());
 }

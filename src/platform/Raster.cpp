@@ -854,10 +854,11 @@ void Raster::FillWhite(const RasterRect& rect) {
 
 namespace {
 
-// Reads linear symbols across a region of a 1- or 8-bit page, on every 16th row, top to bottom,
-// or every 16th column, left to right, for codes printed along a landscape page. Only the lines
-// read are unpacked to grey levels; zxing reads them 16 at a time, all of them (its "try
-// harder"), so a symbol is found in the first group of 256 page rows that crosses it.
+// Reads linear symbols across a region of a 1- or 8-bit page, on every 12th row, top to bottom,
+// or every 12th column, left to right, for codes printed along a landscape page. Only the lines
+// read are unpacked to grey levels. zxing reads them 16 at a time, all of them (its "try
+// harder"), and wants a symbol on two of them: consecutive groups share a line, so any two
+// neighbouring lines are read together and a code 24 rows high is found wherever it lies.
 class LineScanner {
 public:
     LineScanner(PIX* pix, const RasterRect& box) : mPix(pix), mBox(box) {
@@ -870,7 +871,7 @@ public:
 
     // Adds the symbols found to `texts`; false once `enough` says so.
     bool Scan(bool columns, const std::function<bool(const std::string&)>& enough, std::vector<std::string>& texts) {
-        constexpr int kStep = 16;
+        constexpr int kStep = 12;
         constexpr int kGroup = 16;
         const int lines = columns ? mBox.width : mBox.height;
         const std::size_t length = static_cast<std::size_t>(columns ? mBox.height : mBox.width);
@@ -881,10 +882,15 @@ public:
             if (columns) Column(mBox.left + line, out);
             else Row(mBox.top + line, out);
             if (++rows < kGroup && line + kStep < lines) continue;
-            if (rows == 1) std::copy_n(lum.begin(), length, lum.begin() + static_cast<std::ptrdiff_t>(length)), rows = 2;  // zxing reads nothing from one row
+            if (rows == 1) {  // zxing reads nothing from one row
+                std::copy_n(lum.begin(), length, lum.begin() + static_cast<std::ptrdiff_t>(length));
+                rows = 2;
+            }
             ZXing::Result result = ZXing::ReadBarcode(
                 ZXing::ImageView(lum.data(), static_cast<int>(length), rows, ZXing::ImageFormat::Lum), mHints);
-            rows = 0;
+            // The group's last line opens the next group.
+            std::copy_n(lum.begin() + static_cast<std::ptrdiff_t>((rows - 1) * length), length, lum.begin());
+            rows = 1;
             if (!result.isValid()) continue;
             std::string text = result.text();
             if (!texts.empty() && texts.back() == text) continue;

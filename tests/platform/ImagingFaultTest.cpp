@@ -263,3 +263,24 @@ TEST(ImagingFaults, AnAppendKilledHalfWayLosesNoEarlierPageAndTheNextAppendWorks
         ExpectEveryPageReads(path, info.pages + 1);
     }
 }
+
+TEST(ImagingFaults, AShortBarcodeIsReadWhereverItLiesOnThePage) {
+    const char* corpus = std::getenv("DORVEX_CORPUS");
+    ASSERT_NE(corpus, nullptr) << "set DORVEX_CORPUS to the generated corpus";
+    // A band 26 rows high out of the middle of a corpus symbol, drawn on a blank page at every
+    // height: wherever it lies, the rows read must find it.
+    Raster source = Raster::Load(std::string(corpus) + "/barcode_CODE128.tif");
+    const int left = source.Width() - 800, top = 80, band = 26;
+    std::vector<int> missed;
+    for (int at = 0; at < 420; at += 5) {
+        Raster page = Raster::Blank(1000, 700, 1, 200);
+        for (int y = 0; y < band; ++y) {
+            for (int x = 0; x < 800; ++x) {
+                if (source.IsBlack(left + x, top + y)) page.SetBlack(100 + x, at + y);
+            }
+        }
+        std::vector<std::string> found = page.ReadBarcodes({0, 0, page.Width(), page.Height()});
+        if (found.empty() || found.front() != "AB-115-0001") missed.push_back(at);
+    }
+    EXPECT_TRUE(missed.empty()) << "missed at " << ::testing::PrintToString(missed);
+}

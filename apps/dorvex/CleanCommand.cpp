@@ -95,6 +95,7 @@ int Clean(const Args& args) {
             if (i + 1 >= args.size()) return UsageError(arg + " needs a value");
             const std::string& value = args[++i];
             if (arg == "-o") {
+                if (value.empty()) return UsageError("-o needs a folder");
                 outDir = value;
                 continue;
             }
@@ -168,7 +169,11 @@ int Clean(const Args& args) {
                 }
             }
         }
-        if (!info.damage.empty()) fail(file + ": the pages after page " + std::to_string(info.pages) + " cannot be read: " + info.damage);
+        if (!info.damage.empty()) {
+            fail(file + ": the pages after page " + std::to_string(info.pages) + " cannot be read: " + info.damage);
+            outputBroken = outputBroken || output.has_value();
+            output.reset();
+        }
         if (outputBroken) {
             fail(file + ": " + outputs[i] + " was not written because a page of it failed");
         } else if (output) {

@@ -4,6 +4,7 @@
 #include <tiffio.h>
 #include <unistd.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #define ZX_USE_UTF8 1  // text() as UTF-8
 #include <ZXing/ReadBarcode.h>
 
@@ -314,8 +315,12 @@ l_int32 KeptCompression(PIX* page) {
     return IFF_TIFF_LZW;
 }
 
+// A new file in the folder of `path`, hidden (".name.XXXXXX") so that a crash that leaves it
+// behind does not put it among the files a person lists or passes on with "*".
 std::string TempBeside(const std::string& path) {
-    std::string temp = path + ".XXXXXX";
+    const std::size_t slash = path.rfind('/');
+    std::string temp = slash == std::string::npos ? "." + path + ".XXXXXX"
+                                                  : path.substr(0, slash + 1) + "." + path.substr(slash + 1) + ".XXXXXX";
     int fd = ::mkstemp(temp.data());
     if (fd < 0) Fail(err::PathNotFound, "cannot create a file beside " + path + ": " + std::strerror(errno));
     ::close(fd);
@@ -398,6 +403,18 @@ void PageFileBuilder::Finish() {
 
 void PageFileBuilder::Commit() {
     Finish();
+    // The file keeps the permissions it had; a new one gets what the umask allows (the
+    // temporary file was made private).
+    struct stat target {};
+    mode_t mode = 0;
+    if (::stat(mImpl->target.c_str(), &target) == 0) {
+        mode = target.st_mode & 07777;
+    } else {
+        mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    if (::chmod(mImpl->temp.c_str(), mode) != 0) Fail(err::DeviceIo, "cannot set the permissions of " + mImpl->target + ": " + std::strerror(errno));
     RenameOver(mImpl->temp, mImpl->target);
     mImpl->temp.clear();
 }

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -130,10 +131,21 @@ TEST(CleanCommand, EveryReadablePageIsProcessedAndEveryOtherNamed) {
     test::WriteGrayTiff(dir.File("whole.tif"), 3, 200, 120);
     std::string bytes = ReadFileBytes(dir.File("whole.tif"));
     WriteBytesToFile(bytes.substr(0, bytes.size() * 7 / 10), dir.File("cut.tif"));
-    Outcome cut = Clean(dir, {dir.File("cut.tif"), dir.File("whole.tif")});
+    Outcome cut = Clean(dir, {"-o", dir.File("out"), dir.File("cut.tif"), dir.File("whole.tif")});
     EXPECT_EQ(cut.status, 1);
     EXPECT_EQ(cut.JsonLines(), 2 + 3);
     EXPECT_NE(cut.err.find("after page 2"), std::string::npos) << cut.err;
+    EXPECT_FALSE(FileExists(dir.File("out/cut.tif")));  // not written with its last page missing
+    EXPECT_EQ(ReadImageInfo(dir.File("out/whole.tif")).pages, 3);
+    // A new output gets the permissions the umask allows, not those of a private temporary file.
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    EXPECT_EQ(std::filesystem::status(dir.File("out/whole.tif")).permissions(),
+              static_cast<std::filesystem::perms>(0666 & ~mask));
+    EXPECT_TRUE(std::filesystem::is_empty(dir.File("out")) == false);
+    for (const auto& entry : std::filesystem::directory_iterator(dir.File("out"))) {
+        EXPECT_NE(entry.path().filename().string().front(), '.') << "a temporary file was left: " << entry.path();
+    }
 }
 
 TEST(CleanCommand, UnderAMemoryLimitAPageIsNeverDroppedOrReportedDone) {

@@ -293,3 +293,14 @@ TEST(RasterProcessing, DespeckleRemovesExactlyTheComponentsOfAtMostTwoByTwo) {
     }
     EXPECT_GT(removed, 100);
 }
+
+TEST(RasterFiles, ARewriteKeepsTheFilesPermissions) {
+    test::TempFolder dir;
+    std::string path = dir.File("doc.tif");
+    for (int k = 1; k <= 2; ++k) NumberedPage(k).Save(path, fileformat::TiffG4, k, k == 1 ? SaveMode::Overwrite : SaveMode::Append);
+    std::filesystem::permissions(path, static_cast<std::filesystem::perms>(0640));
+    NumberedPage(3).Save(path, fileformat::TiffG4, 1, SaveMode::Insert);
+    DeletePage(path, 2);
+    EXPECT_EQ(std::filesystem::status(path).permissions(), static_cast<std::filesystem::perms>(0640));
+    EXPECT_EQ(PagesOf(path), (std::vector<int>{3, 2}));
+}

@@ -47,7 +47,7 @@ awk -v cli="$cli_ms" -v codes="$cli_codes" -v bw="$(get bw_ms)" -v gr="$(get gre
   printf "  dorvex clean, 1-bit G4 in and out (deskew 10, borders, specks, blank test,\n"
   printf "  whole-page barcode, %2d of %2d found), process start included            %7.1f ms/page  (target <= 20)\n", codes, n, cli
   printf "  ratio unpaper/dorvex clean                                                  %7.1f x\n", up / cli
-  printf "  black and white (1 bit, deskew, borders, despeckle, blank test, barcode, G4)  %7.1f ms/page  (target <= 40)\n", bw
+  printf "  black and white (1 bit, deskew, borders, despeckle, blank test, barcode, G4)  %7.1f ms/page  (target <= 21)\n", bw
   printf "  unpaper with its defaults                                                   %7.1f ms/page\n", up
   printf "  ratio unpaper/dorvex                                                        %7.1f x     (target >= 100)\n", up / bw
   printf "  grey (deskew, despeckle, blank test, barcode, LZW)                          %7.1f ms/page\n", gr

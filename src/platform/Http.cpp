@@ -20,7 +20,8 @@ long EnvSeconds(const char* name, long fallback) {
 
 std::mutex gLimitsMutex;
 HttpLimits& Limits() {
-    static HttpLimits limits{EnvSeconds("DORVEX_CONNECT_TIMEOUT", 15), EnvSeconds("DORVEX_STALL_TIMEOUT", 60)};
+    static HttpLimits limits{EnvSeconds("DORVEX_CONNECT_TIMEOUT", 15), EnvSeconds("DORVEX_STALL_TIMEOUT", 60),
+                             EnvSeconds("DORVEX_REQUEST_TIMEOUT", 600)};
     return limits;
 }
 
@@ -67,12 +68,18 @@ struct Transfer {
     const std::function<bool(std::string_view)>* sink = nullptr;
     std::string* body = nullptr;
     const std::function<void()>* yield = nullptr;
+    std::size_t maxBody = 0;
+    bool tooLarge = false;
 };
 
 size_t OnData(char* data, size_t size, size_t count, void* user) {
     auto* transfer = static_cast<Transfer*>(user);
     std::string_view chunk(data, size * count);
     if (transfer->sink != nullptr) return (*transfer->sink)(chunk) ? chunk.size() : 0;
+    if (transfer->body->size() + chunk.size() > transfer->maxBody) {
+        transfer->tooLarge = true;
+        return 0;  // aborts the transfer
+    }
     transfer->body->append(chunk);
     return chunk.size();
 }
@@ -132,8 +139,11 @@ HttpResult Perform(CURL* curl, const std::string& url, const HttpOptions& option
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, limits.connectSeconds);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    // A peer that trickles a few bytes now and then is as stuck as one that sends nothing.
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, limits.stallBytesPerSecond);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, limits.stallSeconds);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, limits.requestSeconds);
+    transfer.maxBody = limits.maxReplyBytes;
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &OnData);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &OnProgress);
@@ -151,6 +161,14 @@ HttpResult Perform(CURL* curl, const std::string& url, const HttpOptions& option
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);  // the buffer is about to go
     HttpResult result;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &result.status);
+    const char* contentType = nullptr;
+    if (curl_easy_getinfo(curl, CURLINFO_CONTENT_TYPE, &contentType) == CURLE_OK && contentType != nullptr) {
+        result.contentType = contentType;
+    }
+    if (transfer.tooLarge) {
+        result.error = "the reply is larger than " + std::to_string(limits.maxReplyBytes >> 20) + " MiB";
+        return result;
+    }
     if (code != CURLE_OK) {
         result.error = errorText[0] != '\0' ? std::string(errorText) : std::string(curl_easy_strerror(code));
         return result;

@@ -3,6 +3,7 @@
 // session, so a session cookie planted once goes with every post, download and keep-alive.
 // Requests never hang: a connect limit and a stall limit end them with an error.
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -11,12 +12,15 @@
 namespace dorvex {
 
 struct HttpLimits {
-    long connectSeconds = 15;  // to establish the connection
-    long stallSeconds = 60;    // with no byte moving in either direction
+    long connectSeconds = 15;   // to establish the connection
+    long stallSeconds = 60;     // moving less than stallBytesPerSecond on average over this long
+    long requestSeconds = 600;  // one request from start to end, whatever moves
+    long stallBytesPerSecond = 1024;
+    std::size_t maxReplyBytes = 64u << 20;  // a reply read into memory (downloads to a file: no limit)
 };
 
-// Process-wide limits; the defaults can be overridden by DORVEX_CONNECT_TIMEOUT and
-// DORVEX_STALL_TIMEOUT (seconds) in the environment.
+// Process-wide limits; the defaults can be overridden by DORVEX_CONNECT_TIMEOUT,
+// DORVEX_STALL_TIMEOUT and DORVEX_REQUEST_TIMEOUT (seconds) in the environment.
 HttpLimits GetHttpLimits();
 void SetHttpLimits(const HttpLimits& limits);
 
@@ -31,7 +35,8 @@ struct HttpResult {
     bool transferred = false;  // a complete HTTP response arrived
     long status = 0;           // HTTP status code
     std::string body;
-    std::string error;  // why nothing (complete) arrived, or the HTTP status text
+    std::string contentType;  // the Content-Type header ("" when none)
+    std::string error;        // why nothing (complete) arrived, or the HTTP status text
 
     bool Ok() const { return transferred && status >= 200 && status < 300; }
 };

@@ -2,14 +2,65 @@
 
 #include <pugixml.hpp>
 
+#include <cctype>
+
 namespace dorvex {
 namespace {
 
-void CollectText(const pugi::xml_node& node, std::string& out) {
-    for (pugi::xml_node child : node.children()) {
-        if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) out += child.value();
-        else if (child.type() == pugi::node_element) CollectText(child, out);
+// The text of the descendants in document order, walked without recursion: a peer's reply may
+// nest as deep as it likes.
+void CollectText(const pugi::xml_node& top, std::string& out) {
+    pugi::xml_node node = top.first_child();
+    while (node && node != top) {
+        if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata) out += node.value();
+        if (node.type() == pugi::node_element && node.first_child()) {
+            node = node.first_child();
+            continue;
+        }
+        while (node != top && !node.next_sibling()) node = node.parent();
+        if (node != top) node = node.next_sibling();
     }
+}
+
+// Whether every "&" outside comments, CDATA sections and processing instructions starts one of
+// the five predefined entities or a character reference (pugixml keeps unknown ones as text).
+bool EntitiesDefined(std::string_view text) {
+    std::size_t at = 0;
+    while ((at = text.find_first_of("&<", at)) != std::string_view::npos) {
+        std::string_view rest = text.substr(at);
+        if (rest.substr(0, 4) == "<!--") {
+            at = text.find("-->", at + 4);
+            if (at == std::string_view::npos) return false;
+            continue;
+        }
+        if (rest.substr(0, 9) == "<![CDATA[") {
+            at = text.find("]]>", at + 9);
+            if (at == std::string_view::npos) return false;
+            continue;
+        }
+        if (rest.substr(0, 2) == "<?") {
+            at = text.find("?>", at + 2);
+            if (at == std::string_view::npos) return false;
+            continue;
+        }
+        if (rest.front() == '<') {
+            ++at;
+            continue;
+        }
+        std::size_t end = rest.find(';');
+        if (end == std::string_view::npos || end > 12) return false;
+        std::string_view name = rest.substr(1, end - 1);
+        bool known = name == "lt" || name == "gt" || name == "amp" || name == "apos" || name == "quot";
+        if (!known && name.size() >= 2 && name[0] == '#') {
+            bool hex = name[1] == 'x';
+            std::string_view digits = name.substr(hex ? 2 : 1);
+            known = !digits.empty();
+            for (char c : digits) known = known && (hex ? std::isxdigit(static_cast<unsigned char>(c)) : std::isdigit(static_cast<unsigned char>(c)));
+        }
+        if (!known) return false;
+        at += end + 1;
+    }
+    return true;
 }
 
 }  // namespace
@@ -70,10 +121,34 @@ XmlDocument::XmlDocument() : mDoc(std::make_unique<pugi::xml_document>()) {}
 XmlDocument::~XmlDocument() = default;
 
 std::unique_ptr<XmlDocument> XmlDocument::Parse(std::string_view text) {
+    // A document type can declare entities and expand them: a reply has no use for one.
+    if (text.find("<!DOCTYPE") != std::string_view::npos || !EntitiesDefined(text)) return nullptr;
     std::unique_ptr<XmlDocument> doc(new XmlDocument());
-    pugi::xml_parse_result result =
-        doc->mDoc->load_buffer(text.data(), text.size(), pugi::parse_default, pugi::encoding_auto);
-    if (!result || !doc->mDoc->document_element()) return nullptr;
+    pugi::xml_parse_result result = doc->mDoc->load_buffer(text.data(), text.size(), pugi::parse_default, pugi::encoding_utf8);
+    if (!result) return nullptr;
+    // One root element and nothing but markup around it: pugixml itself keeps text before and
+    // after the root, and further roots.
+    int elements = 0;
+    for (pugi::xml_node child : doc->mDoc->children()) {
+        if (child.type() == pugi::node_element) ++elements;
+        else if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) return nullptr;
+    }
+    if (elements != 1) return nullptr;
+    // A bound on the nesting, measured without recursion.
+    int depth = 0;
+    pugi::xml_node node = doc->mDoc->document_element();
+    while (node) {
+        if (node.first_child()) {
+            node = node.first_child();
+            if (++depth > kMaxDepth) return nullptr;
+            continue;
+        }
+        while (node && !node.next_sibling()) {
+            node = node.parent();
+            --depth;
+        }
+        if (node) node = node.next_sibling();
+    }
     return doc;
 }
 

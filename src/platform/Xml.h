@@ -41,7 +41,11 @@ public:
     XmlDocument(const XmlDocument&) = delete;
     XmlDocument& operator=(const XmlDocument&) = delete;
 
-    // nullptr when the text is not well-formed XML.
+    // Elements nest at most this deep in a document that is read.
+    static constexpr int kMaxDepth = 256;
+    // nullptr unless the UTF-8 text is one well-formed XML document: one root element, only
+    // white space, comments and processing instructions around it, no document type, only
+    // the predefined entities, nesting at most kMaxDepth deep.
     static std::unique_ptr<XmlDocument> Parse(std::string_view text);
     XmlNode Root() const;  // the document node
     std::vector<XmlNode> Select(const std::string& xpath) const { return Root().Select(xpath); }

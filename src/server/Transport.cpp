@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "platform/Http.h"
+#include "server/Reply.h"
 #include "support/CodePage.h"
 #include "support/Prompter.h"
 #include "support/Trace.h"
@@ -26,19 +27,21 @@ std::string CImgReq::RequestByObject(const std::string& url, const CBaseReq& req
         options.verifyCertificates = false;
     }
     std::vector<std::string> texts = request.GetRequestXML();
-    std::string reply;
     mLastError.clear();
+    mLastStatus = 0;
+    mLastReply.clear();
     for (std::size_t i = 1; i < texts.size(); ++i) {
         HttpResult result = mSession->Post(url, texts[i], options);
+        mLastStatus = result.transferred ? result.status : 0;
+        mLastReply = result.transferred ? DecodeReply(result.body, result.contentType) : std::string();
         if (!result.Ok()) {
             mLastError = result.error.empty() ? "the request failed" : result.error;
             DebugTrace("RequestByObject failed: " + mLastError);
             if (mPrompter != nullptr) mPrompter->MessageBox(mLastError, "", MsgButtons::OK, MsgIcon::None);
             return {};
         }
-        reply = std::move(result.body);
     }
-    return reply;
+    return mLastReply;
 }
 
 std::string HttpGetText(const std::string& url, const std::string& cookieName, const std::string& cookieValue) {
@@ -46,7 +49,7 @@ std::string HttpGetText(const std::string& url, const std::string& cookieName, c
     HttpSession session;
     HttpResult result = session.Get(url);
     if (!result.transferred) return {};
-    return result.body;
+    return DecodeReply(result.body, result.contentType);
 }
 
 std::string UrlEncode(const std::string& text) {

@@ -22,17 +22,23 @@ public:
     // true: "Content-Type: application/xml", the given proxy, certificate errors ignored.
     bool UseServerClient = false;
 
-    // Posts each request text in order and returns the reply to the last one. A failure
-    // (refused URL, dead or silent server, HTTP error status) is shown to the person and
-    // gives "" (which no caller can read as XML).
+    // Posts each request text in order and returns the reply to the last one, as UTF-8 text
+    // (decoded by its charset). A failure (refused URL, dead, silent or trickling server, an
+    // oversized reply, an HTTP error status) is shown to the person and gives "" (which no
+    // caller can read as XML); the reply that came with an error status stays in LastReply().
     std::string RequestByObject(const std::string& url, const CBaseReq& request, const std::string& proxy);
     // The description of the last failure ("" after a success).
     const std::string& LastError() const { return mLastError; }
+    // The HTTP status of the last reply (0 when none arrived) and its text whatever the status.
+    long LastStatus() const { return mLastStatus; }
+    const std::string& LastReply() const { return mLastReply; }
 
 private:
     IPrompter* mPrompter;
     std::unique_ptr<HttpSession> mSession;
     std::string mLastError;
+    long mLastStatus = 0;
+    std::string mLastReply;
 };
 
 // GETs `url` (with the session cookie name=value planted first when the name is set) and

@@ -27,6 +27,28 @@ constexpr int kTypeMismatch = 13;
 
 std::string FormatCode(long code) { return std::to_string(code); }
 
+// A text as it may stand in a field of a report line: line breaks become spaces and the field
+// separator a full-width comma, so that no text, whoever wrote it, can start a line or a field.
+std::string ReportField(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        if (c == '\r' || c == '\n') out += ' ';
+        else if (c == ',') out += "，";
+        else out += c;
+    }
+    return out;
+}
+
+// At most the first 512 bytes of a server's text, cut at a character boundary, for messages.
+std::string Excerpt(const std::string& text) {
+    constexpr std::size_t kMax = 512;
+    if (text.size() <= kMax) return text;
+    std::size_t end = kMax;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    return text.substr(0, end) + "…";
+}
+
 }  // namespace
 
 FrmUpload::FrmUpload(IPrompter& prompter) : mPrompter(prompter) {}
@@ -137,7 +159,7 @@ bool FrmUpload::RemoteExists(const std::string& inno) {
 void FrmUpload::AddReportLine(const std::string& inno, long code, const std::string& message, const std::string& path) {
     // One line per document, with its first outcome; numbers are compared whole (A1 is not A12).
     if (!mReported.insert(inno).second) return;
-    mReport += inno + "," + FormatCode(code) + "," + message + "," + path + "\r\n";
+    mReport += ReportField(inno) + "," + FormatCode(code) + "," + ReportField(message) + "," + ReportField(path) + "\r\n";
 }
 
 bool FrmUpload::StartUploadFiles() {
@@ -193,7 +215,7 @@ void FrmUpload::UploadEntryFile(CImgReq& request, const UploadEntry& entry) {
     if (!in) throw DorvexError(err::FileNotFound, "cannot open " + entry.file);
 
     std::string reply;
-    std::string text;
+    ReplyStatus status;
     bool transportFailed = false;
     for (std::int32_t part = 1; part <= parts; ++part) {
         std::string chunk(static_cast<std::size_t>(std::min<std::int64_t>(kChunkSize, size - (part - 1) * kChunkSize)), '\0');
@@ -216,17 +238,23 @@ void FrmUpload::UploadEntryFile(CImgReq& request, const UploadEntry& entry) {
         reply = request.RequestByObject(ServerURL, upload, Proxy);
         UploadProValue = part;
         mPrompter.Yield();
-        // The server cannot assemble a file whose chunk it did not get or refused: stop sending
-        // this file and judge that reply.
+        long httpStatus = 200;
         if (reply.empty() && !request.LastError().empty()) {
-            transportFailed = true;
-            break;
+            if (request.LastStatus() == 0) {
+                transportFailed = true;
+                break;
+            }
+            reply = request.LastReply();  // an error status: its reply is judged with it
+            httpStatus = request.LastStatus();
         }
-        if (part < parts && ReadReplyStatus(reply).kind == ReplyStatus::ServerError) break;
+        // Every chunk's reply counts: the server cannot assemble a file whose chunk it did not
+        // take, so the file stops at the first reply that is not a success, and is judged by it.
+        status = ReadReplyStatus(reply, httpStatus);
+        if (status.kind != ReplyStatus::Success) break;
     }
     in.close();
 
-    ReplyStatus status = ReadReplyStatus(reply);
+    if (transportFailed) status = ReplyStatus{};
     switch (status.kind) {
         case ReplyStatus::Success:
             SetStatus(inno + "上傳成功");
@@ -239,17 +267,29 @@ void FrmUpload::UploadEntryFile(CImgReq& request, const UploadEntry& entry) {
             }
             long code = static_cast<long>(RoundHalfEven(Val(status.errCode)));
             SetStatus(status.errDescription);
-            AddReportLine(inno, code, status.errDescription, entry.file);
+            // A refusal never reads as a success in the report, whose code 1 means accepted.
+            AddReportLine(inno, code == 1 ? 0 : code, status.errDescription, entry.file);
             AfterUpload.Raise(inno, 0, status.errDescription);
+            break;
+        }
+        case ReplyStatus::Malformed: {
+            std::string message = "Server無法處理(回應格式錯誤)ErrCode=" + Excerpt(status.errCode);
+            SetStatus(message);
+            AddReportLine(inno, 0, message, entry.file);
+            AfterUpload.Raise(inno, 0, message);
             break;
         }
         case ReplyStatus::NoErrCode:
             SetStatus("Server無法處理影像檔(無回應處理結果)");
             AddReportLine(inno, 0, "Server無法處理(無回應處理結果)", entry.file);
-            AfterUpload.Raise(inno, 0, "Server無法處理(無回應處理結果)" + reply);
+            AfterUpload.Raise(inno, 0, "Server無法處理(無回應處理結果)" + Excerpt(reply));
             break;
+        case ReplyStatus::HttpFailure:
         case ReplyStatus::NotXml: {
-            std::string message = "Server無法處理(程式異常)" + (transportFailed ? request.LastError() : reply);
+            std::string why = transportFailed ? request.LastError()
+                              : status.kind == ReplyStatus::HttpFailure ? status.errDescription + " " + Excerpt(reply)
+                                                                        : Excerpt(reply);
+            std::string message = "Server無法處理(程式異常)" + why;
             SetStatus("Server無法處理影像檔(程式異常)");
             AddReportLine(inno, 0, message, entry.file);
             AfterUpload.Raise(inno, 0, message);
@@ -318,10 +358,18 @@ void QueueScanListUpload(FrmUpload& upload, const ScanUploadContext& context, co
     }
 }
 
-std::string ApplyUploadResult(CScanList& scanList, const std::string& inno, long code, const std::string& text) {
+std::string ApplyUploadResult(CScanList& scanList, const std::string& inno, long code, const std::string& text,
+                              std::set<std::string>& refusedThisRun) {
     if (std::shared_ptr<CInno> doc = scanList.GetInno2(inno)) {
-        if (code == 1) doc->SetState(state::Saved);
-        else doc->ErrorMsg = text;
+        if (code != 1) {
+            // One refused file keeps the whole document unsaved, even when other files of it
+            // were accepted before or after: closing must not delete what the server lacks.
+            refusedThisRun.insert(inno);
+            doc->ErrorMsg = text;
+            if (doc->state() == state::Saved || doc->state() == state::SavedOther) doc->SetChanged();
+        } else if (refusedThisRun.count(inno) == 0) {
+            doc->SetState(state::Saved);
+        }
     }
     return UploadResultMessage(inno, code, text);
 }

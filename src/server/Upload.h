@@ -114,8 +114,11 @@ struct ScanUploadContext {
 // changed document the rules allow, marking the refused ones' ErrorMsg.
 void QueueScanListUpload(FrmUpload& upload, const ScanUploadContext& context, const std::shared_ptr<CInno>& doc);
 
-// What the scan window does with each result: a 1 marks the document saved, anything else
-// stores the text in its ErrorMsg. Returns the DebugMessage text.
-std::string ApplyUploadResult(CScanList& scanList, const std::string& inno, long code, const std::string& text);
+// What the scan window does with each result: a 1 marks the document saved unless a file of it
+// was refused in this run (`refusedThisRun`, kept by the caller for one run); anything else
+// stores the text in its ErrorMsg and keeps or makes the document changed. Returns the
+// DebugMessage text.
+std::string ApplyUploadResult(CScanList& scanList, const std::string& inno, long code, const std::string& text,
+                              std::set<std::string>& refusedThisRun);
 
 }  // namespace dorvex

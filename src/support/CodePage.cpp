@@ -2,6 +2,8 @@
 
 #include <iconv.h>
 
+#include <cctype>
+
 #include <cerrno>
 #include <memory>
 
@@ -87,6 +89,40 @@ std::optional<std::string> TryFromAnsi(std::string_view ansi) {
 
 std::string FromAnsi(std::string_view ansi) {
     return *Convert("UTF-8", kAnsi, ansi, true, "\xEF\xBF\xBD");
+}
+
+std::string DecodeText(std::string_view bytes, std::string charset) {
+    for (char& c : charset) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    bool utf16 = charset.rfind("utf-16", 0) == 0;
+    if (!utf16 && bytes.size() >= 2) {
+        unsigned char b0 = static_cast<unsigned char>(bytes[0]), b1 = static_cast<unsigned char>(bytes[1]);
+        if ((b0 == 0xFF && b1 == 0xFE) || (b0 == 0xFE && b1 == 0xFF)) {
+            utf16 = true;
+            charset = "utf-16";
+        }
+    }
+    if (utf16) {
+        // "UTF-16" reads the byte order mark; without one a reply is taken as little-endian.
+        bool bom = bytes.size() >= 2 && ((bytes[0] == '\xFF' && bytes[1] == '\xFE') || (bytes[0] == '\xFE' && bytes[1] == '\xFF'));
+        const char* from = charset == "utf-16be" ? "UTF-16BE" : charset == "utf-16le" || !bom ? "UTF-16LE" : "UTF-16";
+        return *Convert("UTF-8", from, bytes, true, "\xEF\xBF\xBD");
+    }
+    if (charset == "big5" || charset == "cp950" || charset == "ms950" || charset == "x-big5" || charset == "big5-hkscs" ||
+        charset == "windows-950") {
+        return FromAnsi(bytes);
+    }
+    if (charset.empty() || charset == "utf-8" || charset == "utf8" || charset == "us-ascii") {
+        if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+        return std::string(bytes);
+    }
+    std::string upper;
+    for (char c : charset) upper.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+    try {
+        if (std::optional<std::string> text = Convert("UTF-8", upper.c_str(), bytes, true, "\xEF\xBF\xBD")) return *text;
+    } catch (const DorvexError&) {
+        // a character set iconv does not know: as it came
+    }
+    return std::string(bytes);
 }
 
 namespace {

@@ -19,6 +19,10 @@ std::string ToAnsiLenient(std::string_view utf8);
 std::optional<std::string> TryFromAnsi(std::string_view ansi);
 // CP950 bytes to UTF-8, each undecodable byte becoming U+FFFD (never fails).
 std::string FromAnsi(std::string_view ansi);
+// Text received in `charset` (a MIME or XML encoding name, "" when none was given) as UTF-8:
+// UTF-16 (also recognised by its byte order mark), Big5/CP950, UTF-8 and whatever else iconv
+// knows; bytes that do not decode become U+FFFD.
+std::string DecodeText(std::string_view bytes, std::string charset);
 
 // Code points of a UTF-8 text; malformed bytes become U+FFFD.
 std::u32string ToU32(std::string_view utf8);

@@ -1,6 +1,8 @@
 #include "server/Upload.h"
 
 #include <gtest/gtest.h>
+
+#include <set>
 #include <leptonica/allheaders.h>
 
 #include <filesystem>
@@ -378,9 +380,22 @@ TEST(ScanWindowUpload, QueuesChangedDocumentsAndMarksResults) {
     QueueScanListUpload(single, context, other);
     EXPECT_EQ(single.FileListCount(), 1);
 
-    EXPECT_EQ(ApplyUploadResult(scanned, "OTHER", 1, ""), "Inno=OTHER\r\nErrCode=1\r\nErrDescription=");
+    std::set<std::string> refused;
+    EXPECT_EQ(ApplyUploadResult(scanned, "OTHER", 1, "", refused), "Inno=OTHER\r\nErrCode=1\r\nErrDescription=");
     EXPECT_EQ(other->state(), state::SavedOther);
-    EXPECT_EQ(ApplyUploadResult(scanned, "LISTED", 0, "壞了"), "Inno=LISTED\r\nErrCode=0\r\nErrDescription=壞了");
+    EXPECT_EQ(ApplyUploadResult(scanned, "LISTED", 0, "壞了", refused), "Inno=LISTED\r\nErrCode=0\r\nErrDescription=壞了");
     EXPECT_EQ(listed->ErrorMsg, "壞了");
-    EXPECT_EQ(ApplyUploadResult(scanned, "NONE", 0, ""), "Inno=NONE\r\nErrCode=0\r\nErrDescription=");
+    EXPECT_EQ(ApplyUploadResult(scanned, "NONE", 0, "", refused), "Inno=NONE\r\nErrCode=0\r\nErrDescription=");
+
+    // A document saved only when every file of it was accepted in the run, in either order.
+    auto twoFiles = make("TWO", true);
+    ApplyUploadResult(scanned, "TWO", 0, "page 1 refused", refused);
+    ApplyUploadResult(scanned, "TWO", 1, "", refused);
+    EXPECT_EQ(twoFiles->state(), state::ChangedOther);
+    std::set<std::string> nextRun;
+    auto later = make("LATER", true);
+    ApplyUploadResult(scanned, "LATER", 1, "", nextRun);
+    ApplyUploadResult(scanned, "LATER", 0, "page 2 refused", nextRun);
+    EXPECT_EQ(later->state(), state::ChangedOther);
+    EXPECT_EQ(later->ErrorMsg, "page 2 refused");
 }

@@ -124,7 +124,7 @@ std::unique_ptr<XmlDocument> XmlDocument::Parse(std::string_view text) {
     // A document type can declare entities and expand them: a reply has no use for one.
     if (text.find("<!DOCTYPE") != std::string_view::npos || !EntitiesDefined(text)) return nullptr;
     std::unique_ptr<XmlDocument> doc(new XmlDocument());
-    pugi::xml_parse_result result = doc->mDoc->load_buffer(text.data(), text.size(), pugi::parse_default, pugi::encoding_utf8);
+    pugi::xml_parse_result result = doc->mDoc->load_buffer(text.data(), text.size(), pugi::parse_default | pugi::parse_fragment, pugi::encoding_utf8);
     if (!result) return nullptr;
     // One root element and nothing but markup around it: pugixml itself keeps text before and
     // after the root, and further roots.

@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -21,12 +22,17 @@
 namespace dorvex::test {
 
 struct PeerAction {
-    enum Kind { Answer, Close, Hang } kind = Answer;
+    enum Kind { Answer, Close, Hang, Trickle } kind = Answer;
     std::string body;
     int status = 200;
-    static PeerAction Reply(std::string body, int status = 200) { return {Answer, std::move(body), status}; }
+    std::string contentType = "text/xml";
+    static PeerAction Reply(std::string body, int status = 200, std::string contentType = "text/xml") {
+        return {Answer, std::move(body), status, std::move(contentType)};
+    }
     static PeerAction CloseWithoutAnswer() { return {Close, {}, 0}; }
     static PeerAction NeverAnswer() { return {Hang, {}, 0}; }
+    // Answers two bytes of `body` a second (for at most 30 s), after a complete header.
+    static PeerAction TrickleReply(std::string body) { return {Trickle, std::move(body), 200}; }
 };
 
 struct PeerRequest {
@@ -107,11 +113,19 @@ private:
                 mHanging.push_back(fd);
                 continue;
             }
+            std::string head = "HTTP/1.1 " + std::to_string(action.status) + " Scripted\r\nContent-Length: " +
+                               std::to_string(action.body.size()) + "\r\nContent-Type: " + action.contentType +
+                               "\r\nConnection: close\r\n\r\n";
             if (action.kind == PeerAction::Answer) {
-                std::string response = "HTTP/1.1 " + std::to_string(action.status) + " Scripted\r\nContent-Length: " +
-                                       std::to_string(action.body.size()) +
-                                       "\r\nContent-Type: text/xml\r\nConnection: close\r\n\r\n" + action.body;
+                std::string response = head + action.body;
                 ::send(fd, response.data(), response.size(), MSG_NOSIGNAL);
+            }
+            if (action.kind == PeerAction::Trickle) {
+                ::send(fd, head.data(), head.size(), MSG_NOSIGNAL);
+                for (std::size_t at = 0; at < action.body.size() && at < 60 && !mStop; at += 2) {
+                    if (::send(fd, action.body.data() + at, std::min<std::size_t>(2, action.body.size() - at), MSG_NOSIGNAL) <= 0) break;
+                    std::this_thread::sleep_for(std::chrono::seconds(1));
+                }
             }
             ::close(fd);
         }

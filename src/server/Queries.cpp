@@ -179,38 +179,43 @@ std::shared_ptr<CInno> ServerQueries::GetImgDataFromHttp(CScanList& scanList, co
 
 int ServerQueries::DownloadListedDocuments(CScanList& scanList) {
     TraceScope trace("DownloadFromRemote");
-    int failed = 0;
+    std::vector<std::string> failed;
     std::vector<std::shared_ptr<CInno>> docs = scanList.AllInnos();
     CWinInfo info;
     int done = 0;
     for (const auto& doc : docs) {
-        std::int32_t pages = doc->ActPage();
-        doc->SetActPage(0);
+        const std::int32_t pages = doc->ActPage();
         std::string e = UrlEncode(Encrypt(ToAnsiLenient(doc->Inno())));
         std::string base = mUrl + "?enc_inno=" + e + "&part=";
-        bool complete = true;
-        auto fetch = [&](std::int32_t part) {
+        // Every part arrives before the document changes: a document with a part missing is
+        // left as it was, so it can never be uploaded as changed with pages renumbered.
+        std::vector<std::string> fetched;
+        const std::int32_t parts = doc->EnableMultiTIFF ? 1 : pages;
+        bool complete = parts >= 1;
+        for (std::int32_t part = 1; part <= parts && complete; ++part) {
             std::string temp = info.getTmpFileName();
-            if (DownloadToFile(base + std::to_string(part), temp)) {
-                doc->NewPage(temp);
-                return true;
-            }
-            std::remove(temp.c_str());
-            return false;
-        };
-        if (!doc->EnableMultiTIFF) {
-            for (std::int32_t i = 1; i <= pages; ++i) complete = fetch(i) && complete;
-        } else if (fetch(1)) {
-            doc->SetActPage(pages);
-        } else {
-            complete = false;
+            fetched.push_back(temp);
+            complete = DownloadToFile(base + std::to_string(part), temp);
+            mPrompter.Yield();
         }
-        if (complete) doc->SetState(state::Saved);
-        else ++failed;
+        if (!complete) {
+            for (const std::string& temp : fetched) std::remove(temp.c_str());
+            failed.push_back(doc->Inno());
+        } else {
+            doc->SetActPage(0);
+            for (const std::string& temp : fetched) doc->NewPage(temp);
+            if (doc->EnableMultiTIFF) doc->SetActPage(pages);
+            doc->SetState(state::Saved);
+        }
         Progress(++done, static_cast<int>(docs.size()));
     }
     Progress(0, 0);
-    return failed;
+    if (!failed.empty()) {
+        std::string names;
+        for (const std::string& inno : failed) names += (names.empty() ? "" : "、") + inno;
+        mPrompter.MessageBox(std::to_string(failed.size()) + "份文件下載失敗：" + names, "下載", MsgButtons::OK, MsgIcon::Exclamation);
+    }
+    return static_cast<int>(failed.size());
 }
 
 // ---- FrmList ----

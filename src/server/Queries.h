@@ -44,9 +44,9 @@ public:
     // when the server has no such document.
     std::shared_ptr<CInno> GetImgDataFromHttp(CScanList& scanList, const std::string& inno);
 
-    // Downloads every document of `scanList` by the plain GET (?enc_inno=…&part=…). A page that
-    // does not arrive is not added and its document is not marked saved. Returns the number of
-    // documents whose download failed.
+    // Downloads every document of `scanList` by the plain GET (?enc_inno=…&part=…). A document
+    // takes its pages only when every part arrived (then it is saved); otherwise it stays as it
+    // was, and the person is told which documents failed. Returns their number.
     int DownloadListedDocuments(CScanList& scanList);
 
     // Progress while downloading: (value, maximum); maximum 0 hides the bar.

@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "ScriptedPrompter.h"
+#include "TestUtil.h"
 #include "model/ScanProperties.h"
 #include "server/Language.h"
 #include "server/ScriptedPeer.h"
+#include "support/ModFS.h"
 
 using namespace dorvex;
 using test::PeerAction;
@@ -113,4 +117,31 @@ TEST(PageCounts, QueryAndUpdateReplies) {
     EXPECT_EQ(window.InnoList()[0].status, "更新失敗");
     window.ProcessReply("garbage");
     EXPECT_EQ(window.InnoList().size(), 3u);
+}
+
+TEST(Downloads, ADocumentWithAPartMissingStaysAsItWas) {
+    test::TempFolder dir;
+    // Document A: parts 1 and 3 arrive, part 2 does not. Document B: its one part arrives.
+    ScriptedPeer peer({PeerAction::Reply("page-1"), PeerAction::Reply("gone", 404), PeerAction::Reply("page-b")});
+    test::ScriptedPrompter person;
+    ServerQueries queries(Session(peer.Url()), person);
+    CScanList list;
+    auto a = list.Add("B", "A");
+    a->EnableMultiTIFF = false;
+    a->SetActPage(3);
+    a->SetState(state::Scanned);
+    auto b = list.Add("B", "BB");
+    b->EnableMultiTIFF = false;
+    b->SetActPage(1);
+    EXPECT_EQ(queries.DownloadListedDocuments(list), 1);
+    EXPECT_EQ(a->ActPage(), 3);
+    EXPECT_EQ(a->Length(), 0);
+    EXPECT_EQ(a->state(), state::Scanned);  // never uploadable as changed
+    EXPECT_EQ(b->ActPage(), 1);
+    EXPECT_EQ(ReadFileBytes(b->FilePaths(1)), "page-b");
+    EXPECT_EQ(b->state(), state::SavedOther);
+    ASSERT_EQ(person.boxes.size(), 1u);
+    EXPECT_NE(person.boxes[0].text.find("A"), std::string::npos);
+    EXPECT_EQ(person.boxes[0].icon, MsgIcon::Exclamation);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), std::filesystem::directory_iterator()), 1);
 }

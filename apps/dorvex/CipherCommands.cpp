@@ -1,6 +1,7 @@
 #include <iostream>
 
 #include "Commands.h"
+#include "server/Base64.h"
 #include "server/Cipher.h"
 #include "support/CodePage.h"
 #include "support/Error.h"
@@ -26,6 +27,12 @@ int Encrypt(const Args& args) {
 int Decrypt(const Args& args) {
     if (args.size() != 1) return UsageError("decrypt takes exactly one TEXT");
     std::string bytes;
+    // A cipher text typed or pasted by a person is checked strictly: a stray character inside
+    // would otherwise be skipped and give a different text.
+    if (!Base64DecodeStrict(args[0])) {
+        std::cerr << "dorvex decrypt: not a cipher text (it must be base64 without other characters)\n";
+        return 2;
+    }
     try {
         bytes = dorvex::Decrypt(args[0]);
     } catch (const DorvexError&) {

@@ -52,7 +52,12 @@ int Upload(const Args& args) {
     bool allAccepted = true;
     for (const std::string& path : paths) {
         if (FolderExists(path)) {
+            int before = upload.FileListCount();
             upload.AddFolder(path);
+            if (upload.FileListCount() == before) {
+                std::cerr << "dorvex upload: " << path << ": no image file (TIFF or JPEG) in this folder\n";
+                allAccepted = false;
+            }
         } else if (FileExists(path)) {
             auto info = ProbeImage(path);
             upload.AddFile(path, GetFileName(path, ".*"), static_cast<std::int16_t>(info ? info->pages : 0), "", 0, "");

@@ -7,7 +7,8 @@
 
 namespace dorvex {
 
-// Replaces & < > " by their entities; everything else is kept as it is.
+// Replaces & < > " by their entities and tab, LF and CR by character references, so that every
+// value reaches the server unchanged; everything else is kept as it is.
 std::string XmlEscape(std::string_view value);
 
 }  // namespace dorvex

@@ -18,6 +18,14 @@ case "$err" in *CP950*) ;; *) echo "FAIL: no clear message: $err"; fail=1;; esac
 "$dorvex" decrypt "AAAA" >/dev/null 2>&1; check "short cipher exit" $? 2
 "$dorvex" decrypt "" >/dev/null 2>&1; check "empty cipher exit" $? 2
 "$dorvex" encrypt >/dev/null 2>&1; check "usage exit" $? 64
+# A stray character inside a cipher text is refused, not skipped.
+c=$("$dorvex" encrypt 0123456789)
+"$dorvex" decrypt "${c:0:10}!${c:10}" >/dev/null 2>&1; check "junk inside cipher exit" $? 2
+# An upload of a folder without any image says so and fails.
+empty=$(mktemp -d)
+err=$("$dorvex" upload --server http://127.0.0.1:9/ "$empty" 2>&1 >/dev/null); check "empty folder upload exit" $? 1
+case "$err" in *"no image file"*) ;; *) echo "FAIL: no clear message for an empty folder: $err"; fail=1;; esac
+rmdir "$empty"
 "$dorvex" --help | grep -q "encrypt TEXT" || { echo "FAIL: help lacks encrypt"; fail=1; }
 if [ $fail -eq 0 ]; then echo "cli cipher: all passed"; fi
 exit $fail

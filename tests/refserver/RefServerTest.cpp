@@ -125,7 +125,8 @@ TEST(RefServer, UploadsReadBackByteForByte) {
     EXPECT_EQ(d1->state(), state::SavedOther);
     EXPECT_EQ(ReadFileBytes(d2->FilePaths(1)), ReadFileBytes(pages[0]));
     EXPECT_EQ(d2->state(), state::SavedOther);
-    EXPECT_EQ(d3->ActPage(), 0);  // nothing arrived, nothing added
+    EXPECT_EQ(d3->ActPage(), 1);  // nothing arrived: the document stays as it was
+    EXPECT_EQ(d3->Length(), 0);
     EXPECT_NE(d3->state(), state::SavedOther);
 }
 

@@ -92,4 +92,14 @@ TEST(Requests, ValuesCannotChangeTheRequestStructure) {
     auto parsed = XmlDocument::Parse(Text(query));
     ASSERT_TRUE(parsed);
     EXPECT_EQ(parsed->SelectOne("//Inno").Text(), "<x>&");
+
+    // Tabs and line breaks arrive as they were sent (a parser would make spaces of them).
+    CUploadReq spaced;
+    spaced.Operator = "a\tb";
+    spaced.Name = "line1\r\nline2";
+    spaced.TotalParts = spaced.CurrentPart = 1;
+    auto withBreaks = XmlDocument::Parse(Text(spaced));
+    ASSERT_TRUE(withBreaks);
+    EXPECT_EQ(withBreaks->SelectOne("/Request").Attribute("operator"), "a\tb");
+    EXPECT_EQ(withBreaks->SelectOne("/Request/BatchUpload").Attribute("name"), "line1\r\nline2");
 }

@@ -94,8 +94,11 @@ void FrmConf::StoreTo(ScanProperties& p) const {
     set(prop::FixDirection, FixDirection);
     set(prop::FixAngle1, FixAngle1);
     set(prop::FixAngle2, FixAngle2);
-    set(prop::ItemLimit, ItemLimit);
-    p.ItemLimit = ItemLimit;
+    // A page group of 0 or less would leave the page list without pages: kept as it was.
+    if (ItemLimit > 0) {
+        set(prop::ItemLimit, ItemLimit);
+        p.ItemLimit = ItemLimit;
+    }
     set(prop::EnableScanFix, EnableScanFix);
 }
 
@@ -229,7 +232,7 @@ void FrmConf::CmdOK_Click() {
     Contrast = static_cast<std::int16_t>(HSContrast.value);
     if (!Caps[CapPaperSize].CurrentValue.empty()) PaperSize = ToInt16(Val(Caps[CapPaperSize].CurrentValue));
     BCSeparator = TxtBarCode.text;
-    if (CmbTransMode.HasSelection()) TransMode = CmbTransMode.text == "Native" ? 0 : 1;
+    TransMode = CmbTransMode.text == "Native" ? 0 : 1;  // by the text shown, whatever is selected
     if (CmbDriver.HasSelection()) TwainOrISIS = CmbDriver.text;
     if (TxtBlankPercent.text.empty()) TxtBlankPercent.text = "0.5";
     BlankPercent = TxtBlankPercent.text;

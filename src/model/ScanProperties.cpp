@@ -76,7 +76,7 @@ int PropertyIndexByName(std::string_view name) {
 const std::array<int, 31>& ScanProperties::SaveOrder() {
     using namespace prop;
     static const std::array<int, 31> order = {
-        BCSeparator, PixelType,   DPI,         Brightness,   Contrast,     Feeder,       SplitPageMethod, TransferMode,
+        BCSeparator, PixelType,   Brightness,  Contrast,     DPI,          Feeder,       SplitPageMethod, TransferMode,
         UseBarcode,  DotRemove,   BorderRemove, BRFlag,      BRWNLength,   BRPercent,    BRVariance,      Deskew,
         AutoTrim,    TwainUseGUI, TwainOrISIS, ImgRotate,    ImgInvert,    WPageRemove,  PaperSize,       BlankPercent,
         DeskewAngle, FixDirection, FixAngle1,  FixAngle2,    prop::ItemLimit, EnableScanFix, RotateAngle};

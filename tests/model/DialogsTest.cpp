@@ -124,10 +124,37 @@ TEST(FrmConf, PaperSizeComesFromTheChosenCapability) {
     EXPECT_EQ(p.Get(prop::PaperSize), "11");
 
     FrmConf cancelled = OpenDialog(p);
+    const std::int16_t dpi = cancelled.DPI;
     cancelled.ChooseCombo(cancelled.CmbDPI, 5);
+    cancelled.ChooseCombo(cancelled.CmbFeeder, 1);
     cancelled.CmdCancel_Click();
     EXPECT_FALSE(cancelled.ClickOK);
     EXPECT_TRUE(cancelled.Closed());
+    EXPECT_EQ(cancelled.DPI, dpi);  // nothing read from the widgets
+    EXPECT_EQ(cancelled.Feeder, 0);
+}
+
+TEST(FrmConf, TransferModeFollowsTheTextAndAPageGroupOfZeroIsNotCopied) {
+    ScanProperties p;
+    p.Set(prop::TransferMode, "1");
+    p.Set(prop::ItemLimit, "6");
+    p.ItemLimit = 6;
+    FrmConf typed = OpenDialog(p);
+    typed.CmbTransMode.listIndex = -1;  // nothing selected: the text decides
+    typed.CmbTransMode.text = "Native";
+    typed.CmdOK_Click();
+    typed.StoreTo(p);
+    EXPECT_EQ(p.Get(prop::TransferMode), "0");
+
+    FrmConf zero = OpenDialog(p);
+    zero.CmbTransMode.listIndex = -1;
+    zero.CmbTransMode.text = "";
+    zero.CmbItems.text = "0";
+    zero.CmdOK_Click();
+    zero.StoreTo(p);
+    EXPECT_EQ(p.Get(prop::TransferMode), "1");
+    EXPECT_EQ(p.Get(prop::ItemLimit), "6");
+    EXPECT_EQ(p.ItemLimit, 6);
 }
 
 TEST(FrmBorderRemove, ClampsAndWritesBack) {

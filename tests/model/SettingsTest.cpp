@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <cstdlib>
+#include <vector>
+#include <optional>
 
 #include "TestUtil.h"
 #include "model/ScanProperties.h"
@@ -53,10 +56,18 @@ TEST(Properties, SaveWritesTheSavedKeysInOrderAndLoadReadsThemBack) {
     p.Save(store);
 
     std::string text = ReadFileBytes(store.Path());
-    EXPECT_EQ(text.rfind("[Twain]\nBCSeparator=", 0), 0u) << text;
-    EXPECT_LT(text.find("\nPixelType="), text.find("\nDPI="));
-    EXPECT_LT(text.find("\nEnableScanFix="), text.find("\nRotateAngle="));
-    EXPECT_EQ(text.find("Duplex"), std::string::npos);
+    std::vector<std::string> keys;
+    for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1)) {
+        std::size_t eq = text.find('=', at);
+        if (eq != std::string::npos && text.find('\n', at + 1) > eq) keys.push_back(text.substr(at + 1, eq - at - 1));
+    }
+    const std::vector<std::string> order = {
+        "BCSeparator", "PixelType",   "Brightness",  "Contrast",  "DPI",          "Feeder",       "SplitPageMethod", "TransferMode",
+        "UseBarcode",  "DotRemove",   "BorderRemove", "BRFlag",   "BRWNLength",   "BRPercent",    "BRVariance",      "Deskew",
+        "AutoTrim",    "TwainUseGUI", "TwainOrISIS", "ImgRotate", "ImgInvert",    "WPageRemove",  "PaperSize",       "BlankPercent",
+        "DeskewAngle", "FixDirection", "FixAngle1",  "FixAngle2", "ItemLimit",    "EnableScanFix", "RotateAngle"};
+    EXPECT_EQ(text.rfind("[Twain]\n", 0), 0u) << text;
+    EXPECT_EQ(keys, order) << text;  // the whole order, and nothing else (Duplex is not saved)
 
     ScanProperties loaded;
     loaded.LoadSaved(SettingsStore(store.Path()));
@@ -113,6 +124,18 @@ TEST(Properties, DamagedOrForeignFileNeverStopsTheProgram) {
 
 TEST(Properties, DefaultSettingsPathFollowsXdg) {
     test::TempFolder dir;
+    // The environment is the process's: what the test changes goes back as it was.
+    struct Restore {
+        std::string name;
+        std::optional<std::string> value;
+        explicit Restore(std::string n) : name(std::move(n)) {
+            if (const char* v = std::getenv(name.c_str())) value = v;
+        }
+        ~Restore() {
+            if (value) ::setenv(name.c_str(), value->c_str(), 1);
+            else ::unsetenv(name.c_str());
+        }
+    } home("HOME"), xdg("XDG_CONFIG_HOME");
     ::setenv("XDG_CONFIG_HOME", dir.Path().c_str(), 1);
     EXPECT_EQ(SettingsStore::DefaultPath(), dir.File("Dorvex/Dorvex.ini"));
     ::unsetenv("XDG_CONFIG_HOME");

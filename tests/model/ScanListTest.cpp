@@ -18,6 +18,11 @@ TEST(ScanList, EmptyListAnswersEmpty) {
     EXPECT_THROW(list.BatchNoList(1), DorvexError);
     list.Remove(1);  // nothing happens
     EXPECT_EQ(list.Length(), 0);
+    list.Add("B", "A");
+    list.Remove(0);
+    list.Remove(2);
+    EXPECT_EQ(list.Length(), 1);  // positions outside the list remove nothing
+    EXPECT_TRUE(list.IsInnoExists("A"));
 }
 
 TEST(ScanList, AddFindsOrCreatesBatchesAndReusesDocuments) {

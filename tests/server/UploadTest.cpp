@@ -333,11 +333,16 @@ TEST(Upload, FolderScanFindsTiffDocumentsAndJpegPages) {
     EXPECT_TRUE(f.upload.Closed);
     EXPECT_EQ(Chunks(peer).size(), 4u);
 
-    // Cancelling the folder picker uploads nothing.
+    // Cancelling the folder picker uploads nothing, not even the files already listed.
     Fixture cancelled(peer.Url());
+    cancelled.upload.AddFile(cancelled.Tiff("LEFT.tif"), "LEFT", 1, "", 0, "");
     cancelled.upload.UploadType = 0;
+    cancelled.person.folder = "";
+    std::size_t requests = peer.Requests().size();
     cancelled.upload.Form_Activate();
-    EXPECT_EQ(cancelled.upload.FileListCount(), 0);
+    EXPECT_EQ(peer.Requests().size(), requests);
+    EXPECT_TRUE(cancelled.results.empty());
+    EXPECT_EQ(cancelled.upload.Report(), "");
 }
 
 TEST(ScanWindowUpload, QueuesChangedDocumentsAndMarksResults) {

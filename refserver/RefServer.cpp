@@ -55,8 +55,8 @@ struct RefServer::Impl {
         }
         // httplib has already percent-decoded the query value.
         std::string enc = request.get_param_value("enc_inno");
-        long part = std::strtol(request.get_param_value("part").c_str(), nullptr, 10);
-        auto range = protocol.Download(enc, part);
+        auto part = Protocol::PartNumber(request.get_param_value("part"));
+        auto range = part ? protocol.Download(enc, *part) : std::nullopt;
         if (!range) {
             response.status = 404;
             response.set_content("no such document or part\n", "text/plain");

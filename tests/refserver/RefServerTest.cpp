@@ -239,3 +239,53 @@ TEST(RefServer, StorageSurvivesARestart) {
     EXPECT_EQ(ReadFileBytes(doc->files[0].path), "kept bytes");
     EXPECT_THROW(RefServer bad(RefServerOptions{"127.0.0.1", 0, "/proc/forbidden/x", "", 1024}), std::exception);
 }
+
+TEST(RefServer, DeeplyNestedRequestsAreRefused) {
+    Server s;
+    for (const char* method : {"BatchUpload", "QueryScanList", "UpdateDocWords"}) {
+        std::string body = std::string("<Request method=\"") + method + "\" operator=\"op\"><" + method +
+                           " total=\"1\" this=\"1\" name=\"N\" inno=\"N\" pages=\"1\" pageindex=\"0\" encoding=\"base64\">";
+        for (int i = 0; i < 60000; ++i) body += "<a>";
+        for (int i = 0; i < 60000; ++i) body += "</a>";
+        body += std::string("</") + method + "></Request>";
+        std::string reply = s.Post(body);
+        EXPECT_EQ(Code(reply), "-7") << method;
+        EXPECT_FALSE(ReadReplyStatus(reply).errDescription.empty());
+    }
+    // Still serving, and a request within the depth limit is answered as before.
+    EXPECT_EQ(Code(s.Post(Upload("N1", 1, 1, Base64Encode("n")))), "0");
+    EXPECT_THROW(ParseSeed("<Seed>" + std::string(5000, '<') + "</Seed>"), std::exception);
+    std::string deepSeed = "<Seed>";
+    for (int i = 0; i < 5000; ++i) deepSeed += "<a>";
+    for (int i = 0; i < 5000; ++i) deepSeed += "</a>";
+    EXPECT_THROW(ParseSeed(deepSeed + "</Seed>"), DorvexError);
+}
+
+TEST(RefServer, NumbersOutOfRangeAreRefused) {
+    Server s;
+    auto upload = [&](const std::string& attrs, const std::string& data) {
+        return s.Post("<Request method=\"BatchUpload\" operator=\"op\"><BatchUpload " + attrs +
+                      " name=\"R1\" encoding=\"base64\" overwrite=\"1\">" + data + "</BatchUpload></Request>");
+    };
+    std::string data = Base64Encode("page bytes");
+    EXPECT_EQ(Code(upload("total=\"1\" this=\"1\" pages=\"70000\" pageindex=\"0\"", data)), "-7");
+    EXPECT_EQ(Code(upload("total=\"1\" this=\"1\" pages=\"1\" pageindex=\"65537\"", data)), "-7");
+    EXPECT_EQ(Code(upload("total=\"1\" this=\"1\" pages=\"-1\" pageindex=\"0\"", data)), "-7");
+    EXPECT_EQ(Code(upload("total=\"99999999999999999999\" this=\"1\" pages=\"1\" pageindex=\"0\"", data)), "-7");
+    EXPECT_EQ(Code(upload("total=\"1e3\" this=\"1\" pages=\"1\" pageindex=\"0\"", data)), "-7");
+    std::string empty = upload("total=\"1\" this=\"1\" pages=\"1\" pageindex=\"0\"", "");
+    EXPECT_EQ(Code(empty), "-7");
+    EXPECT_FALSE(ReadReplyStatus(empty).errDescription.empty());
+    auto info = XmlDocument::Parse(s.Post(R"(<Request method="QueryImgInfoByInno" operator="x"><QueryImgInfoByInno inno="R1"/></Request>)"));
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->SelectOne("//TotalPart").Text(), "0");
+
+    EXPECT_EQ(Code(upload("total=\"1\" this=\"1\" pages=\"32767\" pageindex=\"0\"", data)), "0");
+    auto part = [&](const std::string& number) {
+        return s.Post(R"(<Request method="QueryImgByInno" operator="x"><QueryImgByInno inno="R1" part=")" + number + "\" /></Request>");
+    };
+    EXPECT_EQ(Code(part("1")), "0");
+    EXPECT_EQ(Code(part("17592186044417")), "-8");  // 2^44 + 1
+    EXPECT_EQ(Code(part("2")), "-8");
+    EXPECT_EQ(Code(part("0")), "-8");
+}

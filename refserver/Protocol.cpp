@@ -83,15 +83,15 @@ std::string UrlDecode(const std::string& text) {
     return out;
 }
 
-std::string Protocol::Handle(const std::string& body) {
+std::string Protocol::Handle(const std::string& body, const std::string& sender) {
     try {
-        return HandleParsed(body);
+        return HandleParsed(body, sender);
     } catch (const std::exception& e) {
         return ReplyText("", code::StorageFailed, std::string("the server failed: ") + e.what());
     }
 }
 
-std::string Protocol::HandleParsed(const std::string& body) {
+std::string Protocol::HandleParsed(const std::string& body, const std::string& sender) {
     auto doc = XmlDocument::Parse(body);
     if (doc && !XmlDepthAtMost(doc->Root(), kMaxXmlDepth)) {
         return ReplyText("", code::BadRequest,
@@ -107,6 +107,7 @@ std::string Protocol::HandleParsed(const std::string& body) {
         if (!upload) return ReplyText(method, code::BadRequest, "<BatchUpload> is missing");
         UploadPart part;
         part.operatorName = op;
+        part.owner = sender;
         part.name = Attr(upload, "name");
         auto total = WholeAttr(upload, "total", 1, kMaxParts);
         auto current = WholeAttr(upload, "this", 1, kMaxParts);

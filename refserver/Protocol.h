@@ -15,8 +15,9 @@ class Protocol {
 public:
     Protocol(Storage& storage, Seed seed) : mStorage(storage), mSeed(std::move(seed)) {}
 
-    // The reply to a POSTed request; never throws.
-    std::string Handle(const std::string& body);
+    // The reply to a POSTed request; never throws. `sender` names the connection it came
+    // over (the parts of one file must share it).
+    std::string Handle(const std::string& body, const std::string& sender = {});
     // Where the bytes of part `part` lie for the enciphered, URL-decoded document number;
     // nullopt when there is no such document or part.
     struct FileRange {
@@ -34,7 +35,7 @@ public:
     static std::optional<long> PartNumber(const std::string& text);
 
 private:
-    std::string HandleParsed(const std::string& body);
+    std::string HandleParsed(const std::string& body, const std::string& sender);
     Storage& mStorage;
     Seed mSeed;
 };

@@ -31,7 +31,8 @@ struct RefServer::Impl {
         http.set_read_timeout(60, 0);
         http.set_write_timeout(60, 0);
         http.Post(".*", [this](const httplib::Request& request, httplib::Response& response) {
-            response.set_content(protocol.Handle(request.body), "text/xml; charset=utf-8");
+            std::string sender = request.remote_addr + " " + std::to_string(request.remote_port);
+            response.set_content(protocol.Handle(request.body, sender), "text/xml; charset=utf-8");
         });
         http.Get(".*", [this](const httplib::Request& request, httplib::Response& response) { Get(request, response); });
         http.set_error_handler([](const httplib::Request&, httplib::Response& response) {

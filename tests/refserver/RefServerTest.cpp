@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <barrier>
 #include <thread>
 
 #include "ScriptedPrompter.h"
@@ -47,13 +48,29 @@ struct Server {
         server->Start();
         url = server->BaseUrl() + "app/upload.php";
     }
+    // One connection, kept between requests as the control keeps it.
+    CImgReq sender;
     std::string Post(const std::string& body) {
         struct Raw : CBaseReq {
             std::string text;
             std::vector<std::string> GetRequestXML() const override { return {"", text}; }
         } raw;
         raw.text = body;
-        CImgReq sender;
+        return sender.RequestByObject(url, raw, "");
+    }
+};
+
+// Another client of the same server, with a connection of its own.
+struct Client {
+    std::string url;
+    CImgReq sender;
+    explicit Client(const Server& server) : url(server.url) {}
+    std::string Post(const std::string& body) {
+        struct Raw : CBaseReq {
+            std::string text;
+            std::vector<std::string> GetRequestXML() const override { return {"", text}; }
+        } raw;
+        raw.text = body;
         return sender.RequestByObject(url, raw, "");
     }
 };
@@ -199,12 +216,13 @@ TEST(RefServer, ConcurrentClientsAreSafe) {
     std::atomic<int> accepted{0};
     for (int c = 0; c < 6; ++c) {
         clients.emplace_back([&, c] {
+            Client client(s);
             for (int d = 0; d < 5; ++d) {
                 std::string name = "C" + std::to_string(c) + "-" + std::to_string(d);
                 std::string payload = std::string(3000 + c * 100 + d, static_cast<char>('a' + c));
                 bool ok = true;
                 for (int part = 1; part <= 3; ++part) {
-                    ok = Code(s.Post(Upload(name, 3, part, Base64Encode(payload)))) == "0" && ok;
+                    ok = Code(client.Post(Upload(name, 3, part, Base64Encode(payload)))) == "0" && ok;
                 }
                 if (ok) ++accepted;
             }
@@ -289,3 +307,96 @@ TEST(RefServer, NumbersOutOfRangeAreRefused) {
     EXPECT_EQ(Code(part("2")), "-8");
     EXPECT_EQ(Code(part("0")), "-8");
 }
+
+namespace {
+
+// The stored file of a one-file document ("" when there is none).
+std::string StoredBytes(Server& s, const std::string& name) {
+    std::string text =
+        s.Post("<Request method=\"QueryImgByInno\" operator=\"x\"><QueryImgByInno inno=\"" + name + "\" part=\"1\" /></Request>");
+    auto reply = XmlDocument::Parse(text);
+    if (!reply || Code(text) != "0") return "";
+    return Base64Decode(reply->SelectOne("//MainData").Text());
+}
+
+}  // namespace
+
+TEST(RefServer, AFileStartedAgainElsewhereRefusesTheFirstUploader) {
+    Server s;
+    Client a(s), b(s);
+    std::string a1(700, 'a'), a2(700, 'A'), b1(500, 'b'), b2(500, 'B'), b3(500, '3');
+    EXPECT_EQ(Code(a.Post(Upload("SAME", 3, 1, Base64Encode(a1)))), "0");
+    EXPECT_EQ(Code(b.Post(Upload("SAME", 3, 1, Base64Encode(b1)))), "0");
+    std::string refused = a.Post(Upload("SAME", 3, 2, Base64Encode(a2)));
+    EXPECT_EQ(Code(refused), "-9");
+    EXPECT_FALSE(ReadReplyStatus(refused).errDescription.empty());
+    EXPECT_EQ(StoredBytes(s, "SAME"), "");
+    EXPECT_EQ(Code(b.Post(Upload("SAME", 3, 2, Base64Encode(b2)))), "0");
+    EXPECT_EQ(Code(b.Post(Upload("SAME", 3, 3, Base64Encode(b3)))), "0");
+    EXPECT_EQ(StoredBytes(s, "SAME"), b1 + b2 + b3);
+
+    // Names holding the characters a joined key would use stay apart.
+    auto upload = [](const std::string& op, const std::string& name, int part, const std::string& data) {
+        return "<Request method=\"BatchUpload\" operator=\"" + op + "\"><BatchUpload total=\"2\" this=\"" +
+               std::to_string(part) + "\" name=\"" + name +
+               "\" pages=\"1\" pageindex=\"0\" encoding=\"base64\" overwrite=\"1\">" + Base64Encode(data) + "</BatchUpload></Request>";
+    };
+    EXPECT_EQ(Code(a.Post(upload("x&#10;y", "z", 1, a1))), "0");
+    EXPECT_EQ(Code(b.Post(upload("x", "y&#10;z", 1, b1))), "0");
+    EXPECT_EQ(Code(a.Post(upload("x&#10;y", "z", 2, a2))), "0");
+    EXPECT_EQ(Code(b.Post(upload("x", "y&#10;z", 2, b2))), "0");
+    EXPECT_EQ(StoredBytes(s, "z"), a1 + a2);
+}
+
+// Several clients upload the same document at once, round after round: the stored file is
+// always one client's whole file, of a client told it was stored; the others are refused.
+void RaceUploads(int clientCount, int rounds) {
+    Server s;
+    std::vector<std::unique_ptr<Client>> clients;
+    for (int c = 0; c < clientCount; ++c) clients.push_back(std::make_unique<Client>(s));
+    constexpr int kParts = 4;
+    auto piece = [](int c, int round, int part) {
+        return std::string(300 + 37 * c + part, static_cast<char>('A' + c)) + std::to_string(round) + "/" + std::to_string(part);
+    };
+    for (int round = 0; round < rounds; ++round) {
+        std::string name = "RACE" + std::to_string(round);
+        std::vector<int> succeeded(static_cast<std::size_t>(clientCount), 0);
+        std::vector<std::string> problems(static_cast<std::size_t>(clientCount));
+        std::barrier start(clientCount);
+        std::vector<std::thread> threads;
+        for (int c = 0; c < clientCount; ++c) {
+            threads.emplace_back([&, c] {
+                start.arrive_and_wait();
+                for (int part = 1; part <= kParts; ++part) {
+                    std::string reply = clients[static_cast<std::size_t>(c)]->Post(Upload(name, kParts, part, Base64Encode(piece(c, round, part))));
+                    std::string code = Code(reply);
+                    if (code == "0") {
+                        if (part == kParts) succeeded[static_cast<std::size_t>(c)] = 1;
+                        continue;
+                    }
+                    // The control stops sending a file at its first refused part.
+                    if (code.empty() || code[0] != '-' || ReadReplyStatus(reply).errDescription.empty()) {
+                        problems[static_cast<std::size_t>(c)] = "unclear refusal: " + reply;
+                    }
+                    break;
+                }
+            });
+        }
+        for (auto& t : threads) t.join();
+        for (const auto& problem : problems) EXPECT_EQ(problem, "");
+        std::string stored = StoredBytes(s, name);
+        int matches = 0;
+        for (int c = 0; c < clientCount; ++c) {
+            std::string whole;
+            for (int part = 1; part <= kParts; ++part) whole += piece(c, round, part);
+            if (stored == whole) {
+                ++matches;
+                EXPECT_TRUE(succeeded[static_cast<std::size_t>(c)]) << "round " << round << ": client " << c << " was refused";
+            }
+        }
+        ASSERT_EQ(matches, 1) << "round " << round << ": the stored file is no client's whole file (" << stored.size() << " bytes)";
+    }
+}
+
+TEST(RefServer, TwoClientsUploadingOneDocumentNeverMix) { RaceUploads(2, 25); }
+TEST(RefServer, EightClientsUploadingOneDocumentNeverMix) { RaceUploads(8, 12); }

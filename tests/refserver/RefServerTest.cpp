@@ -2,7 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <barrier>
+#include <chrono>
 #include <thread>
 
 #include "ScriptedPrompter.h"
@@ -400,3 +408,154 @@ void RaceUploads(int clientCount, int rounds) {
 
 TEST(RefServer, TwoClientsUploadingOneDocumentNeverMix) { RaceUploads(2, 25); }
 TEST(RefServer, EightClientsUploadingOneDocumentNeverMix) { RaceUploads(8, 12); }
+
+namespace {
+
+// A plain TCP connection to the server on 127.0.0.1, with 10 s limits on sending and receiving.
+struct RawConnection {
+    int fd = -1;
+    explicit RawConnection(int port) {
+        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        timeval limit{10, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<std::uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+    ~RawConnection() {
+        if (fd >= 0) ::close(fd);
+    }
+    bool Send(const std::string& data) {
+        std::size_t done = 0;
+        while (done < data.size()) {
+            ssize_t n = ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
+            if (n <= 0) return false;
+            done += static_cast<std::size_t>(n);
+        }
+        return true;
+    }
+    bool Readable() {
+        pollfd p{fd, POLLIN, 0};
+        return ::poll(&p, 1, 0) == 1;
+    }
+    // What arrives until the peer closes, a receive limit passes or 1 MiB has come.
+    std::string ReadAll() {
+        std::string text;
+        char buffer[65536];
+        while (text.size() < 1048576) {
+            ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+            if (n <= 0) break;
+            text.append(buffer, static_cast<std::size_t>(n));
+        }
+        return text;
+    }
+    // The status line and headers of the first reply ("" when none came within the limit).
+    std::string ReadHead() {
+        std::string text;
+        char c;
+        while (text.size() < 65536 && text.find("\r\n\r\n") == std::string::npos) {
+            if (::recv(fd, &c, 1, 0) != 1) return text;
+            text.push_back(c);
+        }
+        return text;
+    }
+};
+
+std::string PostHead(const std::string& extra) {
+    return "POST /app/upload.php HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extra + "\r\n";
+}
+
+}  // namespace
+
+TEST(RefServer, AChunkedBodyOverTheLimitIsRefusedWhileItArrives) {
+    Server s(65536);
+    RawConnection raw(s.server->Port());
+    ASSERT_GE(raw.fd, 0);
+    ASSERT_TRUE(raw.Send(PostHead("Transfer-Encoding: chunked\r\n")));
+    std::string chunk(16384, 'x');
+    std::string framed = "4000\r\n" + chunk + "\r\n";
+    const int kChunks = 4096;  // 64 MiB, far more than any buffer between the two ends
+    int sent = 0;
+    while (sent < kChunks && !raw.Readable() && raw.Send(framed)) ++sent;
+    std::string head = raw.ReadHead();
+    EXPECT_EQ(head.substr(0, 12), "HTTP/1.1 413") << head;
+    EXPECT_LT(sent, kChunks) << "the whole body was read before a reply";
+    EXPECT_EQ(Code(s.Post(R"(<Request method="QueryScanList" operator="clerk"/>)")), "0");
+}
+
+TEST(RefServer, ADeclaredLengthOverTheLimitIsRefusedBeforeTheBody) {
+    Server s(65536);
+    {
+        RawConnection raw(s.server->Port());
+        ASSERT_GE(raw.fd, 0);
+        ASSERT_TRUE(raw.Send(PostHead("Content-Length: 300000000\r\n")));
+        std::string head = raw.ReadHead();  // no byte of the body has been sent
+        EXPECT_EQ(head.substr(0, 12), "HTTP/1.1 413") << head;
+        EXPECT_NE(head.find("Connection: close"), std::string::npos) << head;
+    }
+    {
+        RawConnection raw(s.server->Port());
+        ASSERT_GE(raw.fd, 0);
+        ASSERT_TRUE(raw.Send(PostHead("Content-Length: 300000000\r\nExpect: 100-continue\r\n")));
+        std::string head = raw.ReadHead();
+        EXPECT_EQ(head.substr(0, 12), "HTTP/1.1 413") << head;
+    }
+    // A GET does not carry a body, in chunks or not.
+    RawConnection get(s.server->Port());
+    ASSERT_GE(get.fd, 0);
+    ASSERT_TRUE(get.Send("GET /app/temp.php HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding: chunked\r\n\r\n"));
+    EXPECT_EQ(get.ReadHead().substr(0, 12), "HTTP/1.1 400");
+}
+
+TEST(RefServer, AnyContentTypeCarriesTheRequest) {
+    Server s;
+    std::string body = Upload("TYPED", 1, 1, Base64Encode(std::string(20000, 't')));
+    for (const char* type : {"application/x-www-form-urlencoded", "multipart/form-data; boundary=zz", "text/plain",
+                             "multipart/form-data"}) {
+        RawConnection raw(s.server->Port());
+        ASSERT_GE(raw.fd, 0);
+        ASSERT_TRUE(raw.Send(PostHead(std::string("Content-Type: ") + type + "\r\nConnection: close\r\nContent-Length: " +
+                                      std::to_string(body.size()) + "\r\n") + body));
+        std::string reply = raw.ReadAll();
+        EXPECT_EQ(reply.substr(0, 12), "HTTP/1.1 200") << type;
+        EXPECT_NE(reply.find("<ErrCode>0</ErrCode>"), std::string::npos) << type << ": " << reply.substr(0, 300);
+    }
+    EXPECT_EQ(StoredBytes(s, "TYPED"), std::string(20000, 't'));
+}
+
+TEST(RefServer, SlowAndIdleConnectionsDoNotKeepOthersOut) {
+    Server s;
+    std::vector<std::unique_ptr<RawConnection>> slow;
+    for (int i = 0; i < 50; ++i) {
+        slow.push_back(std::make_unique<RawConnection>(s.server->Port()));
+        ASSERT_GE(slow.back()->fd, 0);
+        // Half of them start a request and send it a byte at a time; the others say nothing.
+        if (i % 2 == 0) {
+            ASSERT_TRUE(slow.back()->Send(PostHead("Content-Length: 1000\r\n")));
+        }
+    }
+    std::atomic<bool> stop{false};
+    std::thread trickle([&] {
+        for (int second = 0; second < 30 && !stop; ++second) {
+            for (std::size_t i = 0; i < slow.size(); i += 2) slow[i]->Send("<");
+            for (int tick = 0; tick < 10 && !stop; ++tick) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    auto begin = std::chrono::steady_clock::now();
+    Client client(s);
+    std::string data = Base64Encode(std::string(5000, 'n'));
+    EXPECT_EQ(Code(client.Post(Upload("NORMAL", 2, 1, data))), "0");
+    EXPECT_EQ(Code(client.Post(Upload("NORMAL", 2, 2, data))), "0");
+    EXPECT_EQ(StoredBytes(s, "NORMAL"), std::string(10000, 'n'));
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    EXPECT_LT(seconds, 5.0) << "a normal client waited behind slow ones";
+    stop = true;
+    trickle.join();
+}

@@ -94,8 +94,9 @@ struct RefServer::Impl {
                                const httplib::ContentReader& reader) { Post(request, response, reader); });
         http.Get(".*", [this](const httplib::Request& request, httplib::Response& response) { Get(request, response); });
         http.set_error_handler([this](const httplib::Request&, httplib::Response& response) {
-            if (response.status == 413) {
-                response.set_header("Connection", "close");
+            // httplib's own 413 (a body it read itself) gets the same answer as ours.
+            if (response.status == 413 && response.body.empty()) {
+                if (!response.has_header("Connection")) response.set_header("Connection", "close");
                 response.set_content(ReplyText("", code::BadRequest, TooLong()), "text/xml; charset=utf-8");
             }
         });

@@ -498,6 +498,7 @@ TEST(RefServer, ADeclaredLengthOverTheLimitIsRefusedBeforeTheBody) {
         std::string head = raw.ReadHead();  // no byte of the body has been sent
         EXPECT_EQ(head.substr(0, 12), "HTTP/1.1 413") << head;
         EXPECT_NE(head.find("Connection: close"), std::string::npos) << head;
+        EXPECT_EQ(head.find("Connection: close"), head.rfind("Connection: close")) << head;
     }
     {
         RawConnection raw(s.server->Port());

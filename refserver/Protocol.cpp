@@ -16,13 +16,22 @@ namespace {
 
 std::string Attr(const XmlNode& node, const char* name) { return node.Attribute(name).value_or(""); }
 
-// A whole decimal number, or nullopt.
-std::optional<long> WholeAttr(const XmlNode& node, const char* name) {
-    std::string text = Attr(node, name);
-    if (text.empty() || !IsNumeric(text)) return std::nullopt;
-    double value = Val(text);
-    if (value != static_cast<double>(static_cast<long>(value))) return std::nullopt;
-    return static_cast<long>(value);
+// A decimal number of plain digits (an optional leading "-") within [low, high], or nullopt.
+std::optional<long> WholeNumber(const std::string& text, long low, long high) {
+    std::size_t start = !text.empty() && text[0] == '-' ? 1 : 0;
+    if (text.size() == start || text.size() - start > 10) return std::nullopt;
+    long value = 0;
+    for (std::size_t i = start; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9') return std::nullopt;
+        value = value * 10 + (text[i] - '0');
+    }
+    if (start == 1) value = -value;
+    if (value < low || value > high) return std::nullopt;
+    return value;
+}
+
+std::optional<long> WholeAttr(const XmlNode& node, const char* name, long low, long high) {
+    return WholeNumber(Attr(node, name), low, high);
 }
 
 std::optional<std::string> ReadRange(const std::string& path, std::int64_t offset, std::int64_t length) {
@@ -40,6 +49,17 @@ std::string ReplyText(const std::string& method, int code, const std::string& de
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Response method=\"" + XmlEscape(method) + "\"><ErrCode>" +
            std::to_string(code) + "</ErrCode><ErrDescription>" + XmlEscape(description) + "</ErrDescription>" +
            content + "</Response>";
+}
+
+bool XmlDepthAtMost(const XmlNode& root, int limit) {
+    std::vector<std::pair<XmlNode, int>> pending{{root, 0}};
+    while (!pending.empty()) {
+        auto [node, depth] = pending.back();
+        pending.pop_back();
+        if (depth > limit) return false;
+        for (const XmlNode& child : node.Children()) pending.emplace_back(child, depth + 1);
+    }
+    return true;
 }
 
 std::string UrlDecode(const std::string& text) {
@@ -63,16 +83,20 @@ std::string UrlDecode(const std::string& text) {
     return out;
 }
 
-std::string Protocol::Handle(const std::string& body) {
+std::string Protocol::Handle(const std::string& body, const std::string& sender) {
     try {
-        return HandleParsed(body);
+        return HandleParsed(body, sender);
     } catch (const std::exception& e) {
         return ReplyText("", code::StorageFailed, std::string("the server failed: ") + e.what());
     }
 }
 
-std::string Protocol::HandleParsed(const std::string& body) {
+std::string Protocol::HandleParsed(const std::string& body, const std::string& sender) {
     auto doc = XmlDocument::Parse(body);
+    if (doc && !XmlDepthAtMost(doc->Root(), kMaxXmlDepth)) {
+        return ReplyText("", code::BadRequest,
+                         "the request's elements are nested more than " + std::to_string(kMaxXmlDepth) + " levels deep");
+    }
     XmlNode request = doc ? doc->SelectOne("/Request") : XmlNode();
     if (!request) return ReplyText("", code::NotXml, "the request is not XML with a <Request> root element");
     std::string method = Attr(request, "method");
@@ -83,21 +107,25 @@ std::string Protocol::HandleParsed(const std::string& body) {
         if (!upload) return ReplyText(method, code::BadRequest, "<BatchUpload> is missing");
         UploadPart part;
         part.operatorName = op;
+        part.owner = sender;
         part.name = Attr(upload, "name");
-        auto total = WholeAttr(upload, "total");
-        auto current = WholeAttr(upload, "this");
-        auto pages = WholeAttr(upload, "pages");
-        auto pageIndex = WholeAttr(upload, "pageindex");
+        auto total = WholeAttr(upload, "total", 1, kMaxParts);
+        auto current = WholeAttr(upload, "this", 1, kMaxParts);
+        auto pages = WholeAttr(upload, "pages", 0, kMaxPages);
+        auto pageIndex = WholeAttr(upload, "pageindex", 0, kMaxPages);
         if (part.name.empty()) return ReplyText(method, code::BadRequest, "the document number (name) is empty");
-        if (!total || !current || *total < 1 || *current < 1 || *current > *total) {
-            return ReplyText(method, code::BadRequest, "total and this must be whole numbers with 1 <= this <= total");
+        if (!total || !current || *current > *total) {
+            return ReplyText(method, code::BadRequest, "total and this must be whole numbers with 1 <= this <= total <= " +
+                                                           std::to_string(kMaxParts));
         }
-        if (!pages || !pageIndex || *pages < 0 || *pageIndex < 0) {
-            return ReplyText(method, code::BadRequest, "pages and pageindex must be whole numbers of 0 or more");
+        if (!pages || !pageIndex) {
+            return ReplyText(method, code::BadRequest,
+                             "pages and pageindex must be whole numbers from 0 to " + std::to_string(kMaxPages));
         }
         if (Attr(upload, "encoding") != "base64") return ReplyText(method, code::BadRequest, "encoding must be base64");
         std::optional<std::string> bytes = Base64DecodeStrict(upload.Text());
         if (!bytes) return ReplyText(method, code::BadBase64, "the content is not valid base64");
+        if (bytes->empty()) return ReplyText(method, code::BadRequest, "the content is empty: every part carries at least one byte");
         part.total = *total;
         part.part = *current;
         part.pages = static_cast<int>(*pages);
@@ -126,9 +154,9 @@ std::string Protocol::HandleParsed(const std::string& body) {
     if (method == "QueryImgByInno") {
         XmlNode query = request.SelectOne("QueryImgByInno");
         std::string inno = Attr(query, "inno");
-        auto partNumber = WholeAttr(query, "part");
+        auto partNumber = WholeAttr(query, "part", 1, kMaxParts);
         auto stored = mStorage.Find(inno);
-        if (!stored || !partNumber || *partNumber < 1) return ReplyText(method, code::NoSuchPart, "no such document or part");
+        if (!stored || !partNumber) return ReplyText(method, code::NoSuchPart, "no such document or part");
         std::optional<std::string> bytes;
         if (stored->multiPage && !stored->files.empty()) {
             const StoredFile& file = stored->files.front();
@@ -154,8 +182,8 @@ std::string Protocol::HandleParsed(const std::string& body) {
         std::string content;
         for (const XmlNode& ref : request.Select("InnoPagesUpdate/Ref")) {
             std::string inno = Attr(ref, "inno");
-            auto pages = WholeAttr(ref, "pages");
-            bool updated = pages && *pages >= 0 && mStorage.SetPages(inno, static_cast<int>(*pages));
+            auto pages = WholeAttr(ref, "pages", 0, kMaxPages);
+            bool updated = pages && mStorage.SetPages(inno, static_cast<int>(*pages));
             content += "<Ref inno=\"" + XmlEscape(inno) + "\" pages=\"" + (updated ? std::to_string(*pages) : "-2") + "\"/>";
         }
         return ReplyText(method, 0, "", "<InnoPages>" + content + "</InnoPages>");
@@ -176,6 +204,8 @@ std::string Protocol::HandleParsed(const std::string& body) {
     return ReplyText(method, code::UnknownMethod, "unknown method \"" + method + "\"");
 }
 
+std::optional<long> Protocol::PartNumber(const std::string& text) { return WholeNumber(text, 1, kMaxParts); }
+
 std::optional<Protocol::FileRange> Protocol::Download(const std::string& encInno, long part) {
     std::string inno;
     try {
@@ -186,7 +216,7 @@ std::optional<Protocol::FileRange> Protocol::Download(const std::string& encInno
         return std::nullopt;
     }
     auto stored = mStorage.Find(inno);
-    if (!stored || part < 1 || stored->files.empty()) return std::nullopt;
+    if (!stored || part < 1 || part > kMaxParts || stored->files.empty()) return std::nullopt;
     // A multi-page document is one file: part 1 is all of it.
     if (stored->multiPage) {
         if (part != 1) return std::nullopt;

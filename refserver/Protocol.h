@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/Xml.h"
 #include "refserver/Seed.h"
 #include "refserver/Storage.h"
 
@@ -14,8 +15,9 @@ class Protocol {
 public:
     Protocol(Storage& storage, Seed seed) : mStorage(storage), mSeed(std::move(seed)) {}
 
-    // The reply to a POSTed request; never throws.
-    std::string Handle(const std::string& body);
+    // The reply to a POSTed request; never throws. `sender` names the connection it came
+    // over (the parts of one file must share it).
+    std::string Handle(const std::string& body, const std::string& sender = {});
     // Where the bytes of part `part` lie for the enciphered, URL-decoded document number;
     // nullopt when there is no such document or part.
     struct FileRange {
@@ -26,15 +28,26 @@ public:
 
     // Bytes per part when a multi-page file is served through QueryImgByInno.
     static constexpr std::int64_t kPartSize = 1048576;
+    // Largest part count of one file (1 TiB in 1 MiB parts) and largest page count or index.
+    static constexpr long kMaxParts = 1L << 20;
+    static constexpr long kMaxPages = 32767;
+    // A part number of a query: digits only, 1 to kMaxParts; nullopt otherwise.
+    static std::optional<long> PartNumber(const std::string& text);
 
 private:
-    std::string HandleParsed(const std::string& body);
+    std::string HandleParsed(const std::string& body, const std::string& sender);
     Storage& mStorage;
     Seed mSeed;
 };
 
 // "<Response method=…><ErrCode>…</ErrCode><ErrDescription>…</ErrDescription>…</Response>"
 std::string ReplyText(const std::string& method, int code, const std::string& description, const std::string& content = {});
+// Whether no element lies more than `limit` levels below `root` (its children are level 1).
+// Walks the tree with a stack of its own, so that any depth is safe to ask about.
+bool XmlDepthAtMost(const XmlNode& root, int limit);
+// How deep the elements of a request and of the seed file may lie.
+constexpr int kMaxXmlDepth = 32;
+
 // Percent-decoding of a query value ("+" is a blank; "%A4FD" stands for two bytes).
 std::string UrlDecode(const std::string& text);
 

@@ -2,7 +2,9 @@
 
 #include <httplib.h>
 
+#include <cstdint>
 #include <fstream>
+#include <optional>
 #include <thread>
 
 #include "refserver/Protocol.h"
@@ -24,22 +26,101 @@ struct RefServer::Impl {
           storage(opts.dataDir),
           protocol(storage, opts.seedFile.empty() ? Seed{} : LoadSeed(opts.seedFile)) {}
 
+    // Worker threads: each connection holds one while it is open, so that many slow or idle
+    // connections can wait without keeping a normal client out.
+    static constexpr std::size_t kWorkers = 192;
+    // Seconds a connection may stay silent in a request, and between two requests.
+    static constexpr time_t kReadTimeout = 5;
+    static constexpr time_t kKeepAliveTimeout = 10;
+
+    // The declared length of the body, UINT64_MAX when it cannot be read; nullopt without one.
+    static std::optional<std::uint64_t> DeclaredLength(const httplib::Request& request) {
+        if (!request.has_header("Content-Length")) return std::nullopt;
+        std::string text = request.get_header_value("Content-Length");
+        if (text.empty() || text.size() > 19) return UINT64_MAX;
+        std::uint64_t value = 0;
+        for (char c : text) {
+            if (c < '0' || c > '9') return UINT64_MAX;
+            value = value * 10 + static_cast<std::uint64_t>(c - '0');
+        }
+        return value;
+    }
+
+    // Ends the exchange with a refusal; the connection is not kept for another request, as
+    // the rest of the body is never read.
+    void Refuse(httplib::Response& response, int status, const std::string& description) const {
+        response.status = status;
+        response.set_header("Connection", "close");
+        response.set_content(ReplyText("", code::BadRequest, description), "text/xml; charset=utf-8");
+    }
+
+    std::string TooLong() const {
+        return "the request body exceeds the server's limit of " + std::to_string(options.maxBody) + " bytes";
+    }
+
     void Routes() {
+        http.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
         http.set_payload_max_length(options.maxBody);
         http.set_tcp_nodelay(true);  // a reply in two writes must not wait for a delayed ACK
         http.set_keep_alive_max_count(1000);  // an upload of many parts keeps its connection
-        http.set_read_timeout(60, 0);
-        http.set_write_timeout(60, 0);
-        http.Post(".*", [this](const httplib::Request& request, httplib::Response& response) {
-            response.set_content(protocol.Handle(request.body), "text/xml; charset=utf-8");
+        http.set_keep_alive_timeout(kKeepAliveTimeout);
+        http.set_read_timeout(kReadTimeout, 0);
+        http.set_write_timeout(30, 0);
+        http.set_expect_100_continue_handler([this](const httplib::Request& request, httplib::Response& response) {
+            auto length = DeclaredLength(request);
+            if (length && *length > options.maxBody) {
+                Refuse(response, 413, TooLong());
+                return 413;
+            }
+            return 100;
         });
+        http.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
+            if (request.method != "POST") {
+                // Only a POST carries a body; another request with one is not read.
+                auto length = DeclaredLength(request);
+                if ((length && *length != 0) || request.has_header("Transfer-Encoding")) {
+                    Refuse(response, 400, "only a POST request carries a body");
+                    return httplib::Server::HandlerResponse::Handled;
+                }
+                return httplib::Server::HandlerResponse::Unhandled;
+            }
+            // The body is the request's XML whatever type it declares: no form or multipart
+            // parsing (the request object is the server's own, handed over read-only).
+            auto& own = const_cast<httplib::Request&>(request);
+            own.headers.erase("Content-Type");
+            return httplib::Server::HandlerResponse::Unhandled;
+        });
+        http.Post(".*", [this](const httplib::Request& request, httplib::Response& response,
+                               const httplib::ContentReader& reader) { Post(request, response, reader); });
         http.Get(".*", [this](const httplib::Request& request, httplib::Response& response) { Get(request, response); });
-        http.set_error_handler([](const httplib::Request&, httplib::Response& response) {
-            if (response.status == 413) {
-                response.set_content(ReplyText("", code::BadRequest, "the request body exceeds the server's limit"),
-                                     "text/xml; charset=utf-8");
+        http.set_error_handler([this](const httplib::Request&, httplib::Response& response) {
+            // httplib's own 413 (a body it read itself) gets the same answer as ours.
+            if (response.status == 413 && response.body.empty()) {
+                if (!response.has_header("Connection")) response.set_header("Connection", "close");
+                response.set_content(ReplyText("", code::BadRequest, TooLong()), "text/xml; charset=utf-8");
             }
         });
+    }
+
+    // The body is read as it arrives and refused as soon as it passes the limit, whether its
+    // length was declared or it comes in chunks.
+    void Post(const httplib::Request& request, httplib::Response& response, const httplib::ContentReader& reader) {
+        auto length = DeclaredLength(request);
+        if (length && *length > options.maxBody) return Refuse(response, 413, TooLong());
+        std::string body;
+        bool tooLong = false;
+        bool read = reader([&](const char* data, std::size_t size) {
+            if (size > options.maxBody - body.size()) {
+                tooLong = true;
+                return false;
+            }
+            body.append(data, size);
+            return true;
+        });
+        if (tooLong) return Refuse(response, 413, TooLong());
+        if (!read) return Refuse(response, 400, "the request body could not be read");
+        std::string sender = request.remote_addr + " " + std::to_string(request.remote_port);
+        response.set_content(protocol.Handle(body, sender), "text/xml; charset=utf-8");
     }
 
     void Get(const httplib::Request& request, httplib::Response& response) {
@@ -55,8 +136,8 @@ struct RefServer::Impl {
         }
         // httplib has already percent-decoded the query value.
         std::string enc = request.get_param_value("enc_inno");
-        long part = std::strtol(request.get_param_value("part").c_str(), nullptr, 10);
-        auto range = protocol.Download(enc, part);
+        auto part = Protocol::PartNumber(request.get_param_value("part"));
+        auto range = part ? protocol.Download(enc, *part) : std::nullopt;
         if (!range) {
             response.status = 404;
             response.set_content("no such document or part\n", "text/plain");

@@ -1,6 +1,7 @@
 #include "refserver/Seed.h"
 
 #include "platform/Xml.h"
+#include "refserver/Protocol.h"
 #include "support/Error.h"
 #include "support/ModFS.h"
 
@@ -27,6 +28,9 @@ const std::string& Seed::ScanCapsFor(const std::string& operatorName) const { re
 
 Seed ParseSeed(const std::string& xml) {
     auto doc = XmlDocument::Parse(xml);
+    if (doc && !XmlDepthAtMost(doc->Root(), kMaxXmlDepth)) {
+        throw DorvexError(err::InvalidArgument, "the seed file's elements are nested too deep");
+    }
     if (!doc || !doc->SelectOne("/Seed")) {
         throw DorvexError(err::InvalidArgument, "the seed file is not XML with a <Seed> root element");
     }

@@ -119,12 +119,15 @@ void Storage::DropStale() {
 Outcome Storage::AddPart(const UploadPart& part) {
     std::lock_guard<std::mutex> guard(mMutex);
     DropStale();
-    std::string key = part.operatorName + '\n' + part.name + '\n' + std::to_string(part.pageIndex);
+    StagingKey key{part.operatorName, part.name, part.pageIndex};
+    std::string which = part.name + " (page index " + std::to_string(part.pageIndex) + ")";
+    auto found = mStaging.find(key);
     if (part.part == 1) {
-        // A new first part starts the file over.
-        if (auto old = mStaging.find(key); old != mStaging.end()) {
-            std::remove(old->second.path.c_str());
-            mStaging.erase(old);
+        // A new first part starts the file over, whoever sent the parts before it; their
+        // sender's next part is refused.
+        if (found != mStaging.end()) {
+            std::remove(found->second.path.c_str());
+            mStaging.erase(found);
         }
         if (!part.overwrite) {
             Statement exists(mDb, "SELECT 1 FROM documents WHERE inno = ?");
@@ -132,9 +135,15 @@ Outcome Storage::AddPart(const UploadPart& part) {
                 return {code::Exists, "文件 " + part.name + " 已存在，未允許覆蓋 (overwrite=\"0\")"};
             }
         }
-        mStaging[key] = Staging{mDir + "/staging/" + RandomName(), part.total, 1, Now()};
+        if (mStaging.size() >= kMaxStaging) {
+            return {code::StorageFailed, "the server has too many uploads in progress; try again later"};
+        }
+        found = mStaging.emplace(key, Staging{mDir + "/staging/" + RandomName(), part.total, 1, Now(), part.owner}).first;
     }
-    auto found = mStaging.find(key);
+    if (found != mStaging.end() && found->second.owner != part.owner) {
+        return {code::Superseded, "another upload of " + which + " started after this one and replaced it; this upload "
+                                  "was abandoned and must start again from part 1"};
+    }
     if (found == mStaging.end() || found->second.next != part.part || found->second.total != part.total) {
         std::string expected = found == mStaging.end() ? std::string("1") : std::to_string(found->second.next);
         if (found != mStaging.end()) {
@@ -143,7 +152,7 @@ Outcome Storage::AddPart(const UploadPart& part) {
         }
         return {code::OutOfOrder, "part " + std::to_string(part.part) + " of " + std::to_string(part.total) +
                                       " arrived out of order (expected part " + expected + "); the upload of " +
-                                      part.name + " must start again from part 1"};
+                                      which + " must start again from part 1"};
     }
     Staging& staging = found->second;
     if (!AppendBytesToFile(part.bytes, staging.path)) {

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 struct sqlite3;
@@ -40,6 +41,9 @@ struct UploadPart {
     long total = 0;
     long part = 0;
     std::string bytes;
+    // Who sent the part: the connection (peer address and port). A file's upload belongs to
+    // the sender of its part 1; parts from anyone else are refused.
+    std::string owner;
 };
 
 // The outcome of one operation: 0 or a refusal code with its description.
@@ -58,6 +62,7 @@ constexpr int OutOfOrder = -5;
 constexpr int StorageFailed = -6;
 constexpr int BadRequest = -7;
 constexpr int NoSuchPart = -8;
+constexpr int Superseded = -9;  // another upload of the same file started after this one
 }  // namespace code
 
 class Storage {
@@ -68,6 +73,8 @@ public:
     Storage& operator=(const Storage&) = delete;
 
     Outcome AddPart(const UploadPart& part);
+    // Uploads in progress at once; a part 1 beyond them is refused.
+    static constexpr std::size_t kMaxStaging = 256;
     std::optional<StoredDocument> Find(const std::string& inno);
     // Recorded page count, nullopt when the document is unknown.
     std::optional<int> Pages(const std::string& inno);
@@ -81,7 +88,11 @@ private:
         long total = 0;
         long next = 1;
         std::int64_t lastUse = 0;
+        std::string owner;
     };
+    // Operator, document number and page index: compared field by field, so no name can pass
+    // for another whatever characters it holds.
+    using StagingKey = std::tuple<std::string, std::string, int>;
     Outcome Commit(const UploadPart& part, const Staging& staging);
     void Exec(const std::string& sql);
     void DropStale();
@@ -89,7 +100,7 @@ private:
     std::mutex mMutex;
     std::string mDir;
     sqlite3* mDb = nullptr;
-    std::map<std::string, Staging> mStaging;  // by operator, name and page index
+    std::map<StagingKey, Staging> mStaging;
 };
 
 }  // namespace dorvex::refserver

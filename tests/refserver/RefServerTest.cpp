@@ -2,6 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <barrier>
+#include <chrono>
 #include <thread>
 
 #include "ScriptedPrompter.h"
@@ -47,13 +56,29 @@ struct Server {
         server->Start();
         url = server->BaseUrl() + "app/upload.php";
     }
+    // One connection, kept between requests as the control keeps it.
+    CImgReq sender;
     std::string Post(const std::string& body) {
         struct Raw : CBaseReq {
             std::string text;
             std::vector<std::string> GetRequestXML() const override { return {"", text}; }
         } raw;
         raw.text = body;
-        CImgReq sender;
+        return sender.RequestByObject(url, raw, "");
+    }
+};
+
+// Another client of the same server, with a connection of its own.
+struct Client {
+    std::string url;
+    CImgReq sender;
+    explicit Client(const Server& server) : url(server.url) {}
+    std::string Post(const std::string& body) {
+        struct Raw : CBaseReq {
+            std::string text;
+            std::vector<std::string> GetRequestXML() const override { return {"", text}; }
+        } raw;
+        raw.text = body;
         return sender.RequestByObject(url, raw, "");
     }
 };
@@ -200,12 +225,13 @@ TEST(RefServer, ConcurrentClientsAreSafe) {
     std::atomic<int> accepted{0};
     for (int c = 0; c < 6; ++c) {
         clients.emplace_back([&, c] {
+            Client client(s);
             for (int d = 0; d < 5; ++d) {
                 std::string name = "C" + std::to_string(c) + "-" + std::to_string(d);
                 std::string payload = std::string(3000 + c * 100 + d, static_cast<char>('a' + c));
                 bool ok = true;
                 for (int part = 1; part <= 3; ++part) {
-                    ok = Code(s.Post(Upload(name, 3, part, Base64Encode(payload)))) == "0" && ok;
+                    ok = Code(client.Post(Upload(name, 3, part, Base64Encode(payload)))) == "0" && ok;
                 }
                 if (ok) ++accepted;
             }
@@ -239,4 +265,299 @@ TEST(RefServer, StorageSurvivesARestart) {
     ASSERT_EQ(doc->files.size(), 1u);
     EXPECT_EQ(ReadFileBytes(doc->files[0].path), "kept bytes");
     EXPECT_THROW(RefServer bad(RefServerOptions{"127.0.0.1", 0, "/proc/forbidden/x", "", 1024}), std::exception);
+}
+
+TEST(RefServer, DeeplyNestedRequestsAreRefused) {
+    Server s;
+    for (const char* method : {"BatchUpload", "QueryScanList", "UpdateDocWords"}) {
+        std::string body = std::string("<Request method=\"") + method + "\" operator=\"op\"><" + method +
+                           " total=\"1\" this=\"1\" name=\"N\" inno=\"N\" pages=\"1\" pageindex=\"0\" encoding=\"base64\">";
+        for (int i = 0; i < 60000; ++i) body += "<a>";
+        for (int i = 0; i < 60000; ++i) body += "</a>";
+        body += std::string("</") + method + "></Request>";
+        std::string reply = s.Post(body);
+        EXPECT_EQ(Code(reply), "-7") << method;
+        EXPECT_FALSE(ReadReplyStatus(reply).errDescription.empty());
+    }
+    // Still serving, and a request within the depth limit is answered as before.
+    EXPECT_EQ(Code(s.Post(Upload("N1", 1, 1, Base64Encode("n")))), "0");
+    EXPECT_THROW(ParseSeed("<Seed>" + std::string(5000, '<') + "</Seed>"), std::exception);
+    std::string deepSeed = "<Seed>";
+    for (int i = 0; i < 5000; ++i) deepSeed += "<a>";
+    for (int i = 0; i < 5000; ++i) deepSeed += "</a>";
+    EXPECT_THROW(ParseSeed(deepSeed + "</Seed>"), DorvexError);
+}
+
+TEST(RefServer, NumbersOutOfRangeAreRefused) {
+    Server s;
+    auto upload = [&](const std::string& attrs, const std::string& data) {
+        return s.Post("<Request method=\"BatchUpload\" operator=\"op\"><BatchUpload " + attrs +
+                      " name=\"R1\" encoding=\"base64\" overwrite=\"1\">" + data + "</BatchUpload></Request>");
+    };
+    std::string data = Base64Encode("page bytes");
+    EXPECT_EQ(Code(upload("total=\"1\" this=\"1\" pages=\"70000\" pageindex=\"0\"", data)), "-7");
+    EXPECT_EQ(Code(upload("total=\"1\" this=\"1\" pages=\"1\" pageindex=\"65537\"", data)), "-7");
+    EXPECT_EQ(Code(upload("total=\"1\" this=\"1\" pages=\"-1\" pageindex=\"0\"", data)), "-7");
+    EXPECT_EQ(Code(upload("total=\"99999999999999999999\" this=\"1\" pages=\"1\" pageindex=\"0\"", data)), "-7");
+    EXPECT_EQ(Code(upload("total=\"1e3\" this=\"1\" pages=\"1\" pageindex=\"0\"", data)), "-7");
+    std::string empty = upload("total=\"1\" this=\"1\" pages=\"1\" pageindex=\"0\"", "");
+    EXPECT_EQ(Code(empty), "-7");
+    EXPECT_FALSE(ReadReplyStatus(empty).errDescription.empty());
+    auto info = XmlDocument::Parse(s.Post(R"(<Request method="QueryImgInfoByInno" operator="x"><QueryImgInfoByInno inno="R1"/></Request>)"));
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->SelectOne("//TotalPart").Text(), "0");
+
+    EXPECT_EQ(Code(upload("total=\"1\" this=\"1\" pages=\"32767\" pageindex=\"0\"", data)), "0");
+    auto part = [&](const std::string& number) {
+        return s.Post(R"(<Request method="QueryImgByInno" operator="x"><QueryImgByInno inno="R1" part=")" + number + "\" /></Request>");
+    };
+    EXPECT_EQ(Code(part("1")), "0");
+    EXPECT_EQ(Code(part("17592186044417")), "-8");  // 2^44 + 1
+    EXPECT_EQ(Code(part("2")), "-8");
+    EXPECT_EQ(Code(part("0")), "-8");
+}
+
+namespace {
+
+// The stored file of a one-file document ("" when there is none).
+std::string StoredBytes(Server& s, const std::string& name) {
+    std::string text =
+        s.Post("<Request method=\"QueryImgByInno\" operator=\"x\"><QueryImgByInno inno=\"" + name + "\" part=\"1\" /></Request>");
+    auto reply = XmlDocument::Parse(text);
+    if (!reply || Code(text) != "0") return "";
+    return Base64Decode(reply->SelectOne("//MainData").Text());
+}
+
+}  // namespace
+
+TEST(RefServer, AFileStartedAgainElsewhereRefusesTheFirstUploader) {
+    Server s;
+    Client a(s), b(s);
+    std::string a1(700, 'a'), a2(700, 'A'), b1(500, 'b'), b2(500, 'B'), b3(500, '3');
+    EXPECT_EQ(Code(a.Post(Upload("SAME", 3, 1, Base64Encode(a1)))), "0");
+    EXPECT_EQ(Code(b.Post(Upload("SAME", 3, 1, Base64Encode(b1)))), "0");
+    std::string refused = a.Post(Upload("SAME", 3, 2, Base64Encode(a2)));
+    EXPECT_EQ(Code(refused), "-9");
+    EXPECT_FALSE(ReadReplyStatus(refused).errDescription.empty());
+    EXPECT_EQ(StoredBytes(s, "SAME"), "");
+    EXPECT_EQ(Code(b.Post(Upload("SAME", 3, 2, Base64Encode(b2)))), "0");
+    EXPECT_EQ(Code(b.Post(Upload("SAME", 3, 3, Base64Encode(b3)))), "0");
+    EXPECT_EQ(StoredBytes(s, "SAME"), b1 + b2 + b3);
+
+    // Names holding the characters a joined key would use stay apart.
+    auto upload = [](const std::string& op, const std::string& name, int part, const std::string& data) {
+        return "<Request method=\"BatchUpload\" operator=\"" + op + "\"><BatchUpload total=\"2\" this=\"" +
+               std::to_string(part) + "\" name=\"" + name +
+               "\" pages=\"1\" pageindex=\"0\" encoding=\"base64\" overwrite=\"1\">" + Base64Encode(data) + "</BatchUpload></Request>";
+    };
+    EXPECT_EQ(Code(a.Post(upload("x&#10;y", "z", 1, a1))), "0");
+    EXPECT_EQ(Code(b.Post(upload("x", "y&#10;z", 1, b1))), "0");
+    EXPECT_EQ(Code(a.Post(upload("x&#10;y", "z", 2, a2))), "0");
+    EXPECT_EQ(Code(b.Post(upload("x", "y&#10;z", 2, b2))), "0");
+    EXPECT_EQ(StoredBytes(s, "z"), a1 + a2);
+}
+
+// Several clients upload the same document at once, round after round: the stored file is
+// always one client's whole file, of a client told it was stored; the others are refused.
+void RaceUploads(int clientCount, int rounds) {
+    Server s;
+    std::vector<std::unique_ptr<Client>> clients;
+    for (int c = 0; c < clientCount; ++c) clients.push_back(std::make_unique<Client>(s));
+    constexpr int kParts = 4;
+    auto piece = [](int c, int round, int part) {
+        return std::string(300 + 37 * c + part, static_cast<char>('A' + c)) + std::to_string(round) + "/" + std::to_string(part);
+    };
+    for (int round = 0; round < rounds; ++round) {
+        std::string name = "RACE" + std::to_string(round);
+        std::vector<int> succeeded(static_cast<std::size_t>(clientCount), 0);
+        std::vector<std::string> problems(static_cast<std::size_t>(clientCount));
+        std::barrier start(clientCount);
+        std::vector<std::thread> threads;
+        for (int c = 0; c < clientCount; ++c) {
+            threads.emplace_back([&, c] {
+                start.arrive_and_wait();
+                for (int part = 1; part <= kParts; ++part) {
+                    std::string reply = clients[static_cast<std::size_t>(c)]->Post(Upload(name, kParts, part, Base64Encode(piece(c, round, part))));
+                    std::string code = Code(reply);
+                    if (code == "0") {
+                        if (part == kParts) succeeded[static_cast<std::size_t>(c)] = 1;
+                        continue;
+                    }
+                    // The control stops sending a file at its first refused part.
+                    if (code.empty() || code[0] != '-' || ReadReplyStatus(reply).errDescription.empty()) {
+                        problems[static_cast<std::size_t>(c)] = "unclear refusal: " + reply;
+                    }
+                    break;
+                }
+            });
+        }
+        for (auto& t : threads) t.join();
+        for (const auto& problem : problems) EXPECT_EQ(problem, "");
+        std::string stored = StoredBytes(s, name);
+        int matches = 0;
+        for (int c = 0; c < clientCount; ++c) {
+            std::string whole;
+            for (int part = 1; part <= kParts; ++part) whole += piece(c, round, part);
+            if (stored == whole) {
+                ++matches;
+                EXPECT_TRUE(succeeded[static_cast<std::size_t>(c)]) << "round " << round << ": client " << c << " was refused";
+            }
+        }
+        ASSERT_EQ(matches, 1) << "round " << round << ": the stored file is no client's whole file (" << stored.size() << " bytes)";
+    }
+}
+
+TEST(RefServer, TwoClientsUploadingOneDocumentNeverMix) { RaceUploads(2, 25); }
+TEST(RefServer, EightClientsUploadingOneDocumentNeverMix) { RaceUploads(8, 12); }
+
+namespace {
+
+// A plain TCP connection to the server on 127.0.0.1, with 10 s limits on sending and receiving.
+struct RawConnection {
+    int fd = -1;
+    explicit RawConnection(int port) {
+        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        timeval limit{10, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<std::uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+    ~RawConnection() {
+        if (fd >= 0) ::close(fd);
+    }
+    bool Send(const std::string& data) {
+        std::size_t done = 0;
+        while (done < data.size()) {
+            ssize_t n = ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
+            if (n <= 0) return false;
+            done += static_cast<std::size_t>(n);
+        }
+        return true;
+    }
+    bool Readable() {
+        pollfd p{fd, POLLIN, 0};
+        return ::poll(&p, 1, 0) == 1;
+    }
+    // What arrives until the peer closes, a receive limit passes or 1 MiB has come.
+    std::string ReadAll() {
+        std::string text;
+        char buffer[65536];
+        while (text.size() < 1048576) {
+            ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+            if (n <= 0) break;
+            text.append(buffer, static_cast<std::size_t>(n));
+        }
+        return text;
+    }
+    // The status line and headers of the first reply ("" when none came within the limit).
+    std::string ReadHead() {
+        std::string text;
+        char c;
+        while (text.size() < 65536 && text.find("\r\n\r\n") == std::string::npos) {
+            if (::recv(fd, &c, 1, 0) != 1) return text;
+            text.push_back(c);
+        }
+        return text;
+    }
+};
+
+std::string PostHead(const std::string& extra) {
+    return "POST /app/upload.php HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extra + "\r\n";
+}
+
+}  // namespace
+
+TEST(RefServer, AChunkedBodyOverTheLimitIsRefusedWhileItArrives) {
+    Server s(65536);
+    RawConnection raw(s.server->Port());
+    ASSERT_GE(raw.fd, 0);
+    ASSERT_TRUE(raw.Send(PostHead("Transfer-Encoding: chunked\r\n")));
+    std::string chunk(16384, 'x');
+    std::string framed = "4000\r\n" + chunk + "\r\n";
+    const int kChunks = 4096;  // 64 MiB, far more than any buffer between the two ends
+    int sent = 0;
+    while (sent < kChunks && !raw.Readable() && raw.Send(framed)) ++sent;
+    std::string head = raw.ReadHead();
+    EXPECT_EQ(head.substr(0, 12), "HTTP/1.1 413") << head;
+    EXPECT_LT(sent, kChunks) << "the whole body was read before a reply";
+    EXPECT_EQ(Code(s.Post(R"(<Request method="QueryScanList" operator="clerk"/>)")), "0");
+}
+
+TEST(RefServer, ADeclaredLengthOverTheLimitIsRefusedBeforeTheBody) {
+    Server s(65536);
+    {
+        RawConnection raw(s.server->Port());
+        ASSERT_GE(raw.fd, 0);
+        ASSERT_TRUE(raw.Send(PostHead("Content-Length: 300000000\r\n")));
+        std::string head = raw.ReadHead();  // no byte of the body has been sent
+        EXPECT_EQ(head.substr(0, 12), "HTTP/1.1 413") << head;
+        EXPECT_NE(head.find("Connection: close"), std::string::npos) << head;
+        EXPECT_EQ(head.find("Connection: close"), head.rfind("Connection: close")) << head;
+    }
+    {
+        RawConnection raw(s.server->Port());
+        ASSERT_GE(raw.fd, 0);
+        ASSERT_TRUE(raw.Send(PostHead("Content-Length: 300000000\r\nExpect: 100-continue\r\n")));
+        std::string head = raw.ReadHead();
+        EXPECT_EQ(head.substr(0, 12), "HTTP/1.1 413") << head;
+    }
+    // A GET does not carry a body, in chunks or not.
+    RawConnection get(s.server->Port());
+    ASSERT_GE(get.fd, 0);
+    ASSERT_TRUE(get.Send("GET /app/temp.php HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding: chunked\r\n\r\n"));
+    EXPECT_EQ(get.ReadHead().substr(0, 12), "HTTP/1.1 400");
+}
+
+TEST(RefServer, AnyContentTypeCarriesTheRequest) {
+    Server s;
+    std::string body = Upload("TYPED", 1, 1, Base64Encode(std::string(20000, 't')));
+    for (const char* type : {"application/x-www-form-urlencoded", "multipart/form-data; boundary=zz", "text/plain",
+                             "multipart/form-data"}) {
+        RawConnection raw(s.server->Port());
+        ASSERT_GE(raw.fd, 0);
+        ASSERT_TRUE(raw.Send(PostHead(std::string("Content-Type: ") + type + "\r\nConnection: close\r\nContent-Length: " +
+                                      std::to_string(body.size()) + "\r\n") + body));
+        std::string reply = raw.ReadAll();
+        EXPECT_EQ(reply.substr(0, 12), "HTTP/1.1 200") << type;
+        EXPECT_NE(reply.find("<ErrCode>0</ErrCode>"), std::string::npos) << type << ": " << reply.substr(0, 300);
+    }
+    EXPECT_EQ(StoredBytes(s, "TYPED"), std::string(20000, 't'));
+}
+
+TEST(RefServer, SlowAndIdleConnectionsDoNotKeepOthersOut) {
+    Server s;
+    std::vector<std::unique_ptr<RawConnection>> slow;
+    for (int i = 0; i < 50; ++i) {
+        slow.push_back(std::make_unique<RawConnection>(s.server->Port()));
+        ASSERT_GE(slow.back()->fd, 0);
+        // Half of them start a request and send it a byte at a time; the others say nothing.
+        if (i % 2 == 0) {
+            ASSERT_TRUE(slow.back()->Send(PostHead("Content-Length: 1000\r\n")));
+        }
+    }
+    std::atomic<bool> stop{false};
+    std::thread trickle([&] {
+        for (int second = 0; second < 30 && !stop; ++second) {
+            for (std::size_t i = 0; i < slow.size(); i += 2) slow[i]->Send("<");
+            for (int tick = 0; tick < 10 && !stop; ++tick) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    auto begin = std::chrono::steady_clock::now();
+    Client client(s);
+    std::string data = Base64Encode(std::string(5000, 'n'));
+    EXPECT_EQ(Code(client.Post(Upload("NORMAL", 2, 1, data))), "0");
+    EXPECT_EQ(Code(client.Post(Upload("NORMAL", 2, 2, data))), "0");
+    EXPECT_EQ(StoredBytes(s, "NORMAL"), std::string(10000, 'n'));
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    EXPECT_LT(seconds, 5.0) << "a normal client waited behind slow ones";
+    stop = true;
+    trickle.join();
 }

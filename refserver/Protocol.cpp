@@ -51,17 +51,6 @@ std::string ReplyText(const std::string& method, int code, const std::string& de
            content + "</Response>";
 }
 
-bool XmlDepthAtMost(const XmlNode& root, int limit) {
-    std::vector<std::pair<XmlNode, int>> pending{{root, 0}};
-    while (!pending.empty()) {
-        auto [node, depth] = pending.back();
-        pending.pop_back();
-        if (depth > limit) return false;
-        for (const XmlNode& child : node.Children()) pending.emplace_back(child, depth + 1);
-    }
-    return true;
-}
-
 std::string UrlDecode(const std::string& text) {
     auto hex = [](char c) -> int {
         if (c >= '0' && c <= '9') return c - '0';
@@ -92,8 +81,9 @@ std::string Protocol::Handle(const std::string& body, const std::string& sender)
 }
 
 std::string Protocol::HandleParsed(const std::string& body, const std::string& sender) {
-    auto doc = XmlDocument::Parse(body);
-    if (doc && !XmlDepthAtMost(doc->Root(), kMaxXmlDepth)) {
+    XmlDocument::Refusal why;
+    auto doc = XmlDocument::Parse(body, &why, kMaxXmlDepth);
+    if (why == XmlDocument::Refusal::TooDeep) {
         return ReplyText("", code::BadRequest,
                          "the request's elements are nested more than " + std::to_string(kMaxXmlDepth) + " levels deep");
     }

@@ -42,9 +42,6 @@ private:
 
 // "<Response method=…><ErrCode>…</ErrCode><ErrDescription>…</ErrDescription>…</Response>"
 std::string ReplyText(const std::string& method, int code, const std::string& description, const std::string& content = {});
-// Whether no element lies more than `limit` levels below `root` (its children are level 1).
-// Walks the tree with a stack of its own, so that any depth is safe to ask about.
-bool XmlDepthAtMost(const XmlNode& root, int limit);
 // How deep the elements of a request and of the seed file may lie.
 constexpr int kMaxXmlDepth = 32;
 

@@ -27,8 +27,9 @@ const std::string& Seed::ScanListFor(const std::string& operatorName) const { re
 const std::string& Seed::ScanCapsFor(const std::string& operatorName) const { return Lookup(scanCaps, operatorName); }
 
 Seed ParseSeed(const std::string& xml) {
-    auto doc = XmlDocument::Parse(xml);
-    if (doc && !XmlDepthAtMost(doc->Root(), kMaxXmlDepth)) {
+    XmlDocument::Refusal why;
+    auto doc = XmlDocument::Parse(xml, &why, kMaxXmlDepth);
+    if (why == XmlDocument::Refusal::TooDeep) {
         throw DorvexError(err::InvalidArgument, "the seed file's elements are nested too deep");
     }
     if (!doc || !doc->SelectOne("/Seed")) {

@@ -120,7 +120,10 @@ std::vector<XmlNode> XmlNode::Children() const {
 XmlDocument::XmlDocument() : mDoc(std::make_unique<pugi::xml_document>()) {}
 XmlDocument::~XmlDocument() = default;
 
-std::unique_ptr<XmlDocument> XmlDocument::Parse(std::string_view text) {
+std::unique_ptr<XmlDocument> XmlDocument::Parse(std::string_view text, Refusal* why, int maxDepth) {
+    Refusal ignored;
+    Refusal& refusal = why ? *why : ignored;
+    refusal = Refusal::NotWellFormed;
     // A document type can declare entities and expand them: a reply has no use for one.
     if (text.find("<!DOCTYPE") != std::string_view::npos || !EntitiesDefined(text)) return nullptr;
     std::unique_ptr<XmlDocument> doc(new XmlDocument());
@@ -135,12 +138,15 @@ std::unique_ptr<XmlDocument> XmlDocument::Parse(std::string_view text) {
     }
     if (elements != 1) return nullptr;
     // A bound on the nesting, measured without recursion.
-    int depth = 0;
+    int depth = 1;  // the root element's level
     pugi::xml_node node = doc->mDoc->document_element();
     while (node) {
         if (node.first_child()) {
             node = node.first_child();
-            if (++depth > kMaxDepth) return nullptr;
+            if (++depth > maxDepth) {
+                refusal = Refusal::TooDeep;
+                return nullptr;
+            }
             continue;
         }
         while (node && !node.next_sibling()) {
@@ -149,6 +155,7 @@ std::unique_ptr<XmlDocument> XmlDocument::Parse(std::string_view text) {
         }
         if (node) node = node.next_sibling();
     }
+    refusal = Refusal::None;
     return doc;
 }
 

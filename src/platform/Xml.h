@@ -43,10 +43,11 @@ public:
 
     // Elements nest at most this deep in a document that is read.
     static constexpr int kMaxDepth = 256;
+    enum class Refusal { None, NotWellFormed, TooDeep };
     // nullptr unless the UTF-8 text is one well-formed XML document: one root element, only
     // white space, comments and processing instructions around it, no document type, only
-    // the predefined entities, nesting at most kMaxDepth deep.
-    static std::unique_ptr<XmlDocument> Parse(std::string_view text);
+    // the predefined entities, nesting at most `maxDepth` deep. `why` tells which.
+    static std::unique_ptr<XmlDocument> Parse(std::string_view text, Refusal* why = nullptr, int maxDepth = kMaxDepth);
     XmlNode Root() const;  // the document node
     std::vector<XmlNode> Select(const std::string& xpath) const { return Root().Select(xpath); }
     XmlNode SelectOne(const std::string& xpath) const { return Root().SelectOne(xpath); }

@@ -103,3 +103,21 @@ TEST(Requests, ValuesCannotChangeTheRequestStructure) {
     EXPECT_EQ(withBreaks->SelectOne("/Request").Attribute("operator"), "a\tb");
     EXPECT_EQ(withBreaks->SelectOne("/Request/BatchUpload").Attribute("name"), "line1\r\nline2");
 }
+
+TEST(XmlReading, NestingIsBoundedAndToldApartFromBadXml) {
+    auto nested = [](int levels) {
+        std::string text;
+        for (int i = 0; i < levels; ++i) text += "<a>";
+        for (int i = 0; i < levels; ++i) text += "</a>";
+        return text;
+    };
+    XmlDocument::Refusal why;
+    EXPECT_TRUE(XmlDocument::Parse(nested(XmlDocument::kMaxDepth), &why));
+    EXPECT_EQ(why, XmlDocument::Refusal::None);
+    EXPECT_FALSE(XmlDocument::Parse(nested(XmlDocument::kMaxDepth + 1), &why));
+    EXPECT_EQ(why, XmlDocument::Refusal::TooDeep);
+    EXPECT_TRUE(XmlDocument::Parse(nested(3), &why, 3));
+    EXPECT_FALSE(XmlDocument::Parse(nested(4), &why, 3));
+    EXPECT_FALSE(XmlDocument::Parse("<a><b></a>", &why));
+    EXPECT_EQ(why, XmlDocument::Refusal::NotWellFormed);
+}

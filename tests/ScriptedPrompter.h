@@ -42,6 +42,8 @@ public:
     std::string BrowseForFolder() override { return folder; }
     std::string SaveFileName(const std::string&, const std::string&) override { return {}; }
     void Yield() override { ++yields; }
+    // The person leaves once the scripted inputs are used up.
+    bool Interactive() const override { return !inputs.empty(); }
 };
 
 }  // namespace dorvex::test

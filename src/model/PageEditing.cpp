@@ -143,11 +143,12 @@ void SaveThisPage(CInno& doc, const Raster& image, int format, int bits) {
     doc.SetState(state::Changed);
 }
 
-void AppendPage(CInno& doc, const Raster& image) {
+void AppendPage(CInno& doc, const Raster& image, const std::function<void()>& listed) {
     const CInno before = doc;
     doc.LastPage();
     doc.NewPage("");
     try {
+        if (listed) listed();
         SavePageImage(doc, image, doc.FilePath(), doc.RealPageNumber(),
                       doc.EnableMultiTIFF ? SaveMode::Append : SaveMode::Overwrite);
     } catch (...) {

@@ -17,8 +17,11 @@ void SavePageImage(const CInno& doc, const Raster& image, const std::string& pat
 // Replaces the current page with `image`, saved as `format` at `bits` per pixel (0: the
 // document's own), and marks the document changed.
 void SaveThisPage(CInno& doc, const Raster& image, int format = 0, int bits = 0);
-// Appends a scanned page: NewPage, then the image into the document's file.
-void AppendPage(CInno& doc, const Raster& image);
+// Appends a scanned page: NewPage, then the image into the document's file. `listed` runs
+// between the two (the page is in the document's list, not yet on disk), so that a record of
+// the document written there already names the file the page goes to; if it throws, nothing
+// is stored and the document is as it was.
+void AppendPage(CInno& doc, const Raster& image, const std::function<void()>& listed = nullptr);
 // Inserts `image` as a new page after the current page (multi-page: into the file; one file
 // per page: a new file); the new page becomes current. Nothing when a file is missing.
 bool InsertPageAfterCurrent(CInno& doc, const Raster& image);

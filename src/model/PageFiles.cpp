@@ -56,7 +56,9 @@ struct Line {
 };
 
 void Restore(CScanList& list, const Line& line, RecoveryResult& result) {
-    if (!FileExists(line.path)) {
+    // An empty file is a page that was listed just before it was to be written: it never
+    // reached the disk, so there is nothing to bring back.
+    if (!FileExists(line.path) || GetFileLength(line.path) == 0) {
         ++result.skippedLines;
         return;
     }
@@ -124,7 +126,7 @@ void ApplyStorage(CInno& doc, const PageStorage& storage) {
 
 std::string RecoveryFilePath() { return CWinInfo().getTmpPath() + "/Dorvex.bak"; }
 
-void WriteRecoveryFile(const CScanList& list, const std::string& path) {
+std::string RecoveryText(const CScanList& list) {
     std::string text;
     for (const auto& doc : list.AllInnos()) {
         if (!doc->FilesExists()) continue;
@@ -146,11 +148,16 @@ void WriteRecoveryFile(const CScanList& list, const std::string& path) {
             }
         }
     }
+    return text.empty() ? text : std::string(kHeader) + "\r\n" + text;
+}
+
+void WriteRecoveryFile(const CScanList& list, const std::string& path) {
+    std::string text = RecoveryText(list);
     if (text.empty()) {
         std::remove(path.c_str());
         return;
     }
-    WriteFileAtomic(path, std::string(kHeader) + "\r\n" + text);
+    WriteFileAtomic(path, text);
 }
 
 RecoveryResult ReadRecoveryFile(CScanList& list, const std::string& path) {

@@ -29,6 +29,8 @@ std::string RecoveryFilePath();
 // nothing to write the file is removed. Every value comes back whole (commas, "|", "=", line
 // breaks included).
 void WriteRecoveryFile(const CScanList& list, const std::string& path = RecoveryFilePath());
+// What WriteRecoveryFile writes ("" when nothing).
+std::string RecoveryText(const CScanList& list);
 
 struct RecoveryResult {
     int restoredPages = 0;

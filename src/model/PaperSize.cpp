@@ -21,7 +21,26 @@ constexpr std::array<std::string_view, CPSize::kCount> kPapers = {
     "C10 - 28 × 40 mm", "USSTATEMENT", "Business card - 3.5 × 2 英吋", "A4L - 297 × 210 mm",
 };
 
+// Sizes in mm by code; 0 where the code has none.
+constexpr std::array<PaperMillimetres, CPSize::kCount> kSizes = {{
+    {0, 0},       {210, 297},   {182, 257},   {215.9, 279.4}, {215.9, 355.6}, {148, 210},   {250, 353},
+    {125, 176},   {0, 0},       {279.4, 431.8}, {184.2, 266.7}, {297, 420},  {353, 500},   {105, 148},
+    {229, 324},   {162, 229},   {114, 162},   {1682, 2378},  {1189, 1682},  {841, 1189},  {594, 841},
+    {420, 594},   {74, 105},    {52, 74},     {37, 52},      {26, 37},      {1000, 1414}, {707, 1000},
+    {500, 707},   {176, 250},   {88, 125},    {62, 88},      {44, 62},      {31, 44},     {1030, 1456},
+    {728, 1030},  {515, 728},   {364, 515},   {257, 364},    {128, 182},    {91, 128},    {64, 91},
+    {45, 64},     {32, 45},     {917, 1297},  {648, 917},    {458, 648},    {324, 458},   {81, 114},
+    {57, 81},     {40, 57},     {28, 40},     {0, 0},        {88.9, 50.8},  {297, 210},
+}};
+
 }  // namespace
+
+std::optional<PaperMillimetres> PaperSizeOf(std::int32_t code) {
+    if (code < 0 || code >= CPSize::kCount) return std::nullopt;
+    PaperMillimetres size = kSizes[static_cast<std::size_t>(code)];
+    if (size.width <= 0) return std::nullopt;
+    return size;
+}
 
 std::string CPSize::GetPaperDescription(std::int32_t code) const {
     if (code < 0 || code >= kCount) return "無法辨識的紙張大小";

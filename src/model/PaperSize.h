@@ -3,6 +3,7 @@
 // landscape) and their texts.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace dorvex {
@@ -15,5 +16,13 @@ public:
     // The first code whose text equals `text` exactly; 0 when none does.
     std::int32_t GetPaperLong(const std::string& text) const;
 };
+
+struct PaperMillimetres {
+    double width = 0;
+    double height = 0;
+};
+// The size of a paper code in portrait orientation (54, A4 landscape, is 297 × 210); nullopt
+// for codes without a fixed size (0 "NONE", 8, the US statement).
+std::optional<PaperMillimetres> PaperSizeOf(std::int32_t code);
 
 }  // namespace dorvex

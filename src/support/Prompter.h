@@ -25,6 +25,9 @@ public:
     virtual std::string SaveFileName(const std::string& title, const std::string& filter) = 0;
     // Serves the event loop (repaints, input) during long work.
     virtual void Yield() = 0;
+    // False when no person answers (an unattended run): a question that would be asked again
+    // until answered is then given up.
+    virtual bool Interactive() const { return true; }
 };
 
 // For unattended use: messages go to standard error, questions get their safe answer
@@ -37,6 +40,7 @@ public:
     std::string BrowseForFolder() override { return {}; }
     std::string SaveFileName(const std::string&, const std::string&) override { return {}; }
     void Yield() override {}
+    bool Interactive() const override { return false; }
 };
 
 }  // namespace dorvex

@@ -1,0 +1,136 @@
+#pragma once
+// The scan window's controller: its public properties and session settings, what it does when
+// it loads, each time it is activated and when it closes, the keep-alive timer, the upload
+// from the window and its DebugMessage event. The work itself lives in the parts it holds:
+// the pages and viewers (ScanPages), the scanner (Acquisition) and the server's questions.
+// A view (or a scripted person) shows it: Form_Load, Form_Activate, commands, Form_QueryUnload.
+
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "control/Acquisition.h"
+#include "control/ScanPages.h"
+#include "model/ScanList.h"
+#include "model/ScanProperties.h"
+#include "server/Language.h"
+#include "support/Event.h"
+
+namespace dorvex {
+
+class FrmConf;
+class FrmUpload;
+class IPrompter;
+class ITopMostWindow;
+class SettingsStore;
+
+class FrmScan {
+public:
+    // `store` holds the saved settings (the per-user settings file when null).
+    explicit FrmScan(IPrompter& prompter, SettingsStore* store = nullptr);
+    ~FrmScan();
+    FrmScan(const FrmScan&) = delete;
+    FrmScan& operator=(const FrmScan&) = delete;
+
+    static constexpr const char* kAskSave = "尚未儲存請問是否要馬上進行儲存？";
+    static constexpr const char* kAskDeleteTmp = "是否刪除暫存檔?";
+    static constexpr const char* kAskDeleteTmpTitle = "是否刪除暫存檔";
+    static constexpr const char* kScannedTitle = "已掃描影像";
+    static constexpr const char* kToScanTitle = "待掃描清單";
+
+    // ---- Public properties ----
+    // The scan list worked on; one the window makes itself at load when none is set.
+    void SetScanCompleteList(std::shared_ptr<CScanList> list);
+    const std::shared_ptr<CScanList>& ScanCompleteList() const { return mList; }
+    bool DownloadFromRemote = false;
+    bool ScanListVisible = false;
+    bool EnableOCR() const { return mEnableOCR; }
+    void SetEnableOCR(bool enable);  // True turns the recognition layout on; False changes nothing
+    const std::string& SessionIdName() const { return mSessionIdName; }
+    void SetSessionIdName(const std::string& name);  // a non-empty name starts the keep-alive timer
+    std::string SessionId;
+    std::int32_t FileFormat = 0;
+    bool EnableOverWrite = false;
+    std::string LastTmpFile() const { return mScanner ? mScanner->LastTmpFile : std::string(); }
+    bool AutoKeepTmpFiles = false;
+    std::int16_t ItemLimit() const { return Props.ItemLimit; }
+    void SetItemLimit(std::int16_t limit);
+    std::string DVDPrefix;
+    bool OnlyScanList = false;
+    bool EnableDownLoadFile = false;
+    std::int32_t SaveMode = 0;
+    // Properties(index): throws DorvexError(SubscriptOutOfRange) outside 0..51.
+    const std::string& Properties(int index) const { return Props.Get(index); }
+    void SetProperties(int index, const std::string& value) { Props.Set(index, value); }
+    void ResetRestrictSize();
+    RestrictSize Restrict() const { return mRestrict; }
+
+    // Raised with the upload's address and each file's result.
+    Event<const std::string&> DebugMessage;
+
+    // ---- The parts (pages and scanner exist from Form_Load on) ----
+    ScanProperties Props;
+    std::shared_ptr<CScanList> ServerList;  // the to-scan list last fetched
+    CLanguage& Messages() { return *mLanguage; }
+    ScanPages& Pages() { return *mPages; }
+    Acquisition& Scanner() { return *mScanner; }
+    // The batch box: the batches the server listed, and the text typed or chosen.
+    std::vector<std::string> CmbBatchNo;
+    std::string CmbBatchNoText;
+    ITopMostWindow* TopMostWindow = nullptr;  // set by the view
+    int ViewMode = 0;                          // 0 single page, 1 thumbnails
+
+    // Views and hosts: the modal dialogs and redraw. Without them the dialogs run headless
+    // (the upload runs, the settings dialog is not shown).
+    std::function<void(FrmUpload&)> ShowUploadWindow;
+    std::function<void(FrmConf&)> ShowConfDialog;
+    std::function<void()> OnRedraw;  // lay out, redraw items and tree
+
+    // ---- Lifecycle ----
+    void Form_Load();
+    void Form_Activate();
+    void Form_QueryUnload();
+    bool Loaded() const { return mLoaded; }
+    // The keep-alive timer: one tick a minute while it runs.
+    bool RefreshTimerEnabled() const { return mTimerEnabled; }
+    void RefreshTimer_Timer();
+    // The address the keep-alive request goes to: the server address up to its last "/",
+    // then "temp.php".
+    std::string KeepAliveUrl() const;
+
+    // ---- Commands ----
+    void StartScan(bool append = true);
+    void StartScanEdit(bool replace = false);
+    void SelectSource();
+    void ConfigScanner();
+    void ShowScannerConfig();
+    // Uploads one document (only when changed) or every document the rules allow.
+    void ImgUpload(const std::shared_ptr<CInno>& doc = nullptr);
+    // The tree and display after a change to the scan list.
+    void UpdateTreeView();
+    void Redraw();
+
+private:
+    void AskDocumentNumber();
+    void RunAfterUpload(const std::string& inno, long code, const std::string& text);
+    std::string MessageText(const std::string& key, const std::string& fallback) const;
+
+    IPrompter& mPrompter;
+    std::unique_ptr<SettingsStore> mOwnStore;
+    SettingsStore* mStore;
+    std::shared_ptr<CScanList> mList;
+    std::shared_ptr<CLanguage> mLanguage;
+    std::unique_ptr<ScanPages> mPages;
+    std::unique_ptr<Acquisition> mScanner;
+    RestrictSize mRestrict;
+    bool mEnableOCR = false;
+    std::string mSessionIdName;
+    bool mTimerEnabled = false;
+    std::int16_t mTicks = 0;
+    bool mLoaded = false;
+    std::set<std::string> mRefusedThisRun;
+};
+
+}  // namespace dorvex

@@ -14,44 +14,6 @@
 namespace dorvex::cli {
 namespace {
 
-std::string JsonString(const std::string& text) {
-    std::ostringstream out;
-    out << '"';
-    for (unsigned char c : text) {
-        switch (c) {
-            case '"': out << "\\\""; break;
-            case '\\': out << "\\\\"; break;
-            case '\n': out << "\\n"; break;
-            case '\r': out << "\\r"; break;
-            case '\t': out << "\\t"; break;
-            default:
-                if (c < 0x20) {
-                    char hex[8];
-                    std::snprintf(hex, sizeof hex, "\\u%04x", c);
-                    out << hex;
-                } else {
-                    out << c;
-                }
-        }
-    }
-    out << '"';
-    return out.str();
-}
-
-std::string SettingsHelp() {
-    std::ostringstream out;
-    out << "Settings (NAME=default):\n";
-    int column = 0;
-    for (const PropertyInfo& info : PropertyTable()) {
-        if (info.name.empty()) continue;
-        std::string item = "  " + std::string(info.name) + "=" + std::string(info.defaultValue);
-        out << item << std::string(item.size() < 26 ? 26 - item.size() : 1, ' ');
-        if (++column % 3 == 0) out << "\n";
-    }
-    out << "\n";
-    return out.str();
-}
-
 // DIR/NAME.tif for each input; a name taken by an earlier input, or one that is an input file
 // itself, gets "_2", "_3", ... so that no output replaces an input or another output.
 std::vector<std::string> OutputNames(const std::string& dir, const std::vector<std::string>& inputs) {
@@ -99,10 +61,7 @@ int Clean(const Args& args) {
                 outDir = value;
                 continue;
             }
-            std::size_t eq = value.find('=');
-            int index = eq == std::string::npos ? -1 : PropertyIndexByName(value.substr(0, eq));
-            if (index < 0) return UsageError("unknown setting '" + value.substr(0, eq) + "' (see dorvex clean --help)");
-            settings.Set(index, value.substr(eq + 1));
+            if (!ApplySetting(value, settings)) return UsageError("unknown setting '" + value + "' (see dorvex clean --help)");
         } else if (arg.rfind("-", 0) == 0 && arg.size() > 1) {
             return UsageError("unknown option '" + arg + "'");
         } else {

@@ -5,6 +5,10 @@
 #include <string>
 #include <vector>
 
+namespace dorvex {
+class ScanProperties;
+}
+
 namespace dorvex::cli {
 
 using Args = std::vector<std::string>;
@@ -15,7 +19,19 @@ int Upload(const Args& args);
 int Server(const Args& args);
 int Clean(const Args& args);
 
+int Scan(const Args& args);
+int Recover(const Args& args);
+int Devices(const Args& args);
+int Demo(const Args& args);
+
 // Prints "dorvex: problem" and the hint to standard error; returns the usage exit status 64.
 int UsageError(const std::string& problem);
+
+// Shared by the commands.
+std::string JsonString(const std::string& text);
+// "Settings (NAME=default):" and every setting's name and default.
+std::string SettingsHelp();
+// "NAME=VALUE" into the session settings; false for an unknown name or no "=".
+bool ApplySetting(const std::string& nameValue, ScanProperties& settings);
 
 }  // namespace dorvex::cli

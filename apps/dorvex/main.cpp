@@ -53,6 +53,18 @@ Commands:
                  output (a second NAME becomes NAME_2.tif). Exit status 1 when any page
                  could not be read, processed or written (each is named on standard error).
                  `dorvex clean --help` lists the settings.
+  scan --device DEVICE [--server URL --operator NAME] [--batch B] [--set NAME=VALUE]...
+       [--no-upload] [--resume] [--json]
+                 Scan unattended into documents (clean-up, splitting by barcode or separator
+                 sheet, storing, recovery file after every page), then upload every document.
+                 DEVICE is a SANE device or file:PATH (the image files of a folder, or the
+                 pages of one file, fed as by a document feeder). `dorvex scan --help`.
+  recover [--json]
+                 List what a restore would bring back from the recovery file: documents,
+                 pages, files and problems.
+  devices        List the scanner devices.
+  demo           Start the reference server, open a scan window through the control on the
+                 sample letters, scan, upload and close, and show what the server holds.
   --help         Show this help.
 
 Exit status: 0 on success; 1 when an upload was not accepted whole; 2 when TEXT cannot be
@@ -78,5 +90,9 @@ int main(int argc, char** argv) {
     if (command == "upload") return dorvex::cli::Upload(args);
     if (command == "server") return dorvex::cli::Server(args);
     if (command == "clean") return dorvex::cli::Clean(args);
+    if (command == "scan") return dorvex::cli::Scan(args);
+    if (command == "recover") return dorvex::cli::Recover(args);
+    if (command == "devices") return dorvex::cli::Devices(args);
+    if (command == "demo") return dorvex::cli::Demo(args);
     return dorvex::cli::UsageError("unknown command '" + command + "'");
 }

@@ -79,22 +79,32 @@ void FrmScan::Form_Load() {
     DebugTrace("設定多重影像瀏覽(LEAD Imglist)");
     DebugTrace("設定條碼辨識");
     DebugTrace("取得掃描器設定");
+    // A window without a server address (an offline scan) has no one to ask.
+    const bool online = !Props.Get(prop::ServerUrl).empty();
     ServerQueries queries(Props, mPrompter);
-    ServerQueries::Caps caps;
-    queries.GetScanCaps(Props, DVDPrefix, caps);
+    if (online) {
+        ServerQueries::Caps caps;
+        queries.GetScanCaps(Props, DVDPrefix, caps);
+    }
     // The person's saved choices go over the server's values, whether or not it answered, so
     // that a server which leaves a tag out does not reset them.
     Props.LoadSaved(*mStore);
     SetItemLimit(Props.ItemLimit);
-    mPages->TxtAngle = Props.Get(prop::RotateAngle);
-    queries.LoadMessages(*mLanguage);
-    ModSubTitle().LoadFixedWords(queries.QueryFixedWords());
+    if (online) {
+        queries.LoadMessages(*mLanguage);
+        ModSubTitle().LoadFixedWords(queries.QueryFixedWords());
+    }
     DebugTrace("處理Frame效果");
     DebugTrace("產生RasterTwain");
     DebugTrace("建立PopupMenu");
     DebugTrace("Toolbar");
     DebugTrace("取得掃描清單");
-    CmbBatchNo = queries.GetScanList(*mList, ServerList);
+    if (online) {
+        CmbBatchNo = queries.GetScanList(*mList, ServerList);
+    } else {
+        ServerList = std::make_shared<CScanList>();
+        mList->CompareList = ServerList.get();
+    }
     if (!CmbBatchNo.empty()) CmbBatchNoText = CmbBatchNo.front();
     mPages->ServerList = ServerList.get();
     mScanner->ServerList = ServerList.get();

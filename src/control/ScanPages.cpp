@@ -112,7 +112,7 @@ void ScanPages::ImgMoveTo(int page) {
 
 bool ScanPages::OfferRestore() {
     if (!FileExists(RecoveryFilePath())) return false;
-    if (mPrompter.MessageBox("偵測到備份檔，是否要回覆?", "系統回覆", MsgButtons::OKCancel, MsgIcon::None) != MsgResult::OK) {
+    if (mPrompter.MessageBox(kRestoreQuestion, "系統回覆", MsgButtons::OKCancel, MsgIcon::None) != MsgResult::OK) {
         return false;
     }
     ReadRecoveryFile(mList);

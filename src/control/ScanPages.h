@@ -52,7 +52,8 @@ public:
     void LoadBitmapList(int pageCount);
     void ImgMoveTo(int page);  // 0-based
 
-    // Asks "偵測到備份檔，是否要回覆?" when a recovery file exists and restores it on OK.
+    // Asks kRestoreQuestion when a recovery file exists and restores it on OK.
+    static constexpr const char* kRestoreQuestion = "偵測到備份檔，是否要回覆?";
     bool OfferRestore();
     // Rewrites the recovery file; every command that adds, removes or moves pages calls it, so
     // that a crash at any moment restores the documents as they are.

@@ -1,6 +1,8 @@
 #include "model/PageFiles.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <cstdio>
 #include <sstream>
 #include <vector>
@@ -53,6 +55,7 @@ struct Line {
     std::vector<std::pair<std::string, std::string>> words;
     std::string plainWords;  // the words field of a plain-format line
     bool plain = false;
+    int listedPages = -1;  // the page count written beside a multi-page file; -1 when none
 };
 
 void Restore(CScanList& list, const Line& line, RecoveryResult& result) {
@@ -141,7 +144,11 @@ std::string RecoveryText(const CScanList& list) {
         std::string tail = "," + Escape(parent ? parent->Inno() : std::string()) + "," + words + "\r\n";
         std::string head = Escape(batch ? batch->BatchNo : std::string()) + "," + Escape(doc->Inno()) + ",";
         if (doc->EnableMultiTIFF) {
-            text += head + Escape(doc->FilePath()) + ",0" + tail;
+            // The count is for inspection: a restore trusts the file's own page count, which
+            // is ahead of the list when the process stopped between a page and this record.
+            std::string withCount = tail;
+            withCount.insert(withCount.size() - 2, "," + std::to_string(doc->ActPage()));
+            text += head + Escape(doc->FilePath()) + ",0" + withCount;
         } else {
             for (std::int32_t page = 1; page <= doc->ActPage(); ++page) {
                 text += head + Escape(doc->FilePaths(page)) + "," + std::to_string(page) + tail;
@@ -160,9 +167,13 @@ void WriteRecoveryFile(const CScanList& list, const std::string& path) {
     WriteFileAtomic(path, text);
 }
 
-RecoveryResult ReadRecoveryFile(CScanList& list, const std::string& path) {
-    RecoveryResult result;
-    if (!FileExists(path)) return result;
+namespace {
+
+// The lines of a recovery file; `malformed` counts the lines that are not one.
+std::vector<Line> ParseRecoveryFile(const std::string& path, int& malformed) {
+    std::vector<Line> lines;
+    malformed = 0;
+    if (!FileExists(path)) return lines;
     std::istringstream in(ReadFileBytes(path));
     std::string raw;
     bool lossless = false;
@@ -179,7 +190,7 @@ RecoveryResult ReadRecoveryFile(CScanList& list, const std::string& path) {
         if (text.empty()) continue;
         std::vector<std::string> fields = Split(text, ',');
         if (fields.size() < 6) {
-            ++result.skippedLines;
+            ++malformed;
             continue;
         }
         Line line;
@@ -196,6 +207,7 @@ RecoveryResult ReadRecoveryFile(CScanList& list, const std::string& path) {
                     line.words.emplace_back(Unescape(item.substr(0, eq)), Unescape(item.substr(eq + 1)));
                 }
             }
+            if (fields.size() > 6) line.listedPages = std::atoi(fields[6].c_str());
         } else {
             line.plain = true;
             line.batch = fields[0];
@@ -205,9 +217,56 @@ RecoveryResult ReadRecoveryFile(CScanList& list, const std::string& path) {
             line.parent = fields[4];
             line.plainWords = fields[5];
         }
-        Restore(list, line, result);
+        lines.push_back(std::move(line));
     }
+    return lines;
+}
+
+}  // namespace
+
+RecoveryResult ReadRecoveryFile(CScanList& list, const std::string& path) {
+    RecoveryResult result;
+    for (const Line& line : ParseRecoveryFile(path, result.skippedLines)) Restore(list, line, result);
     return result;
+}
+
+std::vector<RecoveryEntry> InspectRecoveryFile(const std::string& path, int* malformedLines) {
+    int malformed = 0;
+    std::vector<RecoveryEntry> entries;
+    for (const Line& line : ParseRecoveryFile(path, malformed)) {
+        auto it = std::find_if(entries.begin(), entries.end(),
+                               [&](const RecoveryEntry& e) { return e.inno == line.inno && e.batch == line.batch; });
+        if (it == entries.end()) {
+            entries.push_back({line.batch, line.inno, 0, {}, {}});
+            it = entries.end() - 1;
+        }
+        it->files.push_back(line.path);
+        if (!FileExists(line.path)) {
+            it->problems.push_back(line.path + ": the file is missing");
+            continue;
+        }
+        if (GetFileLength(line.path) == 0) {
+            it->problems.push_back(line.path + ": empty (the page never reached it)");
+            continue;
+        }
+        try {
+            ImageInfo info = ReadImageInfo(line.path);
+            if (!info.damage.empty()) it->problems.push_back(line.path + ": " + info.damage);
+            if (line.page != "0") {
+                it->pages += 1;
+                continue;
+            }
+            it->pages += info.pages;
+            if (line.listedPages >= 0 && info.pages > line.listedPages) {
+                it->problems.push_back(line.path + ": holds " + std::to_string(info.pages) + " pages, the list says " +
+                                       std::to_string(line.listedPages));
+            }
+        } catch (const DorvexError& e) {
+            it->problems.push_back(line.path + ": " + e.what());
+        }
+    }
+    if (malformedLines) *malformedLines = malformed;
+    return entries;
 }
 
 void KillTmpFiles(const CScanList& list, bool deleteFiles, bool autoKeepTmpFiles) {

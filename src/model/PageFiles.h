@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "model/ScanList.h"
 
@@ -39,6 +40,17 @@ struct RecoveryResult {
 // Adds the documents of a recovery file to `list`. Reads the lossless format written above and
 // the plain comma format of earlier versions. A damaged line is skipped; the others are restored.
 RecoveryResult ReadRecoveryFile(CScanList& list, const std::string& path = RecoveryFilePath());
+
+// What a restore would bring back, document by document, and what is wrong with it.
+struct RecoveryEntry {
+    std::string batch;
+    std::string inno;
+    int pages = 0;  // pages a restore brings back (a multi-page file counts what it holds)
+    std::vector<std::string> files;
+    // A missing, empty or damaged file; a file holding more pages than the list says.
+    std::vector<std::string> problems;
+};
+std::vector<RecoveryEntry> InspectRecoveryFile(const std::string& path = RecoveryFilePath(), int* malformedLines = nullptr);
 
 // Deletes every document's page files when `deleteFiles`, and the recovery file when
 // `deleteFiles` or `autoKeepTmpFiles`.

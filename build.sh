@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(build-essential cmake ninja-build pkg-config libgtest-dev libpugixml-dev libcurl4-openssl-dev
-  libleptonica-dev libcpp-httplib-dev libsqlite3-dev libtiff-dev libzxing-dev curl time
+  libleptonica-dev libcpp-httplib-dev libsqlite3-dev libtiff-dev libzxing-dev libsane-dev curl time
   zint imagemagick fonts-noto-cjk unpaper)
 
 install_packages() {

@@ -460,6 +460,41 @@ Raster Raster::Blank(int width, int height, int bitsPerPixel, int dpi) {
     return Raster(pix);
 }
 
+Raster Raster::FromSamples(int width, int height, int bitsPerPixel, const std::uint8_t* data, std::size_t bytesPerLine, int dpi) {
+    const std::string size = std::to_string(width) + " x " + std::to_string(height);
+    if (bitsPerPixel != 1 && bitsPerPixel != 8 && bitsPerPixel != 24) {
+        Fail(err::InvalidArgument, "cannot make a page of " + std::to_string(bitsPerPixel) + " bits per pixel");
+    }
+    if (width <= 0 || height <= 0 || static_cast<std::int64_t>(width) > kMaxPixels / height) {
+        Fail(err::InvalidArgument, "cannot make a page of " + size + " pixels (at most 150 megapixels)");
+    }
+    const std::size_t used = bitsPerPixel == 1 ? (static_cast<std::size_t>(width) + 7) / 8
+                                               : static_cast<std::size_t>(width) * static_cast<std::size_t>(bitsPerPixel / 8);
+    if (data == nullptr || bytesPerLine < used) Fail(err::InvalidArgument, "the lines given for a page of " + size + " pixels are too short");
+    const l_int32 depth = bitsPerPixel == 24 ? 32 : bitsPerPixel;
+    PixPtr pix(Need(pixCreate(width, height, depth), "make"));
+    l_uint32* words = pixGetData(pix.get());
+    const l_int32 wpl = pixGetWpl(pix.get());
+    for (int y = 0; y < height; ++y) {
+        const std::uint8_t* in = data + static_cast<std::size_t>(y) * bytesPerLine;
+        l_uint32* out = words + static_cast<std::ptrdiff_t>(y) * wpl;
+        if (depth == 32) {
+            for (int x = 0; x < width; ++x, in += 3) {
+                out[x] = (static_cast<l_uint32>(in[0]) << L_RED_SHIFT) | (static_cast<l_uint32>(in[1]) << L_GREEN_SHIFT) |
+                         (static_cast<l_uint32>(in[2]) << L_BLUE_SHIFT);
+            }
+        } else {
+            // Leptonica keeps pixels in 32-bit words: the byte macro places each byte on any host.
+            for (std::size_t i = 0; i < used; ++i) SET_DATA_BYTE(out, i, in[i]);
+        }
+    }
+    // Bits past the width of a 1-bit line are not pixels: cleared, they never count as ink.
+    if (depth == 1 && pixSetPadBits(pix.get(), 0) != 0) Fail(err::InvalidArgument, "cannot make a page of " + size + " pixels");
+    if (depth == 32) pixSetSpp(pix.get(), 3);
+    pixSetResolution(pix.get(), dpi, dpi);
+    return Raster(pix.release());
+}
+
 int Raster::Width() const { return mPix ? pixGetWidth(mPix) : 0; }
 int Raster::Height() const { return mPix ? pixGetHeight(mPix) : 0; }
 int Raster::BitsPerPixel() const {

@@ -6,6 +6,7 @@
 // 17 TIFF with LZW (grey, colour), 21 JPEG, 3 other TIFF, 6 BMP, 75 PNG. Pages are 1-based.
 // Angles are in hundredths of a degree, positive clockwise. Colour pages count as 24 bits.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -70,6 +71,11 @@ public:
     static Raster Load(const std::string& path, int page = 1);
     // A white page.
     static Raster Blank(int width, int height, int bitsPerPixel, int dpi = 300);
+    // A page from raw scanner lines, `bytesPerLine` apart: 1 bit (leftmost pixel in the high
+    // bit, 1 = black, as scanners send line art), 8 bits grey or 24 bits as R, G, B bytes.
+    // Throws for another depth, a page over the pixel budget or lines too short for the width.
+    static Raster FromSamples(int width, int height, int bitsPerPixel, const std::uint8_t* data,
+                              std::size_t bytesPerLine, int dpi);
 
     bool Empty() const { return mPix == nullptr; }
     int Width() const;

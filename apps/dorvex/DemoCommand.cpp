@@ -133,11 +133,21 @@ int Demo(const Args& args) {
                 upload.Form_Activate();
                 std::cout << "upload report (document,code,message,path):\n" << upload.Report();
             };
-            window.DebugMessage.Connect([](const std::string& text) { std::cout << "  [DebugMessage] " << text << "\n"; });
+            window.DebugMessage.Connect([](const std::string& text) {
+                std::string shown = text;
+                for (std::size_t at = shown.find("\r\n"); at != std::string::npos; at = shown.find("\r\n", at)) {
+                    shown.replace(at, 2, " | ");
+                }
+                std::cout << "  [DebugMessage] " << shown << "\n";
+            });
         };
         host.Person = [](FrmScan& window) {
             std::cout << "the person presses Scan (batch " << window.CmbBatchNoText << "):\n";
             window.StartScan(true);
+            const Acquisition::Outcome& outcome = window.Scanner().LastOutcome();
+            std::cout << "  " << outcome.pagesReceived << " sheets fed, " << outcome.pagesStored
+                      << " pages stored (blank and separator sheets are left out; barcodes start documents)\n";
+            if (!outcome.error.empty()) std::cout << "  the scan ended on: " << outcome.error << "\n";
             PrintDocuments(*window.ScanCompleteList());
             std::cout << "the person presses Upload:\n";
             window.ImgUpload();

@@ -196,6 +196,7 @@ void Acquisition::Scan(Target target, bool append) {
             break;
         }
         ++received;
+        mOutcome.pagesReceived = received;
         bool goOn = HandlePage(std::move(page), target);
         if (OnPageHandled) OnPageHandled(*device, PageCounter);
         mPrompter.Yield();

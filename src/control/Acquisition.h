@@ -79,6 +79,7 @@ public:
     // a duplicate stopped it, and the failure text ("" when it ended normally).
     struct Outcome {
         DeviceStatus status = DeviceStatus::Good;
+        int pagesReceived = 0;
         int pagesStored = 0;
         bool stopped = false;
         std::string error;

@@ -206,20 +206,21 @@ std::shared_ptr<CInno> ScanTree::DocumentAt(const CScanList& scanList, int index
     return scanList.GetInnoByIndex(index);
 }
 
+void ScanTree::MarkListed(CScanList* toScanList, const std::string& inno, std::int32_t value) {
+    auto entry = toScanList ? toScanList->GetInno2(inno) : nullptr;
+    if (!entry) return;
+    entry->SetState(value);
+    SetImage(entry->Index, entry->state());
+}
+
 bool ScanTree::AfterLabelEdit(CScanList& scanList, CScanList* toScanList, int index, const std::string& newLabel) {
     auto doc = DocumentAt(scanList, index);
     const std::string number = LabelNumber(newLabel);
     if (!doc || number.empty() || scanList.IsInnoExists(number)) return false;
 
-    auto markEntry = [this, toScanList](const std::string& inno, std::int32_t value) {
-        auto entry = toScanList ? toScanList->GetInno2(inno) : nullptr;
-        if (!entry) return;
-        entry->SetState(value);
-        SetImage(entry->Index, entry->state());
-    };
-    markEntry(doc->Inno(), state::New);
+    MarkListed(toScanList, doc->Inno(), state::New);
     doc->SetInno(number);
-    markEntry(number, state::Scanned);
+    MarkListed(toScanList, number, state::Scanned);
     doc->SetIsMine(toScanList && toScanList->IsInnoExists(number));
 
     Entry& entry = mNodes[static_cast<std::size_t>(index - 1)];
@@ -256,6 +257,7 @@ bool ScanTree::DeleteDocument(CScanList& scanList, CScanList* toScanList, int in
     if (auto batch = doc->BatchNo()) batch->RemoveInnoByIndex(batch->GetIndexByInno(doc->Inno()));
     doc->Index = 0;
     ShiftIndices(index, scanList, toScanList);
+    if (!scanList.IsInnoExists(doc->Inno())) MarkListed(toScanList, doc->Inno(), state::New);
     CompareScanList(scanList, toScanList);
     return true;
 }

@@ -10,6 +10,7 @@
 // "number(pages)", picture = its state). A scanned document attached to another (Parent) hangs
 // under its main document's node.
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -85,8 +86,8 @@ public:
     bool AfterLabelEdit(CScanList& scanList, CScanList* toScanList, int index, const std::string& newLabel);
 
     // Deletes a scanned document: its files, then its node and its entry; the stored indices of
-    // both lists follow the removed node and the lists are compared again. Its attachments stay,
-    // now under the batch. Returns false when the node shows no scanned document. The caller
+    // both lists follow the removed node, its to-scan entry is not scanned any more (4) and the
+    // lists are compared again. Its attachments stay, now under the batch. Returns false when the node shows no scanned document. The caller
     // clears the viewers when it was the document shown, updates the tree and rewrites the
     // recovery file.
     bool DeleteDocument(CScanList& scanList, CScanList* toScanList, int index);
@@ -109,6 +110,8 @@ private:
     int EnsureRoot();
     // Index of the node that a scanned document should hang under.
     int HomeOf(const CScanList& scanList, const CInno& doc) const;
+    // The to-scan entry of that number takes the state; its picture follows.
+    void MarkListed(CScanList* toScanList, const std::string& inno, std::int32_t value);
     // Keeps the stored indices of both lists right after node `removed` went away.
     void ShiftIndices(int removed, CScanList& scanList, CScanList* toScanList);
 

@@ -131,6 +131,7 @@ TEST(ScanTree, DeletingShiftsEveryStoredIndex) {
     d2->NewPage(folder.File("d2.tif"));
     ASSERT_TRUE(WriteBytesToFile("page", folder.File("d2.tif")));
     l.toScan.Add("T", "D3");
+    l.toScan.Add("T", "D2")->SetState(state::Scanned);
     l.Update();  // the to-scan list's nodes come after the scanned ones
     const int d3Index = d3->Index;
     const int toScanIndex = l.toScan.Index;
@@ -139,13 +140,15 @@ TEST(ScanTree, DeletingShiftsEveryStoredIndex) {
     ASSERT_TRUE(l.tree.DeleteDocument(l.scanned, &l.toScan, d2->Index));
     EXPECT_FALSE(FileExists(folder.File("d2.tif")));
     EXPECT_EQ(l.scanned.GetInno2("D2"), nullptr);
+    EXPECT_EQ(l.toScan.GetInno2("D2")->state(), state::New);
     EXPECT_EQ(d3->Index, d3Index - 1);
     EXPECT_EQ(l.tree.DocumentAt(l.scanned, d3->Index), d3);
     EXPECT_TRUE(d3->IsMine());  // compared with the to-scan list again
 
     l.Update();
     EXPECT_EQ(l.toScan.Index, toScanIndex - 1);
-    EXPECT_EQ(l.tree.Node(l.toScan.Index)->Text, "待掃描清單(1)");
+    EXPECT_EQ(l.tree.Node(l.toScan.Index)->Text, "待掃描清單(2)");
+    EXPECT_EQ(l.tree.Node(l.toScan.GetInno2("D2")->Index)->Image, 4);
     EXPECT_EQ(l.tree.Node(l.toScan.GetInno2("D3")->Index)->Key, "c,D3");
     EXPECT_EQ(ChildTexts(l.tree, d1->BatchNo()->Index), (std::vector<std::string>{"D1(0)", "D3(0)"}));
 }

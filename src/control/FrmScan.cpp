@@ -98,6 +98,8 @@ void FrmScan::Form_Load() {
     DebugTrace("產生RasterTwain");
     DebugTrace("建立PopupMenu");
     DebugTrace("Toolbar");
+    Commands.Build(Props, mLanguage.get(), IsOcrEnabled());
+    Tree.Visible = Props.Get(prop::Mode) == "0";
     DebugTrace("取得掃描清單");
     if (online) {
         CmbBatchNo = queries.GetScanList(*mList, ServerList);
@@ -302,12 +304,24 @@ void FrmScan::ImgUpload(const std::shared_ptr<CInno>& doc) {
 }
 
 void FrmScan::UpdateTreeView() {
-    // The tree view draws the scan list; its model follows the list on every redraw.
-    if (OnRedraw && mLoaded) OnRedraw();
+    if (!mLoaded) return;
+    Tree.UpdateTreeView(Props.Get(prop::Mode), *mList, ServerList.get(), ScanListVisible);
+    if (OnRedraw) OnRedraw();
 }
 
 void FrmScan::Redraw() {
-    if (OnRedraw && mLoaded) OnRedraw();
+    if (!mLoaded) return;
+    DisplayState state;
+    state.Minimized = Minimized;
+    state.HasPage = mPages->OneViewer.HasImage();
+    state.ScanListBatches = mList->Length();
+    state.BatchBoxCount = static_cast<int>(CmbBatchNo.size());
+    state.OnlyScanList = OnlyScanList;
+    state.Inno = Props.Get(prop::Inno);
+    state.ViewMode = ViewMode;
+    state.Ocr = IsOcrEnabled();
+    Commands.ResetItemsDisplay(state);
+    if (OnRedraw) OnRedraw();
 }
 
 }  // namespace dorvex

@@ -12,8 +12,10 @@
 #include <vector>
 
 #include "control/Acquisition.h"
+#include "control/CommandSurface.h"
 #include "control/ScanPages.h"
 #include "model/ScanList.h"
+#include "model/ScanTree.h"
 #include "model/ScanProperties.h"
 #include "server/Language.h"
 #include "support/Event.h"
@@ -81,12 +83,22 @@ public:
     std::string CmbBatchNoText;
     ITopMostWindow* TopMostWindow = nullptr;  // set by the view
     int ViewMode = 0;                          // 0 single page, 1 thumbnails
+    ScanTree Tree;
+    CommandSurface Commands;
+    ImgBar StatusBar;
+    std::string StatusText;     // the status bar's message panel (a document's ErrorMsg)
+    bool Minimized = false;     // the window's state, told by the view
+    bool CloseRequested = false;  // "離開": the view closes the window
 
     // Views and hosts: the modal dialogs and redraw. Without them the dialogs run headless
     // (the upload runs, the settings dialog is not shown).
     std::function<void(FrmUpload&)> ShowUploadWindow;
     std::function<void(FrmConf&)> ShowConfDialog;
     std::function<void()> OnRedraw;  // lay out, redraw items and tree
+    std::function<void()> ShowAbout;
+    std::function<void()> PrintPage;   // prints the page shown
+    std::function<void()> DelayUpload;  // the delayed upload
+    std::function<void()> UpdateDBPage;  // the page-count window
 
     // ---- Lifecycle ----
     void Form_Load();
@@ -110,7 +122,28 @@ public:
     void ImgUpload(const std::shared_ptr<CInno>& doc = nullptr);
     // The tree and display after a change to the scan list.
     void UpdateTreeView();
-    void Redraw();
+    void Redraw();  // ResetItemsDisplay, then the view draws
+
+    // ---- The command surface (menus, tool bars, keys) ----
+    // Runs a command with the framing every command gets: the rubber band is off while it
+    // runs, and back on afterwards when recognition is on.
+    void Execute(Command command);
+    void MenuClick(const std::string& key) { Execute(Commands.MenuCommand(key)); }
+    void ButtonClick(const std::string& caption) { Execute(Commands.ButtonCommand(caption)); }
+    void KeyDown(KeyCode key) { Execute(Commands.KeyCommand(key)); }
+    // Asks for a new document number in mode "2" and renames the document.
+    void ResetSingleInno();
+    void ImgShowInfo();
+    // Saves the page shown as a file of the chosen format; false when nothing was written.
+    bool ShowSave();
+    // Thumbnails: a click selects the page, a double click shows it in the single-page view.
+    void MultiViewer_Click(int item);
+    void MultiViewer_DblClick(int item);
+    // The tree's gestures, by node index.
+    void TreeView1_Click(int node);
+    void TreeView1_AfterLabelEdit(int node, const std::string& label);
+    void TreeDelete(int node);
+    void TreeDragDrop(int source, int target);
 
 private:
     void AskDocumentNumber();

@@ -1,0 +1,229 @@
+// The scan window's commands: what each menu item, tool-bar button and key runs, the document
+// number change of the single-document mode, the image information, "另存", and the gestures
+// on the thumbnails and the tree.
+
+#include <algorithm>
+
+#include "control/FrmScan.h"
+#include "model/PageFiles.h"
+#include "support/Error.h"
+#include "support/ModFS.h"
+#include "support/ModGlobal.h"
+#include "support/ModShow.h"
+#include "support/Prompter.h"
+#include "support/Text.h"
+#include "support/Trace.h"
+
+namespace dorvex {
+
+void FrmScan::Execute(Command command) {
+    if (command == Command::None || !mLoaded) return;
+    ImageViewer& viewer = mPages->OneViewer;
+    const bool rectangleErase = command == Command::RectangleErase;
+    const bool erase = command == Command::EraseRubberBand;
+    if (!rectangleErase && !erase) viewer.RubberBandMode = false;
+    const std::shared_ptr<CInno> doc = mPages->CurrentDoc;
+    switch (command) {
+        case Command::ImgUpload: ImgUpload(); break;
+        case Command::TreeSave: if (doc) ImgUpload(doc); break;
+        case Command::ShowSave: ShowSave(); break;
+        case Command::DelayUpload: if (DelayUpload) DelayUpload(); break;
+        case Command::UpdateDBPage: if (UpdateDBPage) UpdateDBPage(); break;
+        case Command::ImgPrint: if (PrintPage && viewer.HasImage()) PrintPage(); break;
+        case Command::Close: CloseRequested = true; break;
+        case Command::About: if (ShowAbout) ShowAbout(); break;
+        case Command::ShowScannerConfig: ShowScannerConfig(); break;
+        case Command::SelectSource: SelectSource(); break;
+        case Command::ConfigScanner: ConfigScanner(); break;
+        case Command::StartScan: StartScan(true); break;
+        case Command::ScanSimplex:
+        case Command::ScanDuplex:
+            Props.Set(prop::Duplex, command == Command::ScanDuplex ? "1" : "0");
+            StartScan(false);
+            break;
+        case Command::AddPages: StartScanEdit(false); break;
+        case Command::ReplacePages: StartScanEdit(true); break;
+        case Command::ImgCut: mPages->ImgCut(); break;
+        case Command::ImgCopy: mPages->ImgCopy(); break;
+        case Command::ImgPaste: mPages->ImgPaste(); break;
+        case Command::ImgDelete: mPages->ImgDelete(); break;
+        case Command::DeletePages: mPages->DeletePages(); break;
+        case Command::MoveMultiPages: mPages->MoveMultiPages(); break;
+        case Command::ResetSingleInno: ResetSingleInno(); break;
+        case Command::ImgMoveFirst:
+        case Command::ImgMovePrevious:
+        case Command::ImgMoveNext:
+        case Command::ImgMoveLast:
+            if (doc) mPages->ImgMoveTo(NavigationTarget(command, doc->SelectedIndex, doc->ActPage()));
+            break;
+        case Command::ImgZoomIn: viewer.ZoomIn(); break;
+        case Command::ImgZoomOut: viewer.ZoomOut(); break;
+        case Command::ImgOriginalSize: viewer.OriginalSize(); break;
+        case Command::ImgFitView: viewer.FitView(); break;
+        case Command::AreaZoom: viewer.RubberBandMode = true; break;
+        case Command::SingleView: ViewMode = 0; break;
+        case Command::LoadMultiView:
+            if (doc) mPages->LoadBitmapList(doc->ActPage());
+            ViewMode = 1;
+            break;
+        case Command::MultiView: ViewMode = 1; break;
+        case Command::ImgRotate: mPages->ImgRotate(); break;
+        case Command::ImgDotRemove: mPages->ImgDotRemove(); break;
+        case Command::ImgBorderRemove: mPages->ImgBorderRemove(); break;
+        case Command::ImgDeskew: mPages->ImgDeskew(); break;
+        case Command::BatchImageEffect: mPages->ExecuteBatchImageEffect(); break;
+        case Command::RotateCounterClockwise: mPages->RotateByAngleBox(false); break;
+        case Command::RotateClockwise: mPages->RotateByAngleBox(true); break;
+        case Command::MergeCut: mPages->ShowMergeCut(); break;
+        case Command::SplitAtPage:
+            if (doc) mPages->ShowMergeCut(false, doc->SelectedIndex - 1, true);
+            break;
+        case Command::SplitAtThumbnail:
+            if (doc && mPages->MultiViewer.Selected >= 0) {
+                mPages->ShowMergeCut(false, mPages->MultiViewer.Offset + mPages->MultiViewer.Selected, true);
+            }
+            break;
+        case Command::MergeWith: mPages->ShowMergeCut(true); break;
+        case Command::Crop:
+            if (viewer.HasImage() && viewer.RubberBand) {
+                try {
+                    viewer.SetImage(viewer.Image().Crop(*viewer.RubberBand));
+                    viewer.RubberBand.reset();
+                    mPages->SaveThisPage(true);
+                } catch (const DorvexError& e) {
+                    mPrompter.MessageBox(e.what(), "", MsgButtons::OK, MsgIcon::Exclamation);
+                }
+            }
+            break;
+        case Command::RectangleErase: viewer.RubberBandMode = true; break;
+        case Command::EraseRubberBand:
+            if (viewer.HasImage() && viewer.RubberBand) {
+                try {
+                    viewer.Image().FillWhite(*viewer.RubberBand);
+                    viewer.RubberBand.reset();
+                    mPages->SaveThisPage(true);
+                } catch (const DorvexError& e) {
+                    mPrompter.MessageBox(e.what(), "", MsgButtons::OK, MsgIcon::Exclamation);
+                }
+            }
+            break;
+        case Command::ImgShowInfo: ImgShowInfo(); break;
+        case Command::TreeDelete: TreeDelete(Tree.Selected); break;
+        // Gestures the view carries out itself (label editing, the side panel, the pen, the
+        // field editor's text) or that come with recognition.
+        default: break;
+    }
+    mPrompter.Yield();
+    if (IsOcrEnabled()) viewer.RubberBandMode = true;
+    Redraw();
+}
+
+void FrmScan::ResetSingleInno() {
+    if (Props.Get(prop::Mode) != "2") return;
+    const std::string old = Props.Get(prop::Inno);
+    std::shared_ptr<CInno> scanned = mList->GetInno2(old);
+    std::shared_ptr<CInno> listed = ServerList ? ServerList->GetInno2(old) : nullptr;
+    const std::string title = MessageText("tdesc", "文件概要");
+    std::string answer;
+    {
+        NotTopMostScope frame(TopMostWindow);
+        answer = Trim(mPrompter.InputBox("請先輸入" + title, title, "").value_or(""));
+    }
+    if (answer.empty()) return;
+    Props.Set(prop::Inno, answer);
+    if (scanned) scanned->SetInno(answer);
+    if (listed) listed->SetInno(answer);
+    StatusBar.Update(std::nullopt, answer, std::nullopt);
+    // The scanned document has a new number: the recovery file must name it so.
+    mPages->WriteRecovery();
+}
+
+void FrmScan::ImgShowInfo() {
+    const std::shared_ptr<CInno> doc = mPages->CurrentDoc;
+    if (!doc || !mPages->OneViewer.HasImage()) return;
+    ImageFacts facts = FactsOf(mPages->OneViewer, *doc, MessageText("tdesc", "文件概要"));
+    NotTopMostScope frame(TopMostWindow);
+    mPrompter.MessageBox(ImgShowInfoText(facts), kInfoTitle, MsgButtons::OK, MsgIcon::Information);
+}
+
+bool FrmScan::ShowSave() {
+    const ImageViewer& viewer = mPages->OneViewer;
+    if (!viewer.HasImage()) return false;
+    std::string path = mPrompter.SaveFileName("另存", kSaveFilter);
+    if (path.empty()) return false;
+    int format = SaveFormatFor(path, viewer.Image().BitsPerPixel());
+    if (format == 0) {
+        mPrompter.MessageBox("不支援的檔案格式：" + path, "另存", MsgButtons::OK, MsgIcon::Exclamation);
+        return false;
+    }
+    try {
+        viewer.Image().Save(path, format);
+        return true;
+    } catch (const DorvexError& e) {
+        mPrompter.MessageBox(e.what(), "另存", MsgButtons::OK, MsgIcon::Exclamation);
+        return false;
+    }
+}
+
+void FrmScan::MultiViewer_Click(int item) {
+    const std::shared_ptr<CInno> doc = mPages->CurrentDoc;
+    ThumbnailStrip& strip = mPages->MultiViewer;
+    if (!doc || item < 0 || item >= static_cast<int>(strip.Items.size())) return;
+    mPages->ImgMoveTo(strip.Items[static_cast<std::size_t>(item)].page - 1);
+    Redraw();
+}
+
+void FrmScan::MultiViewer_DblClick(int item) {
+    MultiViewer_Click(item);
+    ViewMode = 0;
+    Redraw();
+}
+
+void FrmScan::TreeView1_Click(int node) {
+    std::shared_ptr<CInno> doc = Tree.DocumentAt(*mList, node);
+    Tree.Selected = node;
+    if (!doc) return;
+    StatusText = doc->ErrorMsg;
+    if (doc == mPages->CurrentDoc) return;
+    mPages->CurrentDoc = doc;
+    mPages->OneViewer.Clear();
+    mPages->MultiViewer.Clear();
+    if (doc->FilesExists() && doc->ActPage() > 0) {
+        doc->SelectedIndex = 1;
+        try {
+            mPages->LoadImageByCInno(doc, true, true);
+        } catch (const DorvexError& e) {
+            mPrompter.MessageBox(e.what(), "", MsgButtons::OK, MsgIcon::Exclamation);
+        }
+    }
+    auto batch = doc->BatchNo();
+    StatusBar.Update(batch ? batch->BatchNo : std::string(), doc->Inno(), doc->SelectedIndex);
+    Redraw();
+}
+
+void FrmScan::TreeView1_AfterLabelEdit(int node, const std::string& label) {
+    if (!Tree.AfterLabelEdit(*mList, ServerList.get(), node, label)) return;
+    mPages->WriteRecovery();
+    Redraw();
+}
+
+void FrmScan::TreeDelete(int node) {
+    std::shared_ptr<CInno> doc = Tree.DocumentAt(*mList, node);
+    if (!doc || !Tree.DeleteDocument(*mList, ServerList.get(), node)) return;
+    if (doc == mPages->CurrentDoc) {
+        mPages->CurrentDoc = nullptr;
+        mPages->OneViewer.Clear();
+        mPages->MultiViewer.Clear();
+    }
+    mPages->WriteRecovery();
+    UpdateTreeView();
+    Redraw();
+}
+
+void FrmScan::TreeDragDrop(int source, int target) {
+    if (!Tree.DragDrop(*mList, source, target, IsOcrEnabled())) return;
+    mPages->WriteRecovery();
+    UpdateTreeView();
+}
+
+}  // namespace dorvex

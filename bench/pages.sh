@@ -8,18 +8,11 @@ build=$(cd "${1:-build}" && pwd)
 count=${2:-24}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-convert=/usr/bin/convert
-text=$(cat tests/corpus/letter.txt)
+source bench/letters.sh
+make_letters "$work" "$count"
 pages=()
 scans=()
 for i in $(seq 1 "$count"); do
-  angle=$(( (i % 7) - 3 ))
-  zint -b 8 --height=60 --scale=3 --notext -d "11500000$(printf %02d "$i")" -o "$work/bc.png"
-  "$convert" -size 2480x3508 xc:white -font Noto-Sans-CJK-TC -pointsize 50 -fill black -annotate +250+420 "$text" \
-    \( "$work/bc.png" \) -gravity northeast -geometry +220+120 -composite -background white -rotate "$angle" +repage \
-    -gravity center -extent 2480x3508 -colorspace Gray -depth 8 -density 300 -units PixelsPerInch "$work/page$i.pgm"
-  "$convert" "$work/page$i.pgm" "$work/page$i.png"
-  "$convert" "$work/page$i.pgm" -threshold 50% -type bilevel -compress Group4 "$work/scan$i.tif"
   pages+=("$work/page$i.png")
   scans+=("$work/scan$i.tif")
 done

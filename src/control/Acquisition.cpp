@@ -166,7 +166,8 @@ void Acquisition::Scan(Target target, bool append) {
             Split.target = append ? mList.LastCInno() : nullptr;
         }
     }
-    if (Split.target) Split.target->LastPage();
+    // New pages follow the last one; a replacing scan keeps the page the person chose.
+    if (Split.target && target == Target::Documents) Split.target->LastPage();
 
     std::unique_ptr<IScanDevice> device = OpenChosenDevice(front);
     if (!device) return;

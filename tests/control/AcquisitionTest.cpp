@@ -1,0 +1,272 @@
+// Scanning into documents from SANE's test backend: the settings become device options, feeder
+// runs end when the feeder is empty, a device fault in the middle of a run ends the scan with a
+// message and keeps every page stored before it, with the recovery file true. The process gets
+// a private SANE configuration before its first SANE call; ctest runs this file as one entry.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "ScriptedPrompter.h"
+#include "TestUtil.h"
+#include "control/Acquisition.h"
+#include "control/ScanPages.h"
+#include "model/PageFiles.h"
+#include "model/SettingsStore.h"
+#include "platform/Raster.h"
+#include "support/ModFS.h"
+
+namespace dorvex {
+namespace {
+
+using test::ScriptedPrompter;
+
+// The test backend alone, two devices; set once for the whole process.
+struct SaneSetup {
+    std::string path = (std::filesystem::temp_directory_path() / "dorvex-acq-sane-XXXXXX").string();
+    SaneSetup() {
+        ::mkdtemp(path.data());
+        WriteBytesToFile("test\n", path + "/dll.conf");
+        WriteBytesToFile("number_of_devices 2\n", path + "/test.conf");
+        ::setenv("SANE_CONFIG_DIR", path.c_str(), 1);
+    }
+    ~SaneSetup() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+};
+const SaneSetup& Sane() {
+    static SaneSetup setup;
+    return setup;
+}
+
+// The backend keeps an option from one opening to the next: every test starts from these.
+void ResetDevice(const std::string& name = "test:0") {
+    auto device = OpenScanDevice(name);
+    device->SetOption("read-return-value", "Default");
+    device->SetOption("test-picture", "Solid black");
+}
+
+class Scanning : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Sane();
+        ResetDevice();
+        store = std::make_unique<SettingsStore>(tmp.File("settings.ini"));
+        props.Set(prop::Mode, "0");
+        props.Set(prop::Feeder, "1");
+        scanner.Store = store.get();
+        scanner.ServerList = &serverList;
+        scanner.DeviceName = "test:0";
+    }
+    std::shared_ptr<CInno> OnlyDocument() {
+        auto docs = list.AllInnos();
+        return docs.size() == 1 ? docs[0] : nullptr;
+    }
+    int RecoveredPages() {
+        int pages = 0;
+        for (const RecoveryEntry& entry : InspectRecoveryFile()) {
+            EXPECT_TRUE(entry.problems.empty()) << entry.problems.front();
+            pages += entry.pages;
+        }
+        return pages;
+    }
+    bool Applied(const std::string& note) {
+        const auto& notes = scanner.LastOutcome().settingsApplied;
+        return std::find(notes.begin(), notes.end(), note) != notes.end();
+    }
+
+    test::TempFolder tmp;
+    std::unique_ptr<SettingsStore> store;
+    ScriptedPrompter person;
+    ScanProperties props;
+    CScanList list;
+    CScanList serverList;
+    ScanPages pages{person, props, list};
+    Acquisition scanner{person, props, list, pages};
+};
+
+TEST_F(Scanning, AFeederRunTakesEveryPageUntilTheFeederIsEmpty) {
+    scanner.StartScan(true);
+    EXPECT_TRUE(person.messages.empty()) << person.messages.front();
+    auto doc = OnlyDocument();
+    ASSERT_TRUE(doc);
+    EXPECT_EQ(doc->ActPage(), 10);
+    EXPECT_EQ(scanner.LastOutcome().pagesReceived, 10);
+    EXPECT_EQ(RecoveredPages(), 10);
+    // Black and white on a device without a line-art mode: grey at one bit per pixel.
+    EXPECT_TRUE(Applied("source=Automatic Document Feeder"));
+    EXPECT_TRUE(Applied("mode=Gray, depth=1"));
+    EXPECT_TRUE(Applied("resolution=100"));
+    EXPECT_TRUE(Applied("transfer mode 4: recorded (pages always arrive in memory)"));
+    ImageInfo info = ReadImageInfo(doc->FilePath());
+    EXPECT_EQ(info.bitsPerPixel, 1);
+    EXPECT_EQ(info.xdpi, 100);
+}
+
+TEST_F(Scanning, WithoutTheFeederEachScanIsOnePageAndTheNextContinuesTheDocument) {
+    props.Set(prop::Feeder, "0");
+    scanner.StartScan(true);
+    scanner.StartScan(true);
+    auto doc = OnlyDocument();
+    ASSERT_TRUE(doc);
+    EXPECT_EQ(doc->ActPage(), 2);
+    EXPECT_TRUE(Applied("source=Flatbed"));
+    // Without continuing, a scan starts a document of its own.
+    scanner.StartScan(false);
+    EXPECT_EQ(list.AllInnos().size(), 2u);
+}
+
+TEST_F(Scanning, AFaultInTheMiddleOfARunKeepsEveryStoredPage) {
+    for (const char* fault : {"SANE_STATUS_JAMMED", "SANE_STATUS_COVER_OPEN", "SANE_STATUS_IO_ERROR",
+                              "SANE_STATUS_DEVICE_BUSY"}) {
+        SCOPED_TRACE(fault);
+        ResetDevice();
+        list = CScanList();
+        person.messages.clear();
+        std::remove(RecoveryFilePath().c_str());
+        scanner.OnPageHandled = [&](IScanDevice& device, std::int32_t counter) {
+            if (counter == 3) {
+                EXPECT_TRUE(device.SetOption("read-return-value", fault));
+            }
+        };
+        scanner.StartScan(false);
+        ASSERT_EQ(person.messages.size(), 1u);
+        EXPECT_EQ(person.messages[0], Acquisition::kAcquireError);
+        EXPECT_EQ(person.boxes[0].icon, MsgIcon::Exclamation);
+        auto doc = OnlyDocument();
+        ASSERT_TRUE(doc);
+        EXPECT_EQ(doc->ActPage(), 3);
+        EXPECT_EQ(ReadImageInfo(doc->FilePath()).pages, 3);
+        // The session was closed and the recovery file written.
+        EXPECT_EQ(RecoveredPages(), 3);
+        EXPECT_FALSE(scanner.LastOutcome().error.empty());
+    }
+    scanner.OnPageHandled = nullptr;
+    ResetDevice();
+    scanner.StartScan(true);  // the device works again after a fault
+    EXPECT_EQ(OnlyDocument()->ActPage(), 13);
+}
+
+TEST_F(Scanning, AnEmptyFeederAtTheStartIsAnErrorAndStoresNothing) {
+    OpenScanDevice("test:0")->SetOption("read-return-value", "SANE_STATUS_NO_DOCS");
+    scanner.StartScan(false);
+    ASSERT_EQ(person.messages.size(), 1u);
+    EXPECT_EQ(person.messages[0], Acquisition::kAcquireError);
+    EXPECT_TRUE(list.AllInnos().empty());
+    EXPECT_FALSE(FileExists(RecoveryFilePath()));
+}
+
+TEST_F(Scanning, AnUnknownDeviceIsAMessageNotACrash) {
+    scanner.DeviceName = "test:7";
+    scanner.StartScan(false);
+    ASSERT_EQ(person.messages.size(), 1u);
+    EXPECT_EQ(person.messages[0], Acquisition::kAcquireError);
+    EXPECT_TRUE(list.AllInnos().empty());
+}
+
+TEST_F(Scanning, AskingAfterEveryPageStopsWhenThePersonSaysNo) {
+    props.Set(prop::ScanMode, "1");
+    person.answers = {MsgResult::Yes, MsgResult::Yes, MsgResult::No};
+    scanner.StartScan(false);
+    EXPECT_EQ(OnlyDocument()->ActPage(), 3);
+    ASSERT_EQ(person.boxes.size(), 3u);
+    EXPECT_EQ(person.boxes[2].text, Acquisition::kContinueQuestion);
+    EXPECT_EQ(person.boxes[2].buttons, MsgButtons::YesNo);
+    EXPECT_EQ(person.boxes[2].icon, MsgIcon::Question);
+    EXPECT_TRUE(scanner.LastOutcome().stopped);
+}
+
+TEST_F(Scanning, GreyAndColourPagesAreStoredAtTheirDepthOnTheAskedPaper) {
+    props.Set(prop::Feeder, "0");
+    props.Set(prop::PixelType, "2");
+    props.Set(prop::EnablePaperSize, "1");
+    props.Set(prop::PaperSize, "5");  // A5: 148 × 210 mm; the test device reaches 200 mm down
+    scanner.StartScan(false);
+    EXPECT_TRUE(Applied("mode=Color, depth=8"));
+    EXPECT_TRUE(Applied("scan area=148 x 200 mm"));
+    ImageInfo colour = ReadImageInfo(OnlyDocument()->FilePath());
+    EXPECT_EQ(colour.bitsPerPixel, 24);
+    EXPECT_NEAR(colour.width, 148 * 100 / 25.4, 2);
+
+    props.Set(prop::PixelType, "1");
+    props.Set(prop::PaperSize, "54");  // A4 landscape: 297 × 210 mm, clamped to the device
+    scanner.StartScan(false);
+    EXPECT_TRUE(Applied("scan area=200 x 200 mm"));
+    EXPECT_EQ(ReadImageInfo(list.LastCInno()->FilePath()).bitsPerPixel, 8);
+}
+
+TEST_F(Scanning, TheDriverTagsReachTheSameOptions) {
+    props.Set(prop::TwainOrISIS, "ISIS");
+    props.Set(prop::PixelType, "1");
+    scanner.StartScan(false);
+    EXPECT_TRUE(Applied("tag 1293=1: recorded"));
+    EXPECT_TRUE(Applied("source=Automatic Document Feeder"));
+    EXPECT_TRUE(Applied("resolution=100"));
+    EXPECT_TRUE(Applied("mode=Gray, depth=8"));
+    EXPECT_EQ(OnlyDocument()->ActPage(), 10);
+    props.Set(prop::Feeder, "0");
+    scanner.StartScan(true);
+    EXPECT_TRUE(Applied("source=Flatbed"));
+    EXPECT_EQ(OnlyDocument()->ActPage(), 11);  // without the feeder: one page
+}
+
+TEST_F(Scanning, AddingAndReplacingPagesOfTheCurrentDocument) {
+    props.Set(prop::Feeder, "0");
+    scanner.StartScan(false);
+    scanner.StartScan(true);
+    auto doc = OnlyDocument();
+    ASSERT_EQ(doc->ActPage(), 2);
+    pages.CurrentDoc = doc;
+    OpenScanDevice("test:0")->SetOption("test-picture", "Grid");
+    scanner.StartScanEdit();
+    EXPECT_EQ(doc->ActPage(), 3);
+    Raster black = Raster::Load(doc->FilePath(), 1);
+    Raster grid = Raster::Load(doc->FilePath(), 3);
+    EXPECT_LT(grid.CountInk(), black.CountInk());
+    // Replacing: one page taken, over the current one, even from the feeder.
+    props.Set(prop::Feeder, "1");
+    doc->SelectedIndex = 1;
+    scanner.ReplacePage = true;
+    scanner.StartScanEdit();
+    EXPECT_EQ(doc->ActPage(), 3);
+    EXPECT_EQ(Raster::Load(doc->FilePath(), 1).CountInk(), grid.CountInk());
+    EXPECT_EQ(Raster::Load(doc->FilePath(), 2).CountInk(), black.CountInk());
+    EXPECT_EQ(RecoveredPages(), 3);
+}
+
+TEST_F(Scanning, TheChosenSourceAndItsOwnSettingsAreRemembered) {
+    scanner.ShowSelectSource = [](SourceSelection& selection) {
+        EXPECT_EQ(selection.devices.size(), 2u);
+        EXPECT_EQ(selection.devices[static_cast<std::size_t>(selection.selected)].name, "test:0");
+        selection.selected = 1;
+        return true;
+    };
+    scanner.SelectSource();
+    EXPECT_EQ(scanner.DeviceName, "test:1");
+    scanner.ShowSourceSettings = [](SourceSettingsForm& form) {
+        EXPECT_EQ(form.deviceName, "test:1");
+        auto picture = std::find_if(form.options.begin(), form.options.end(),
+                                    [](const DeviceOption& o) { return o.name == "test-picture"; });
+        EXPECT_NE(picture, form.options.end());
+        EXPECT_TRUE(form.Set("test-picture", "Grid"));
+        EXPECT_FALSE(form.Set("no-such-option", "1"));
+        return true;
+    };
+    scanner.ConfigScanner();
+    ResetDevice("test:1");
+
+    // Another window later: the device and its own choice come back from the settings file.
+    SettingsStore reread(tmp.File("settings.ini"));
+    ScanPages otherPages(person, props, list);
+    Acquisition other(person, props, list, otherPages);
+    other.Store = &reread;
+    props.Set(prop::Feeder, "0");
+    other.StartScan(false);
+    EXPECT_EQ(other.DeviceName, "test:1");
+    Raster page = Raster::Load(list.LastCInno()->FilePath(), 1);
+    EXPECT_LT(page.CountInk(), static_cast<std::int64_t>(page.Width()) * page.Height() / 2);
+}
+
+}  // namespace
+}  // namespace dorvex

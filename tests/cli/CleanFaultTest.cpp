@@ -159,7 +159,8 @@ TEST(CleanCommand, UnderAMemoryLimitAPageIsNeverDroppedOrReportedDone) {
     }
     letter.Save(dir.File("letter.tif"), fileformat::TiffLzw);
     int failed = 0;
-    for (rlim_t mib : {60, 75, 90, 110, 140}) {
+    // The process itself maps about 65 MiB (the scanner libraries included) before any page.
+    for (rlim_t mib : {75, 90, 105, 120, 140, 170}) {
         SCOPED_TRACE(mib);
         std::filesystem::remove_all(dir.File("out"));
         Outcome run = Clean(dir, {"--set", "WPageRemove=1", "--set", "Deskew=1", "--set", "DotRemove=1", "-o", dir.File("out"), dir.File("letter.tif")},

@@ -8,6 +8,6 @@ trap 'rm -rf "$work"' EXIT
 cmake --install "$build" --prefix "$work/prefix" > /dev/null
 cmake -S "$source" -B "$work/build" -G Ninja -DCMAKE_PREFIX_PATH="$work/prefix" > /dev/null
 cmake --build "$work/build" > /dev/null
-out=$("$work/build/consumer")
+out=$(DORVEX_TMPDIR=$work/tmp XDG_CONFIG_HOME=$work/config "$work/build/consumer")
 [ "$out" = "王小明 1 0" ] || { echo "FAIL: consumer printed [$out]"; exit 1; }
 echo "install test: passed"

@@ -9,6 +9,7 @@
 #include "TestUtil.h"
 #include "control/FrmScan.h"
 #include "control/OrbScan.h"
+#include "model/FrmConf.h"
 #include "model/PageFiles.h"
 #include "model/SettingsStore.h"
 #include "platform/Raster.h"
@@ -400,6 +401,105 @@ TEST_F(Session, SavedChoicesGoOverTheServersValuesWhetherOrNotItAnswers) {
             EXPECT_EQ(window.Properties(prop::Feeder), "1");
         }
     }
+}
+
+}  // namespace
+}  // namespace dorvex
+
+namespace dorvex {
+namespace {
+
+TEST_F(Session, TheControlsUploadsRelayEachResultAndKeepTheReport) {
+    // A folder of two documents, chosen by the person.
+    std::filesystem::create_directories(tmp.File("out"));
+    for (const char* name : {"U1", "U2"}) {
+        Raster page = FeedPage(2);
+        page.Save(tmp.File(std::string("out/") + name + ".tif"), fileformat::TiffG4);
+    }
+    person.folder = tmp.File("out");
+    std::vector<std::string> results;
+    control.AfterUpload.Connect([&](const std::string& inno, long code, const std::string&) {
+        results.push_back(inno + "=" + std::to_string(code));
+    });
+    control.UploadDir("P1");
+    EXPECT_EQ(results, (std::vector<std::string>{"U1=1", "U2=1"}));
+    EXPECT_NE(control.UploadReport().find("U1,1,"), std::string::npos) << control.UploadReport();
+    ASSERT_TRUE(Stored("U2"));
+
+    // One file by its number: the window's results are not relayed, the report is kept.
+    control.UploadFileWithInno("U1");
+    EXPECT_EQ(results.size(), 2u);
+    EXPECT_NE(control.UploadReport().find("U1,"), std::string::npos);
+}
+
+TEST_F(Session, TheWindowsCommandsRunFromMenusToolBarsAndKeys) {
+    Feed(1, 5);
+    control.SetEncInno(EncryptText("C1"));
+    std::vector<std::string> traces;
+    host.Person = [&](FrmScan& window) {
+        window.StartScan(true);
+        auto doc = window.Pages().CurrentDoc;
+        ASSERT_TRUE(doc);
+        ASSERT_EQ(doc->ActPage(), 5);
+        // The last page is shown; navigation by key, the first by menu, the next by button.
+        EXPECT_EQ(doc->SelectedIndex, 5);
+        double now = 100;
+        window.Commands.Clock = [&] { return now; };
+        window.KeyDown(KeyCode::P);
+        EXPECT_EQ(doc->SelectedIndex, 4);
+        now += 0.05;
+        window.KeyDown(KeyCode::P);  // a key held down repeats at most ten times a second
+        EXPECT_EQ(doc->SelectedIndex, 4);
+        window.MenuClick("mnuView(0)");
+        EXPECT_EQ(doc->SelectedIndex, 1);
+        window.ButtonClick("上一頁");  // before the first page: nothing
+        EXPECT_EQ(doc->SelectedIndex, 1);
+        window.ButtonClick("下一頁");
+        EXPECT_EQ(doc->SelectedIndex, 2);
+        EXPECT_EQ(FeedNumberIn(doc->FilePath(), 2), 2);
+        // The information box of the page shown.
+        window.ButtonClick("影像資訊");
+        ASSERT_FALSE(person.boxes.empty());
+        EXPECT_EQ(person.boxes.back().title, kInfoTitle);
+        EXPECT_NE(person.boxes.back().text.find("頁　　數：2/5"), std::string::npos) << person.boxes.back().text;
+        // A new number for the single document: the list and the recovery file follow.
+        person.inputs = {std::string(" C2 ")};
+        window.MenuClick("mnuEdit(4)");
+        EXPECT_EQ(window.Properties(prop::Inno), "C2");
+        EXPECT_EQ(doc->Inno(), "C2");
+        EXPECT_EQ(InspectRecoveryFile().at(0).inno, "C2");
+        // Commands that are not there in this mode run nothing; "離開" asks the view to close.
+        window.MenuClick("mnuFile(4)");
+        EXPECT_FALSE(window.CloseRequested);
+        window.MenuClick("mnuFile(3)");
+        EXPECT_TRUE(window.CloseRequested);
+    };
+    person.answers = {MsgResult::OK, MsgResult::No, MsgResult::OK};
+    control.ShowSingleTwain();
+}
+
+TEST_F(Session, TheSettingsDialogWritesBackOnlyWhenConfirmed) {
+    host.Person = [&](FrmScan& window) {
+        window.ShowConfDialog = [](FrmConf& dialog) {
+            dialog.DPI = 300;
+            dialog.ItemLimit = 0;  // nothing to copy back
+            dialog.ClickOK = false;
+        };
+        window.ShowScannerConfig();
+        EXPECT_EQ(window.Properties(prop::DPI), "200");
+        window.ShowConfDialog = [](FrmConf& dialog) {
+            dialog.DPI = 300;
+            dialog.ItemLimit = 0;
+            dialog.ClickOK = true;
+        };
+        window.ShowScannerConfig();
+        EXPECT_EQ(window.Properties(prop::DPI), "300");
+        EXPECT_EQ(window.ItemLimit(), 8);
+        EXPECT_EQ(window.Restrict().width, 2480);  // 21.0 cm at 300 dpi
+    };
+    control.ShowMultiTwain("");
+    SettingsStore saved;
+    EXPECT_EQ(saved.Get("Twain", "DPI"), "300");
 }
 
 }  // namespace

@@ -5,7 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <vector>
 
 #include "TestPages.h"
 #include "TestUtil.h"
@@ -303,4 +305,51 @@ TEST(RasterFiles, ARewriteKeepsTheFilesPermissions) {
     DeletePage(path, 2);
     EXPECT_EQ(std::filesystem::status(path).permissions(), static_cast<std::filesystem::perms>(0640));
     EXPECT_EQ(PagesOf(path), (std::vector<int>{3, 2}));
+}
+
+TEST(RasterSamples, OneBitLinesKeepOneAsBlackTheHighBitFirstAndNoInkPastTheWidth) {
+    // 10 pixels a line in 2 bytes, 3 bytes apart; the bits past the width are set and must not count.
+    const std::vector<std::uint8_t> lines = {0x80, 0x7F, 0xAA, 0x00, 0x40, 0x00};
+    Raster page = Raster::FromSamples(10, 2, 1, lines.data(), 3, 150);
+    EXPECT_EQ(page.BitsPerPixel(), 1);
+    EXPECT_EQ(page.Width(), 10);
+    EXPECT_EQ(page.Height(), 2);
+    EXPECT_EQ(page.XDpi(), 150);
+    EXPECT_TRUE(page.IsBlack(0, 0));
+    EXPECT_FALSE(page.IsBlack(1, 0));
+    EXPECT_TRUE(page.IsBlack(9, 0));
+    EXPECT_TRUE(page.IsBlack(9, 1));
+    EXPECT_FALSE(page.IsBlack(0, 1));
+    EXPECT_EQ(page.CountInk(), 3);
+}
+
+TEST(RasterSamples, GreyAndColourLinesKeepTheirSamplesInOrder) {
+    const std::vector<std::uint8_t> grey = {0, 255, 100, 7, 200, 30, 255, 0};  // 3 pixels, 4 bytes apart
+    Raster g = Raster::FromSamples(3, 2, 8, grey.data(), 4, 300);
+    EXPECT_EQ(g.BitsPerPixel(), 8);
+    EXPECT_TRUE(g.IsBlack(0, 0));
+    EXPECT_FALSE(g.IsBlack(1, 0));
+    EXPECT_TRUE(g.IsBlack(2, 0));
+    EXPECT_FALSE(g.IsBlack(0, 1));
+    EXPECT_TRUE(g.IsBlack(1, 1));
+    EXPECT_FALSE(g.IsBlack(2, 1));
+
+    // Orange reads as light grey, its mirror image (R and B swapped) as dark grey.
+    const std::vector<std::uint8_t> colour = {255, 128, 0, 0, 128, 255};
+    Raster c = Raster::FromSamples(2, 1, 24, colour.data(), 6, 300);
+    EXPECT_EQ(c.BitsPerPixel(), 24);
+    c.ConvertTo(8);
+    EXPECT_FALSE(c.IsBlack(0, 0));
+    EXPECT_TRUE(c.IsBlack(1, 0));
+}
+
+TEST(RasterSamples, RefusesOtherDepthsShortLinesAndPagesOverTheBudget) {
+    const std::vector<std::uint8_t> data(64, 0);
+    EXPECT_THROW(Raster::FromSamples(4, 2, 16, data.data(), 8, 300), DorvexError);
+    EXPECT_THROW(Raster::FromSamples(4, 2, 24, data.data(), 11, 300), DorvexError);
+    EXPECT_THROW(Raster::FromSamples(17, 2, 1, data.data(), 2, 300), DorvexError);
+    EXPECT_THROW(Raster::FromSamples(4, 2, 8, nullptr, 4, 300), DorvexError);
+    EXPECT_THROW(Raster::FromSamples(0, 2, 8, data.data(), 4, 300), DorvexError);
+    EXPECT_THROW(Raster::FromSamples(20000, 20000, 8, data.data(), 20000, 300), DorvexError);
+    EXPECT_NO_THROW(Raster::FromSamples(17, 2, 1, data.data(), 3, 300));
 }

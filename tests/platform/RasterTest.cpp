@@ -321,6 +321,12 @@ TEST(RasterSamples, OneBitLinesKeepOneAsBlackTheHighBitFirstAndNoInkPastTheWidth
     EXPECT_TRUE(page.IsBlack(9, 1));
     EXPECT_FALSE(page.IsBlack(0, 1));
     EXPECT_EQ(page.CountInk(), 3);
+    // The same pixels without the stray bits save to the same file.
+    const std::vector<std::uint8_t> clean = {0x80, 0x40, 0x00, 0x00, 0x40, 0x00};
+    test::TempFolder dir;
+    page.Save(dir.File("stray.bmp"), fileformat::Bmp);
+    Raster::FromSamples(10, 2, 1, clean.data(), 3, 150).Save(dir.File("clean.bmp"), fileformat::Bmp);
+    EXPECT_EQ(ReadFileBytes(dir.File("stray.bmp")), ReadFileBytes(dir.File("clean.bmp")));
 }
 
 TEST(RasterSamples, GreyAndColourLinesKeepTheirSamplesInOrder) {

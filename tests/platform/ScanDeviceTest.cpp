@@ -428,8 +428,6 @@ TEST_F(SaneTwoDevices, FeederGivesTenPagesThenNoDocs) {
         DeviceStatus status;
         while ((status = device->ScanPage(page)) == DeviceStatus::Good && pages.size() < 20) {
             pages.push_back(page);
-            // Between pages the options still read, though the device answers no questions now.
-            EXPECT_EQ(ValueOf(*device, "mode"), mode);
         }
         EXPECT_EQ(status, DeviceStatus::NoDocs) << mode << ": " << device->LastError();
         EXPECT_TRUE(page.Empty());
@@ -466,9 +464,8 @@ TEST_P(SaneTwoDevicesFault, AFaultInTheMiddleOfAFeederRunKeepsTheEarlierPages) {
         EXPECT_EQ(page.Height(), 196);
         EXPECT_TRUE(AllBlack(page));
     }
-    // Once the fault is cleared the feeder goes on.
-    device->EndRun();
-    ASSERT_TRUE(device->SetOption("read-return-value", "Default"));
+    // The failed scan left the device idle: it takes settings, and the feeder goes on.
+    ASSERT_TRUE(device->SetOption("read-return-value", "Default")) << device->LastError();
     Raster next;
     EXPECT_EQ(device->ScanPage(next), DeviceStatus::Good) << device->LastError();
     EXPECT_EQ(next.Width(), 157);

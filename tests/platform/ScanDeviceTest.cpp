@@ -8,11 +8,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <ostream>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -27,78 +25,66 @@ namespace {
 
 enum class Setup { TwoDevices, HighResolution, NoBackends };
 
-// The test backend's settings; pages are 80 x 100 mm at 50 dpi: 157 x 196 pixels.
-std::string TestConf(int devices, int maxResolution) {
-    return "number_of_devices " + std::to_string(devices) +
-           "\nmode Gray\ndepth 8\nhand-scanner false\nthree-pass false\nthree-pass-order RGB\n"
-           "resolution_min 1.0\nresolution_max " + std::to_string(maxResolution) + ".0\nresolution_quant 1.0\nresolution 50.0\n"
-           "test-picture \"Solid black\"\ninvert-endianess false\nread-limit false\nread-delay false\n"
-           "read-status-code \"Default\"\nfuzzy-parameters false\nppl-loss 0\nnon-blocking false\nselect-fd false\n"
-           "enable-test-options false\ngeometry_min 0.0\ngeometry_max 200.0\ngeometry_quant 1.0\n"
-           "tl_x 0.0\ntl_y 0.0\nbr_x 80.0\nbr_y 100.0\n";
-}
-
-// The configuration folder, removed when the process ends.
-struct ConfigFolder {
-    std::string path;
-    ~ConfigFolder() {
-        std::error_code ignored;
-        if (!path.empty()) std::filesystem::remove_all(path, ignored);
-    }
-};
-
-std::optional<Setup>& ProcessSetup() {
-    static std::optional<Setup> setup;
-    return setup;
-}
-
 // Sets this process's SANE up as `setup`; false when it was set up otherwise already.
 bool UseSetup(Setup setup) {
-    if (ProcessSetup()) return *ProcessSetup() == setup;
-    static ConfigFolder folder;
-    std::string pattern = (std::filesystem::temp_directory_path() / "dorvex-sane-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    folder.path = pattern;
-    const bool backend = setup != Setup::NoBackends;
-    if (!WriteBytesToFile(backend ? "test\n" : "# no backends\n", folder.path + "/dll.conf") ||
-        !WriteBytesToFile(TestConf(setup == Setup::TwoDevices ? 2 : 1, setup == Setup::HighResolution ? 4800 : 1200),
-                          folder.path + "/test.conf")) {
+    static std::optional<Setup> chosen;
+    if (chosen) return *chosen == setup;
+    static struct Folder {
+        std::string path = (std::filesystem::temp_directory_path() / "dorvex-sane-XXXXXX").string();
+        ~Folder() {
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
+    } folder;
+    if (::mkdtemp(folder.path.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    // Other settings are the backend's defaults: pages of 80 x 100 mm at 50 dpi (157 x 196 pixels).
+    std::string conf = "number_of_devices " + std::string(setup == Setup::TwoDevices ? "2" : "1") +
+                       "\nresolution_max " + (setup == Setup::HighResolution ? "4800" : "1200") + "\n";
+    if (!WriteBytesToFile(setup == Setup::NoBackends ? "# none\n" : "test\n", folder.path + "/dll.conf") ||
+        !WriteBytesToFile(conf, folder.path + "/test.conf")) {
         throw std::runtime_error("cannot write the SANE configuration");
     }
     // No trailing ':' — SANE would then read the system's folders too.
     if (::setenv("SANE_CONFIG_DIR", folder.path.c_str(), 1) != 0) throw std::runtime_error("setenv failed");
-    ProcessSetup() = setup;
+    chosen = setup;
     return true;
 }
 
-// Opens a test device with the configured settings: the test backend keeps the values set in
-// one opening for the next within the process.
-std::unique_ptr<IScanDevice> Open(const std::string& name) {
+template <Setup S>
+class SaneIn : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!UseSetup(S)) GTEST_SKIP() << "SANE was set up otherwise in this process; ctest runs this suite alone";
+    }
+};
+using SaneTwoDevices = SaneIn<Setup::TwoDevices>;
+using SaneHighResolution = SaneIn<Setup::HighResolution>;
+using SaneNoBackends = SaneIn<Setup::NoBackends>;
+
+// Opens a test device with the default settings: the backend keeps what one opening set for the
+// next within the process.
+std::unique_ptr<IScanDevice> Open(const std::string& name = "test:0") {
     std::unique_ptr<IScanDevice> device = OpenScanDevice(name);
-    const std::vector<std::pair<std::string, std::string>> settings = {
-        {"read-return-value", "Default"}, {"enable-test-options", "0"}, {"hand-scanner", "0"}, {"mode", "Color"},
-        {"three-pass", "1"}, {"three-pass-order", "RGB"}, {"three-pass", "0"}, {"mode", "Gray"}, {"depth", "8"}, {"resolution", "50"},
-        {"test-picture", "Solid black"}, {"source", "Flatbed"}, {"tl-x", "0"}, {"tl-y", "0"}, {"br-x", "80"}, {"br-y", "100"}};
-    for (const auto& [option, value] : settings) EXPECT_TRUE(device->SetOption(option, value)) << option << ": " << device->LastError();
+    for (const auto& [option, value] : std::vector<std::pair<std::string, std::string>>{
+             {"read-return-value", "Default"}, {"enable-test-options", "0"}, {"hand-scanner", "0"}, {"mode", "Color"},
+             {"three-pass", "1"}, {"three-pass-order", "RGB"}, {"three-pass", "0"}, {"mode", "Gray"}, {"depth", "8"},
+             {"resolution", "50"}, {"test-picture", "Solid black"}, {"source", "Flatbed"}, {"br-x", "80"}, {"br-y", "100"}}) {
+        EXPECT_TRUE(device->SetOption(option, value)) << option << ": " << device->LastError();
+    }
     return device;
 }
 
-std::string ValueOf(IScanDevice& device, const std::string& name) {
-    std::optional<DeviceOption> option = device.Option(name);
-    EXPECT_TRUE(option) << name;
-    return option ? option->value : "";
+// Sets options, then scans one page as a run of its own.
+Raster Scan(IScanDevice& device, const std::vector<std::pair<std::string, std::string>>& settings = {}) {
+    for (const auto& [option, value] : settings) EXPECT_TRUE(device.SetOption(option, value)) << option;
+    Raster page;
+    EXPECT_EQ(device.ScanPage(page), DeviceStatus::Good) << device.LastError();
+    device.EndRun();
+    return page;
 }
 
+std::string ValueOf(IScanDevice& device, const std::string& name) { return device.Option(name).value_or(DeviceOption{}).value; }
 bool AllBlack(const Raster& page) { return page.CountInk() == static_cast<std::int64_t>(page.Width()) * page.Height(); }
-
-// The page's pixels as PNG bytes: two pages with the same pixels give the same bytes.
-std::string PixelsOf(const Raster& page) {
-    std::string path = (std::filesystem::temp_directory_path() / ("dorvex-sane-page-" + std::to_string(::getpid()) + ".png")).string();
-    page.Save(path, fileformat::Png);
-    std::string bytes = ReadFileBytes(path);
-    std::filesystem::remove(path);
-    return bytes;
-}
 
 struct Rgb {
     int r, g, b;
@@ -106,100 +92,50 @@ struct Rgb {
 };
 std::ostream& operator<<(std::ostream& out, const Rgb& c) { return out << "(" << c.r << "," << c.g << "," << c.b << ")"; }
 
-// The colours of a page, read back from a 24-bit BMP file of it.
-class Colours {
-public:
-    explicit Colours(Raster page) {
+// A page's colours, read back from a 24-bit BMP file of it.
+struct Colours {
+    explicit Colours(Raster page) : width(page.Width()), height(page.Height()) {
         page.ConvertTo(24);
-        std::string path = (std::filesystem::temp_directory_path() / ("dorvex-sane-page-" + std::to_string(::getpid()) + ".bmp")).string();
+        const std::string path = "/tmp/dorvex-sane-" + std::to_string(::getpid()) + ".bmp";
         page.Save(path, fileformat::Bmp);
-        mBytes = ReadFileBytes(path);
+        bytes = ReadFileBytes(path);
         std::filesystem::remove(path);
-        mWidth = page.Width();
-        mHeight = page.Height();
-        EXPECT_EQ(Word(28, 2), 24u);
     }
     Rgb At(int x, int y) const {
-        const std::size_t row = ((static_cast<std::size_t>(mWidth) * 3 + 3) / 4) * 4;
-        const std::size_t at = Word(10, 4) + row * static_cast<std::size_t>(mHeight - 1 - y) + static_cast<std::size_t>(x) * 3;
-        auto byte = [&](std::size_t i) { return static_cast<int>(static_cast<unsigned char>(mBytes.at(i))); };
+        auto byte = [&](std::size_t i) { return static_cast<int>(static_cast<unsigned char>(bytes.at(i))); };
+        const std::size_t at = static_cast<std::size_t>(byte(10) | byte(11) << 8) +
+                               (static_cast<std::size_t>(width) * 3 + 3) / 4 * 4 * static_cast<std::size_t>(height - 1 - y) +
+                               static_cast<std::size_t>(x) * 3;
         return {byte(at + 2), byte(at + 1), byte(at)};
     }
-
-private:
-    std::uint32_t Word(std::size_t at, int size) const {
-        std::uint32_t value = 0;
-        for (int i = size - 1; i >= 0; --i) value = value << 8 | static_cast<unsigned char>(mBytes.at(at + static_cast<std::size_t>(i)));
-        return value;
-    }
-    std::string mBytes;
-    int mWidth = 0;
-    int mHeight = 0;
-};
-
-Raster Scan(IScanDevice& device) {
-    Raster page;
-    EXPECT_EQ(device.ScanPage(page), DeviceStatus::Good) << device.LastError();
-    device.EndRun();
-    return page;
-}
-
-class SaneTwoDevices : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (!UseSetup(Setup::TwoDevices)) GTEST_SKIP() << "SANE was set up otherwise in this process; ctest runs this suite alone";
-    }
-};
-
-class SaneHighResolution : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (!UseSetup(Setup::HighResolution)) GTEST_SKIP() << "SANE was set up otherwise in this process; ctest runs this suite alone";
-    }
-};
-
-class SaneNoBackends : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (!UseSetup(Setup::NoBackends)) GTEST_SKIP() << "SANE was set up otherwise in this process; ctest runs this suite alone";
-    }
+    int width, height;
+    std::string bytes;
 };
 
 }  // namespace
 
 TEST_F(SaneTwoDevices, ListsExactlyTheConfiguredTestDevices) {
     std::vector<DeviceInfo> devices = ListScanDevices();
-    ASSERT_EQ(devices.size(), 2u);
     std::sort(devices.begin(), devices.end(), [](const DeviceInfo& a, const DeviceInfo& b) { return a.name < b.name; });
+    ASSERT_EQ(devices.size(), 2u);
     EXPECT_EQ(devices[0].name, "test:0");
     EXPECT_EQ(devices[1].name, "test:1");
-    EXPECT_EQ(devices[0].vendor, "Noname");
-    EXPECT_EQ(devices[0].model, "frontend-tester");
-    EXPECT_EQ(devices[0].type, "virtual device");
-    EXPECT_EQ(ListScanDevices().size(), 2u);  // a second listing in the same session
+    EXPECT_EQ(devices[0].vendor + "|" + devices[0].model + "|" + devices[0].type, "Noname|frontend-tester|virtual device");
 }
 
 TEST_F(SaneTwoDevices, OptionsCarryTypesConstraintsUnitsAndValues) {
-    auto device = Open("test:0");
+    auto device = Open();
     EXPECT_EQ(device->Name(), "test:0");
     std::vector<DeviceOption> options = device->Options();
-    EXPECT_TRUE(std::any_of(options.begin(), options.end(), [](const DeviceOption& o) {
-        return o.type == DeviceOption::Type::Group && o.name.empty() && o.title == "Geometry";
-    }));
-
+    EXPECT_TRUE(std::any_of(options.begin(), options.end(),
+                            [](const DeviceOption& o) { return o.type == DeviceOption::Type::Group && o.name.empty() && o.title == "Geometry"; }));
     DeviceOption mode = *device->Option("mode");
     EXPECT_EQ(mode.type, DeviceOption::Type::String);
     EXPECT_EQ(mode.choices, (std::vector<std::string>{"Gray", "Color"}));
+    EXPECT_TRUE(mode.active && mode.settable);
     EXPECT_EQ(mode.value, "Gray");
-    EXPECT_TRUE(mode.active);
-    EXPECT_TRUE(mode.settable);
-
-    DeviceOption depth = *device->Option("depth");
-    EXPECT_EQ(depth.type, DeviceOption::Type::Int);
-    EXPECT_EQ(depth.choices, (std::vector<std::string>{"1", "8", "16"}));
-    EXPECT_EQ(depth.value, "8");
-    EXPECT_EQ(depth.unit, "");
-
+    EXPECT_EQ(device->Option("depth")->choices, (std::vector<std::string>{"1", "8", "16"}));
+    EXPECT_EQ(ValueOf(*device, "depth"), "8");
     DeviceOption resolution = *device->Option("resolution");
     EXPECT_EQ(resolution.type, DeviceOption::Type::Fixed);
     EXPECT_EQ(resolution.unit, "dpi");
@@ -207,89 +143,46 @@ TEST_F(SaneTwoDevices, OptionsCarryTypesConstraintsUnitsAndValues) {
     EXPECT_EQ(resolution.max, 1200.0);
     EXPECT_EQ(resolution.step, 1.0);
     EXPECT_EQ(resolution.value, "50");
-
-    DeviceOption source = *device->Option("source");
-    EXPECT_EQ(source.choices, (std::vector<std::string>{"Flatbed", "Automatic Document Feeder"}));
-    EXPECT_EQ(source.value, "Flatbed");
-
-    for (const char* side : {"tl-x", "tl-y", "br-x", "br-y"}) {
-        DeviceOption edge = *device->Option(side);
-        EXPECT_EQ(edge.type, DeviceOption::Type::Fixed) << side;
-        EXPECT_EQ(edge.unit, "mm") << side;
-        EXPECT_EQ(edge.min, 0.0) << side;
-        EXPECT_EQ(edge.max, 200.0) << side;
-    }
-    EXPECT_EQ(ValueOf(*device, "br-x"), "80");
-    EXPECT_EQ(ValueOf(*device, "br-y"), "100");
-
-    // Options that depend on others: three-pass counts in colour only.
-    EXPECT_EQ(device->Option("three-pass")->type, DeviceOption::Type::Bool);
-    EXPECT_FALSE(device->Option("three-pass")->active);
-    EXPECT_FALSE(device->Option("read-limit-size")->active);
+    EXPECT_EQ(device->Option("source")->choices, (std::vector<std::string>{"Flatbed", "Automatic Document Feeder"}));
+    DeviceOption width = *device->Option("br-x");
+    EXPECT_EQ(width.unit + " " + std::to_string(*width.min) + " " + std::to_string(*width.max) + " " + width.value, "mm 0.000000 200.000000 80");
+    EXPECT_FALSE(device->Option("three-pass")->active);  // colour only
     EXPECT_EQ(device->Option("print-options")->type, DeviceOption::Type::Button);
-    EXPECT_EQ(device->Option("print-options")->value, "");
     EXPECT_FALSE(device->Option("no-such-option"));
-    EXPECT_FALSE(device->Option(""));
-
     ASSERT_TRUE(device->SetOption("mode", "Color"));
     EXPECT_TRUE(device->Option("three-pass")->active);
     EXPECT_EQ(ValueOf(*device, "three-pass"), "0");
-
-    // The backend's own test options: read-only, word lists, several values.
     ASSERT_TRUE(device->SetOption("enable-test-options", "1"));
-    DeviceOption readOnly = *device->Option("bool-soft-detect");
-    EXPECT_TRUE(readOnly.active);
-    EXPECT_FALSE(readOnly.settable);
+    EXPECT_FALSE(device->Option("bool-soft-detect")->settable);
     EXPECT_EQ(device->Option("int-constraint-word-list")->choices.front(), "-42");
-    EXPECT_EQ(device->Option("int-constraint-array")->value, "");
-    DeviceOption fixedList = *device->Option("fixed-constraint-word-list");
-    EXPECT_EQ(fixedList.type, DeviceOption::Type::Fixed);
-    EXPECT_FALSE(fixedList.choices.empty());
+    EXPECT_EQ(device->Option("int-constraint-array")->value, "");  // several values
 }
 
-TEST_F(SaneTwoDevices, SetOptionTakesNumbersListsAndBooleansAndRefusesWhatDoesNotFit) {
-    auto device = Open("test:0");
-    EXPECT_TRUE(device->SetOption("resolution", "300"));
-    EXPECT_EQ(ValueOf(*device, "resolution"), "300");
+TEST_F(SaneTwoDevices, SetOptionTakesWhatFitsAndRefusesTheRest) {
+    auto device = Open();
     EXPECT_TRUE(device->SetOption("resolution", "5000"));  // clamped by the device
     EXPECT_EQ(ValueOf(*device, "resolution"), "1200");
-    EXPECT_TRUE(device->SetOption("br-x", "60"));
-    EXPECT_EQ(ValueOf(*device, "br-x"), "60");
-    EXPECT_TRUE(device->SetOption("mode", "color"));  // a list entry in any case
+    EXPECT_TRUE(device->SetOption("br-x", "60.5"));
+    EXPECT_EQ(ValueOf(*device, "br-x"), "61");  // in whole millimetres
+    EXPECT_TRUE(device->SetOption("mode", "color"));
     EXPECT_EQ(ValueOf(*device, "mode"), "Color");
     EXPECT_TRUE(device->SetOption("hand-scanner", "1"));
-    EXPECT_EQ(ValueOf(*device, "hand-scanner"), "1");
-    EXPECT_TRUE(device->SetOption("depth", "16"));
-    EXPECT_EQ(ValueOf(*device, "depth"), "16");
-
-    auto refused = [&](const std::string& name, const std::string& value) {
-        bool taken = device->SetOption(name, value);
-        EXPECT_FALSE(taken) << name << "=" << value;
-        EXPECT_FALSE(device->LastError().empty()) << name << "=" << value;
-    };
-    refused("no-such-option", "1");
-    refused("", "1");
-    refused("br-x", "10");         // inactive for a hand scanner
-    refused("read-limit-size", "64");  // inactive until read-limit is on
-    refused("mode", "Sepia");
-    refused("resolution", "abc");
-    refused("resolution", "300dpi");
-    refused("resolution", "");
-    refused("depth", "8.5");
-    refused("hand-scanner", "maybe");
-    EXPECT_EQ(ValueOf(*device, "mode"), "Color");
-    EXPECT_EQ(ValueOf(*device, "depth"), "16");
     ASSERT_TRUE(device->SetOption("enable-test-options", "1"));
-    refused("bool-soft-detect", "1");  // the device sets it, software only reads it
-    refused("int-constraint-array", "4");  // several values
+    for (const auto& [name, value] : std::vector<std::pair<std::string, std::string>>{
+             {"no-such-option", "1"}, {"", "1"}, {"br-x", "10"} /* inactive for a hand scanner */, {"mode", "Sepia"},
+             {"resolution", "abc"}, {"resolution", "300dpi"}, {"depth", "8.5"}, {"hand-scanner", "maybe"},
+             {"bool-soft-detect", "1"} /* read-only */, {"int-constraint-array", "4"}}) {
+        EXPECT_FALSE(device->SetOption(name, value)) << name << "=" << value;
+        EXPECT_FALSE(device->LastError().empty()) << name << "=" << value;
+    }
+    EXPECT_EQ(ValueOf(*device, "mode"), "Color");
 }
 
 TEST_F(SaneTwoDevices, OpeningAnUnknownOrOpenDeviceThrowsAndClosingFreesIt) {
     EXPECT_THROW(OpenScanDevice("test:7"), DorvexError);
-    EXPECT_THROW(OpenScanDevice("nosuchbackend:0"), DorvexError);
     EXPECT_THROW(OpenScanDevice(""), DorvexError);
     {
-        auto first = Open("test:1");
+        auto first = OpenScanDevice("test:1");
         try {
             OpenScanDevice("test:1");
             ADD_FAILURE() << "a device open twice";
@@ -297,48 +190,28 @@ TEST_F(SaneTwoDevices, OpeningAnUnknownOrOpenDeviceThrowsAndClosingFreesIt) {
             EXPECT_NE(std::string(e.what()).find("busy"), std::string::npos) << e.what();
         }
     }
-    EXPECT_NO_THROW(Open("test:1"));
+    EXPECT_NO_THROW(OpenScanDevice("test:1"));
 }
 
-TEST_F(SaneTwoDevices, FlatbedGreyPageHasTheScanSizeAndResolution) {
-    auto device = Open("test:0");
-    Raster page = Scan(*device);
-    EXPECT_EQ(page.Width(), 157);
-    EXPECT_EQ(page.Height(), 196);
-    EXPECT_EQ(page.BitsPerPixel(), 8);
-    EXPECT_EQ(page.XDpi(), 50);
-    EXPECT_EQ(page.YDpi(), 50);
-    EXPECT_TRUE(AllBlack(page));
-
-    ASSERT_TRUE(device->SetOption("test-picture", "Solid white"));
-    ASSERT_TRUE(device->SetOption("resolution", "100"));
-    page = Scan(*device);
-    EXPECT_EQ(page.Width(), 314);
-    EXPECT_EQ(page.Height(), 393);
-    EXPECT_EQ(page.XDpi(), 100);
-    EXPECT_EQ(page.CountInk(), 0);
-}
-
-TEST_F(SaneTwoDevices, OneBitPagesKeepBlackAsBlackAndTheirBitOrder) {
-    auto device = Open("test:0");
-    ASSERT_TRUE(device->SetOption("depth", "1"));
-    Raster black = Scan(*device);
-    EXPECT_EQ(black.BitsPerPixel(), 1);
-    EXPECT_EQ(black.Width(), 157);  // not a whole number of bytes: the last bits are no pixels
-    EXPECT_TRUE(AllBlack(black));
-    ASSERT_TRUE(device->SetOption("test-picture", "Solid white"));
-    EXPECT_EQ(Scan(*device).CountInk(), 0);
-
-    // The grid at 1 bit has its ink where the grid at 8 bits has it.
-    ASSERT_TRUE(device->SetOption("test-picture", "Grid"));
-    ASSERT_TRUE(device->SetOption("resolution", "100"));
-    Raster lineArt = Scan(*device);
-    ASSERT_TRUE(device->SetOption("depth", "8"));
+TEST_F(SaneTwoDevices, GreyAndOneBitPagesHaveTheScanSizeResolutionAndInk) {
+    auto device = Open();
     Raster grey = Scan(*device);
+    EXPECT_EQ(grey.Width(), 157);
+    EXPECT_EQ(grey.Height(), 196);
+    EXPECT_EQ(grey.BitsPerPixel(), 8);
+    EXPECT_EQ(grey.XDpi(), 50);
+    EXPECT_TRUE(AllBlack(grey));
+    Raster lineArt = Scan(*device, {{"depth", "1"}});
+    EXPECT_EQ(lineArt.BitsPerPixel(), 1);
+    EXPECT_TRUE(AllBlack(lineArt));  // 1 is black, and 157 pixels leave stray bits in the last byte
+    EXPECT_EQ(Scan(*device, {{"test-picture", "Solid white"}}).CountInk(), 0);
+    // The grid at 1 bit has its ink where the grid at 8 bits has it.
+    lineArt = Scan(*device, {{"test-picture", "Grid"}, {"resolution", "100"}});
+    grey = Scan(*device, {{"depth", "8"}});
+    EXPECT_EQ(grey.XDpi(), 100);
     ASSERT_EQ(lineArt.Width(), grey.Width());
     ASSERT_EQ(lineArt.Height(), grey.Height());
     EXPECT_GT(grey.CountInk(), 0);
-    EXPECT_LT(grey.CountInk(), static_cast<std::int64_t>(grey.Width()) * grey.Height());
     int differences = 0;
     for (int y = 0; y < grey.Height(); ++y) {
         for (int x = 0; x < grey.Width(); ++x) differences += lineArt.IsBlack(x, y) != grey.IsBlack(x, y);
@@ -346,98 +219,55 @@ TEST_F(SaneTwoDevices, OneBitPagesKeepBlackAsBlackAndTheirBitOrder) {
     EXPECT_EQ(differences, 0);
 }
 
-TEST_F(SaneTwoDevices, SixteenBitSamplesAreReducedToTheirHighByte) {
-    auto device = Open("test:0");
-    ASSERT_TRUE(device->SetOption("test-picture", "Color pattern"));
-    ASSERT_TRUE(device->SetOption("depth", "16"));
-    // In the backend's 16-bit pattern the high byte grows from left to right (0 at x = 4), the
-    // low byte from top to bottom (0 at y = 4); in colour the band is red.
-    Raster grey = Scan(*device);
-    EXPECT_EQ(grey.BitsPerPixel(), 8);
-    Colours g(grey);
-    EXPECT_EQ(g.At(10, 150), (Rgb{6, 6, 6}));
-    EXPECT_EQ(g.At(150, 20), (Rgb{146, 146, 146}));
-    ASSERT_TRUE(device->SetOption("mode", "Color"));
-    Raster colour = Scan(*device);
-    EXPECT_EQ(colour.BitsPerPixel(), 24);
-    Colours c(colour);
-    EXPECT_EQ(c.At(10, 150), (Rgb{6, 0, 0}));
-    EXPECT_EQ(c.At(150, 20), (Rgb{146, 0, 0}));
-}
-
-TEST_F(SaneTwoDevices, OneBitColourSamplesAreFullOrNoIntensity) {
-    auto device = Open("test:0");
-    ASSERT_TRUE(device->SetOption("mode", "Color"));
-    ASSERT_TRUE(device->SetOption("depth", "1"));
-    Raster black = Scan(*device);
-    EXPECT_EQ(black.BitsPerPixel(), 24);
-    EXPECT_EQ(black.Width(), 157);
-    EXPECT_TRUE(AllBlack(black));
-    ASSERT_TRUE(device->SetOption("test-picture", "Solid white"));
-    Raster white = Scan(*device);
-    EXPECT_EQ(white.CountInk(), 0);
-    EXPECT_EQ(Colours(white).At(156, 195), (Rgb{255, 255, 255}));
+TEST_F(SaneTwoDevices, SixteenBitSamplesGiveTheirHighByteAndOneBitColourIsFullOrNone) {
+    auto device = Open();
+    // The backend's 16-bit pattern: the high byte grows to the right (0 at x = 4), the low byte
+    // downwards (0 at y = 4); in colour the band is red.
+    Colours grey(Scan(*device, {{"test-picture", "Color pattern"}, {"depth", "16"}}));
+    EXPECT_EQ(grey.At(10, 150), (Rgb{6, 6, 6}));
+    EXPECT_EQ(grey.At(150, 20), (Rgb{146, 146, 146}));
+    Colours colour(Scan(*device, {{"mode", "Color"}}));
+    EXPECT_EQ(colour.At(10, 150), (Rgb{6, 0, 0}));
+    EXPECT_EQ(colour.At(150, 20), (Rgb{146, 0, 0}));
+    EXPECT_TRUE(AllBlack(Scan(*device, {{"depth", "1"}, {"test-picture", "Solid black"}})));
+    EXPECT_EQ(Colours(Scan(*device, {{"test-picture", "Solid white"}})).At(156, 195), (Rgb{255, 255, 255}));
 }
 
 TEST_F(SaneTwoDevices, ColourInOneFrameOrThreePassesGivesTheSamePage) {
-    auto device = Open("test:0");
-    ASSERT_TRUE(device->SetOption("mode", "Color"));
-    Raster black = Scan(*device);
-    EXPECT_EQ(black.BitsPerPixel(), 24);
-    EXPECT_EQ(black.Width(), 157);
-    EXPECT_EQ(black.Height(), 196);
-    EXPECT_TRUE(AllBlack(black));
-
-    ASSERT_TRUE(device->SetOption("test-picture", "Color pattern"));
-    Raster single = Scan(*device);
+    auto device = Open();
+    Raster single = Scan(*device, {{"mode", "Color"}, {"test-picture", "Color pattern"}});
+    EXPECT_EQ(single.BitsPerPixel(), 24);
     // The backend's pattern: bands of 5 lines, red, red, green, green, blue, blue.
     Colours colours(single);
     EXPECT_EQ(colours.At(47, 7), (Rgb{246, 0, 0}));
     EXPECT_EQ(colours.At(47, 17), (Rgb{0, 246, 0}));
     EXPECT_EQ(colours.At(47, 27), (Rgb{0, 0, 246}));
-    ASSERT_TRUE(device->SetOption("three-pass", "1"));
-    Raster rgb = Scan(*device);
-    ASSERT_TRUE(device->SetOption("three-pass-order", "BGR"));
-    Raster bgr = Scan(*device);
-    EXPECT_EQ(rgb.BitsPerPixel(), 24);
-    EXPECT_EQ(PixelsOf(rgb), PixelsOf(single));
-    EXPECT_EQ(PixelsOf(bgr), PixelsOf(single));
+    EXPECT_EQ(Colours(Scan(*device, {{"three-pass", "1"}})).bytes, colours.bytes);
+    EXPECT_EQ(Colours(Scan(*device, {{"three-pass-order", "BGR"}})).bytes, colours.bytes);
 }
 
 TEST_F(SaneTwoDevices, HandScannerPageOfUnknownHeightIsReadToItsEnd) {
-    auto device = Open("test:0");
-    ASSERT_TRUE(device->SetOption("hand-scanner", "1"));
-    Raster page = Scan(*device);
+    auto device = Open();
+    Raster page = Scan(*device, {{"hand-scanner", "1"}});
     EXPECT_EQ(page.Width(), 216);   // 110 mm at 50 dpi
-    EXPECT_EQ(page.Height(), 334);  // 170 mm at 50 dpi
+    EXPECT_EQ(page.Height(), 334);  // 170 mm
     EXPECT_TRUE(AllBlack(page));
-    ASSERT_TRUE(device->SetOption("mode", "Color"));
-    ASSERT_TRUE(device->SetOption("three-pass", "1"));
-    page = Scan(*device);
-    EXPECT_EQ(page.BitsPerPixel(), 24);
-    EXPECT_EQ(page.Height(), 334);
+    EXPECT_EQ(Scan(*device, {{"mode", "Color"}, {"three-pass", "1"}}).Height(), 334);
 }
 
 TEST_F(SaneTwoDevices, FeederGivesTenPagesThenNoDocs) {
     for (const char* mode : {"Gray", "Color"}) {
-        auto device = Open("test:0");
+        auto device = Open();
         ASSERT_TRUE(device->SetOption("source", "Automatic Document Feeder"));
         ASSERT_TRUE(device->SetOption("mode", mode));
-        std::vector<Raster> pages;
+        int pages = 0;
         Raster page;
         DeviceStatus status;
-        while ((status = device->ScanPage(page)) == DeviceStatus::Good && pages.size() < 20) {
-            pages.push_back(page);
-        }
+        while ((status = device->ScanPage(page)) == DeviceStatus::Good && ++pages < 20) EXPECT_EQ(page.Height(), 196);
         EXPECT_EQ(status, DeviceStatus::NoDocs) << mode << ": " << device->LastError();
         EXPECT_TRUE(page.Empty());
+        EXPECT_EQ(pages, 10) << mode;
         device->EndRun();
-        ASSERT_EQ(pages.size(), 10u) << mode;
-        for (const Raster& p : pages) {
-            EXPECT_EQ(p.Width(), 157);
-            EXPECT_EQ(p.Height(), 196);
-            EXPECT_EQ(p.BitsPerPixel(), std::string(mode) == "Gray" ? 8 : 24);
-        }
     }
 }
 
@@ -446,11 +276,12 @@ struct Fault {
     const char* code;
     DeviceStatus status;
 };
+std::ostream& operator<<(std::ostream& out, const Fault& f) { return out << f.code; }
 class SaneTwoDevicesFault : public SaneTwoDevices, public ::testing::WithParamInterface<Fault> {};
 }  // namespace
 
 TEST_P(SaneTwoDevicesFault, AFaultInTheMiddleOfAFeederRunKeepsTheEarlierPages) {
-    auto device = Open("test:0");
+    auto device = Open();
     ASSERT_TRUE(device->SetOption("source", "Automatic Document Feeder"));
     std::vector<Raster> pages(3);
     for (Raster& page : pages) ASSERT_EQ(device->ScanPage(page), DeviceStatus::Good) << device->LastError();
@@ -459,16 +290,10 @@ TEST_P(SaneTwoDevicesFault, AFaultInTheMiddleOfAFeederRunKeepsTheEarlierPages) {
     EXPECT_EQ(device->ScanPage(broken), GetParam().status) << device->LastError();
     EXPECT_TRUE(broken.Empty());
     EXPECT_FALSE(device->LastError().empty());
-    for (const Raster& page : pages) {
-        EXPECT_EQ(page.Width(), 157);
-        EXPECT_EQ(page.Height(), 196);
-        EXPECT_TRUE(AllBlack(page));
-    }
+    for (const Raster& page : pages) EXPECT_TRUE(page.Height() == 196 && AllBlack(page));
     // The failed scan left the device idle: it takes settings, and the feeder goes on.
     ASSERT_TRUE(device->SetOption("read-return-value", "Default")) << device->LastError();
-    Raster next;
-    EXPECT_EQ(device->ScanPage(next), DeviceStatus::Good) << device->LastError();
-    EXPECT_EQ(next.Width(), 157);
+    EXPECT_EQ(device->ScanPage(broken), DeviceStatus::Good) << device->LastError();
     device->EndRun();
 }
 
@@ -481,12 +306,11 @@ INSTANTIATE_TEST_SUITE_P(Statuses, SaneTwoDevicesFault,
                                            Fault{"SANE_STATUS_CANCELLED", DeviceStatus::Cancelled},
                                            Fault{"SANE_STATUS_NO_MEM", DeviceStatus::NoMemory},
                                            Fault{"SANE_STATUS_ACCESS_DENIED", DeviceStatus::AccessDenied},
-                                           Fault{"SANE_STATUS_UNSUPPORTED", DeviceStatus::Failed},
                                            Fault{"SANE_STATUS_INVAL", DeviceStatus::Failed}),
                          [](const ::testing::TestParamInfo<Fault>& info) { return std::string(info.param.code).substr(12); });
 
 TEST_F(SaneTwoDevices, AnEndOfDataBeforeAnyLineIsNoPage) {
-    auto device = Open("test:0");
+    auto device = Open();
     ASSERT_TRUE(device->SetOption("read-return-value", "SANE_STATUS_EOF"));
     Raster page;
     EXPECT_EQ(device->ScanPage(page), DeviceStatus::Failed);
@@ -494,30 +318,20 @@ TEST_F(SaneTwoDevices, AnEndOfDataBeforeAnyLineIsNoPage) {
     EXPECT_NE(device->LastError().find("no image data"), std::string::npos) << device->LastError();
 }
 
-TEST_F(SaneHighResolution, APageOverThePixelBudgetIsRefusedBeforeItIsRead) {
-    auto device = Open("test:0");
+TEST_F(SaneHighResolution, PagesOverThePixelBudgetAreRefusedOrCutOff) {
+    auto device = Open();
     ASSERT_TRUE(device->SetOption("resolution", "4800"));
-    ASSERT_TRUE(device->SetOption("br-x", "200"));
-    ASSERT_TRUE(device->SetOption("br-y", "200"));
     Raster page;
-    EXPECT_EQ(device->ScanPage(page), DeviceStatus::Failed);
+    EXPECT_EQ(device->ScanPage(page), DeviceStatus::Failed);  // 15118 x 18897 pixels, announced
     EXPECT_TRUE(page.Empty());
     EXPECT_NE(device->LastError().find("too large"), std::string::npos) << device->LastError();
-    // The device is usable afterwards.
-    ASSERT_TRUE(device->SetOption("resolution", "50"));
-    EXPECT_EQ(device->ScanPage(page), DeviceStatus::Good) << device->LastError();
-    device->EndRun();
-}
-
-TEST_F(SaneHighResolution, AHandScannerPageIsReadOnlyUpToThePixelBudget) {
-    auto device = Open("test:0");
+    // A hand scanner does not announce its 20787 x 32125 pixels: reading stops at the budget.
     ASSERT_TRUE(device->SetOption("hand-scanner", "1"));
     ASSERT_TRUE(device->SetOption("depth", "1"));
-    ASSERT_TRUE(device->SetOption("resolution", "4800"));  // 20787 pixels wide, 32125 lines long
-    Raster page;
     EXPECT_EQ(device->ScanPage(page), DeviceStatus::Failed);
     EXPECT_TRUE(page.Empty());
     EXPECT_NE(device->LastError().find("longer than"), std::string::npos) << device->LastError();
+    EXPECT_EQ(Scan(*device, {{"resolution", "50"}}).Height(), 334);  // usable afterwards
 }
 
 TEST_F(SaneNoBackends, AMachineWithoutScannersListsNone) {

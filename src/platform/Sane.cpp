@@ -4,6 +4,7 @@
 #include <sane/sane.h>
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <chrono>
 #include <climits>

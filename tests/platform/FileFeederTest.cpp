@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -92,7 +93,7 @@ TEST(FileFeeder, ModeConvertsThePagesAndResolutionFollowsTheNextPage) {
     ASSERT_EQ(device->ScanPage(page), DeviceStatus::Good);
     EXPECT_EQ(page.BitsPerPixel(), 1);
     EXPECT_EQ(device->Option("resolution")->value, "300");
-    const std::vector<std::pair<std::string, int>> steps = {{"Gray", 8}, {"Color", 24}, {"Lineart", 1}};
+    const std::vector<std::pair<std::string, int>> steps = {{"Gray", 8}, {"color", 24}, {"Lineart", 1}};
     for (std::size_t i = 0; i < steps.size(); ++i) {
         ASSERT_TRUE(device->SetOption("mode", steps[i].first));
         ASSERT_TRUE(device->SetOption("source", i == 1 ? "Flatbed" : "Automatic Document Feeder"));  // the glass feeds too
@@ -145,4 +146,13 @@ TEST(FileFeeder, OpeningWithoutPagesThrows) {
     ASSERT_TRUE(WriteBytesToFile("text", dir.File("notes.txt")));
     EXPECT_NE(OpenError("file:" + dir.Path()).find("no image files"), std::string::npos);
     EXPECT_NE(OpenError("file:" + dir.File("notes.txt")).find("not an image"), std::string::npos);
+}
+
+TEST(DeviceStatus, EveryStatusHasItsOwnText) {
+    std::set<std::string> texts;
+    for (int s = static_cast<int>(DeviceStatus::Good); s <= static_cast<int>(DeviceStatus::Failed); ++s) {
+        texts.insert(DeviceStatusText(static_cast<DeviceStatus>(s)));
+    }
+    EXPECT_EQ(texts.size(), 10u);
+    EXPECT_EQ(std::string(DeviceStatusText(DeviceStatus::Jammed)), "document feeder jammed");
 }

@@ -2,6 +2,7 @@
 // takes the next page; paper once fed stays fed for as long as the device is open.
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -125,8 +126,11 @@ public:
             mLastError = "the file feeder has no option \"" + name + "\"";
             return false;
         }
+        // List entries by their text, in any case (as SANE devices take them).
         for (const std::string& choice : choices) {
-            if (choice == value) {
+            if (choice.size() == value.size() && std::equal(choice.begin(), choice.end(), value.begin(), [](char a, char b) {
+                    return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+                })) {
                 *target = choice;
                 return true;
             }

@@ -488,7 +488,7 @@ Raster Raster::FromSamples(int width, int height, int bitsPerPixel, const std::u
             for (std::size_t i = 0; i < used; ++i) SET_DATA_BYTE(out, i, in[i]);
         }
     }
-    // Bits past the width of a 1-bit line are not pixels: cleared, they never count as ink.
+    // Bits past the width of a 1-bit line are no pixels: cleared, they never reach a saved file.
     if (depth == 1 && pixSetPadBits(pix.get(), 0) != 0) Fail(err::InvalidArgument, "cannot make a page of " + size + " pixels");
     if (depth == 32) pixSetSpp(pix.get(), 3);
     pixSetResolution(pix.get(), dpi, dpi);

@@ -4,6 +4,7 @@
 #include <sane/sane.h>
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <chrono>
 #include <climits>
@@ -11,7 +12,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -310,9 +310,7 @@ private:
 class SaneDevice final : public IScanDevice {
 public:
     SaneDevice(std::string name, SANE_Handle handle, unsigned generation)
-        : mName(std::move(name)), mHandle(handle), mGeneration(generation) {
-        Options();  // the option count and the values, for the times the device answers no questions
-    }
+        : mName(std::move(name)), mHandle(handle), mGeneration(generation) {}
 
     ~SaneDevice() override {
         Session& session = TheSession();
@@ -335,12 +333,7 @@ public:
             const SANE_Option_Descriptor* d = sane_get_option_descriptor(mHandle, index);
             if (d == nullptr) continue;
             DeviceOption option = Describe(*d);
-            if (std::optional<std::string> value = ReadValue(index, *d)) {
-                option.value = *value;
-                if (!option.name.empty()) mValues[option.name] = *value;
-            } else if (auto cached = mValues.find(option.name); option.active && cached != mValues.end()) {
-                option.value = cached->second;
-            }
+            option.value = ReadValue(index, *d).value_or("");
             options.push_back(std::move(option));
         }
         return options;
@@ -348,8 +341,6 @@ public:
 
     bool SetOption(const std::string& name, const std::string& value) override {
         mLastError.clear();
-        // SANE devices take option changes between runs only: a change ends the present run.
-        if (mRunning) EndRun();
         SANE_Int index = 0;
         const SANE_Option_Descriptor* d = Find(name, index);
         if (d == nullptr) return Refuse("the scanner has no option \"" + name + "\"");
@@ -403,17 +394,17 @@ public:
         if (status != SANE_STATUS_GOOD) return Refuse(refused + " (" + StatusText(status) + ")");
         if ((info & SANE_INFO_INEXACT) != 0) DebugTrace("SANE: " + mName + " took a value near \"" + value + "\" for " + name);
         if ((info & SANE_INFO_RELOAD_OPTIONS) != 0) DebugTrace("SANE: " + mName + " changed its options");
-        Options();  // other values may follow from this one
         return true;
     }
 
     DeviceStatus ScanPage(Raster& page) override {
         page = Raster();
         mLastError.clear();
-        const int dpi = Resolution();  // asked first: some devices answer nothing while scanning
+        const int dpi = Resolution();  // asked first: devices need not answer while scanning
         PageAssembly assembly;
         for (int frame = 0;; ++frame) {
-            SANE_Status status = Start(frame == 0);
+            mRunning = true;
+            SANE_Status status = sane_start(mHandle);
             if (status != SANE_STATUS_GOOD) return Stop(FromSane(status), "the scan did not start: " + StatusText(status));
             SANE_Parameters params{};
             status = sane_get_parameters(mHandle, &params);
@@ -434,7 +425,6 @@ public:
         } catch (const std::bad_alloc&) {
             return Stop(DeviceStatus::NoMemory, "not enough memory for the page");
         }
-        ++mPagesInRun;
         return DeviceStatus::Good;
     }
 
@@ -442,7 +432,6 @@ public:
         if (!mRunning) return;
         sane_cancel(mHandle);
         mRunning = false;
-        mPagesInRun = 0;
     }
 
 private:
@@ -457,19 +446,6 @@ private:
         EndRun();
         mLastError = why;
         DebugTrace("SANE: " + mName + ": " + why);
-        return status;
-    }
-
-    SANE_Status Start(bool firstFrame) {
-        mRunning = true;
-        SANE_Status status = sane_start(mHandle);
-        if (status == SANE_STATUS_INVAL && firstFrame && mPagesInRun > 0) {
-            // Some backends take the next page of a run only after the last one was closed.
-            DebugTrace("SANE: " + mName + " needs the run closed between pages");
-            EndRun();
-            mRunning = true;
-            status = sane_start(mHandle);
-        }
         return status;
     }
 
@@ -600,8 +576,6 @@ private:
             const SANE_Option_Descriptor* d = Find(name, index);
             if (d == nullptr || !SANE_OPTION_IS_ACTIVE(d->cap)) continue;
             std::optional<std::string> value = ReadValue(index, *d);
-            if (value) mValues[name] = *value;
-            else if (mValues.count(name) != 0) value = mValues[name];
             if (std::optional<double> dpi = value ? ParseNumber(*value) : std::nullopt; dpi && *dpi >= 1 && *dpi <= 100'000) {
                 return static_cast<int>(std::lround(*dpi));
             }
@@ -613,9 +587,7 @@ private:
     SANE_Handle mHandle;
     unsigned mGeneration;
     SANE_Int mOptionCount = 0;
-    std::map<std::string, std::string> mValues;  // last values read, for when the device is busy
-    bool mRunning = false;                       // started since the last cancel
-    int mPagesInRun = 0;
+    bool mRunning = false;  // started since the last cancel
     std::string mLastError;
 };
 

@@ -5,7 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <vector>
 
 #include "TestPages.h"
 #include "TestUtil.h"
@@ -303,4 +305,42 @@ TEST(RasterFiles, ARewriteKeepsTheFilesPermissions) {
     DeletePage(path, 2);
     EXPECT_EQ(std::filesystem::status(path).permissions(), static_cast<std::filesystem::perms>(0640));
     EXPECT_EQ(PagesOf(path), (std::vector<int>{3, 2}));
+}
+
+TEST(RasterSamples, OneBitLinesKeepOneAsBlackTheHighBitFirstAndNoStrayBits) {
+    // 10 pixels a line in 2 bytes, 3 bytes apart; the bits past the width are set in the first line.
+    const std::vector<std::uint8_t> stray = {0x80, 0x7F, 0xAA, 0x00, 0x40, 0x00};
+    const std::vector<std::uint8_t> clean = {0x80, 0x40, 0x00, 0x00, 0x40, 0x00};
+    Raster page = Raster::FromSamples(10, 2, 1, stray.data(), 3, 150);
+    EXPECT_EQ(page.BitsPerPixel(), 1);
+    EXPECT_EQ(page.XDpi(), 150);
+    EXPECT_TRUE(page.IsBlack(0, 0) && page.IsBlack(9, 0) && page.IsBlack(9, 1));
+    EXPECT_EQ(page.CountInk(), 3);
+    // The same pixels without the stray bits save to the same file.
+    test::TempFolder dir;
+    page.Save(dir.File("stray.bmp"), fileformat::Bmp);
+    Raster::FromSamples(10, 2, 1, clean.data(), 3, 150).Save(dir.File("clean.bmp"), fileformat::Bmp);
+    EXPECT_EQ(ReadFileBytes(dir.File("stray.bmp")), ReadFileBytes(dir.File("clean.bmp")));
+}
+
+TEST(RasterSamples, GreyAndColourLinesKeepTheirSamplesInOrder) {
+    const std::vector<std::uint8_t> grey = {0, 255, 100, 7, 200, 30, 255, 0};  // 3 pixels, 4 bytes apart
+    Raster g = Raster::FromSamples(3, 2, 8, grey.data(), 4, 300);
+    EXPECT_EQ(g.BitsPerPixel(), 8);
+    EXPECT_TRUE(g.IsBlack(0, 0) && !g.IsBlack(1, 0) && g.IsBlack(2, 0) && !g.IsBlack(0, 1) && g.IsBlack(1, 1));
+    // Orange reads as light grey, its mirror image (R and B swapped) as dark grey.
+    const std::vector<std::uint8_t> colour = {255, 128, 0, 0, 128, 255};
+    Raster c = Raster::FromSamples(2, 1, 24, colour.data(), 6, 300);
+    EXPECT_EQ(c.BitsPerPixel(), 24);
+    c.ConvertTo(8);
+    EXPECT_TRUE(!c.IsBlack(0, 0) && c.IsBlack(1, 0));
+}
+
+TEST(RasterSamples, RefusesOtherDepthsShortLinesAndPagesOverTheBudget) {
+    const std::vector<std::uint8_t> data(64, 0);
+    EXPECT_THROW(Raster::FromSamples(4, 2, 16, data.data(), 8, 300), DorvexError);
+    EXPECT_THROW(Raster::FromSamples(4, 2, 24, data.data(), 11, 300), DorvexError);
+    EXPECT_THROW(Raster::FromSamples(17, 2, 1, data.data(), 2, 300), DorvexError);
+    EXPECT_THROW(Raster::FromSamples(4, 2, 8, nullptr, 4, 300), DorvexError);
+    EXPECT_THROW(Raster::FromSamples(20000, 20000, 8, data.data(), 20000, 300), DorvexError);
 }

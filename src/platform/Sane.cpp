@@ -110,21 +110,12 @@ bool Matches(const std::string& a, const std::string& b, bool anyCase) {
 struct Session {
     std::mutex mutex;
     bool started = false;
-    bool exitRegistered = false;
     unsigned generation = 0;  // which start the open handles belong to
 };
 
 Session& TheSession() {
-    static Session* session = new Session;  // never destroyed: the exit handler still needs it
+    static Session* session = new Session;  // never destroyed: devices may close during exit
     return *session;
-}
-
-void StopSane() {
-    Session& session = TheSession();
-    std::lock_guard lock(session.mutex);
-    if (!session.started) return;
-    sane_exit();  // closes the handles still open
-    session.started = false;
 }
 
 // With the session locked: starts SANE unless it runs. Throws when it cannot start.
@@ -137,10 +128,10 @@ unsigned StartSane(Session& session) {
     }
     session.started = true;
     ++session.generation;
-    if (!session.exitRegistered) {
-        if (std::atexit(StopSane) != 0) DebugTrace("SANE: cannot register its stop at exit");
-        session.exitRegistered = true;
-    }
+    // SANE is never stopped at exit: backends set up static objects of their own while they
+    // probe for devices, which are gone by the time an exit handler could run sane_exit (the
+    // genesys backend then crashes). Our devices are closed by their owners; the system closes
+    // the rest.
     DebugTrace("SANE " + std::to_string(SANE_VERSION_MAJOR(version)) + "." + std::to_string(SANE_VERSION_MINOR(version)) + "." +
                std::to_string(SANE_VERSION_BUILD(version)) + " started");
     return session.generation;

@@ -404,7 +404,13 @@ public:
             if (!refused.empty()) return Stop(DeviceStatus::Failed, refused);
             status = ReadFrame(assembly, refused);
             if (!refused.empty()) return Stop(DeviceStatus::Failed, refused);
-            if (status != SANE_STATUS_GOOD) return Stop(FromSane(status), "the scan stopped: " + StatusText(status));
+            if (status != SANE_STATUS_GOOD) {
+                // Backends that read in a thread of their own cancel it asynchronously; a reader
+                // stopped inside the allocator hangs the process for good (seen with the test
+                // backend under load). Given a moment, it reaches its blocking write or its end.
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                return Stop(FromSane(status), "the scan stopped: " + StatusText(status));
+            }
             if (params.last_frame) break;
             if (!assembly.WantsMore()) return Stop(DeviceStatus::Failed, "the scanner sends more frames than a page has");
         }

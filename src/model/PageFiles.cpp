@@ -65,8 +65,8 @@ void Restore(CScanList& list, const Line& line, RecoveryResult& result) {
         ++result.skippedLines;
         return;
     }
-    list.Add(line.batch, line.inno, 0);
-    std::shared_ptr<CInno> doc = list.GetInno2(line.inno);
+    // The document of the line's own batch: one number may be in use in two batches.
+    std::shared_ptr<CInno> doc = list.Add(line.batch, line.inno, 0);
     int pages = 1;
     try {
         ImageInfo info = ReadImageInfo(line.path);
@@ -87,7 +87,9 @@ void Restore(CScanList& list, const Line& line, RecoveryResult& result) {
         doc->EnableMultiTIFF = true;
     }
     if (!line.parent.empty()) {
-        if (std::shared_ptr<CInno> parent = list.GetInno2(line.parent)) doc->SetParent(parent);
+        std::shared_ptr<CInno> parent = list.GetInno(line.batch, line.parent);
+        if (!parent) parent = list.GetInno2(line.parent);
+        if (parent) doc->SetParent(parent);
     }
     try {
         if (line.plain) {

@@ -181,3 +181,29 @@ TEST(TemporaryFiles, KilledOnCloseUnlessKept) {
     EXPECT_FALSE(FileExists(doc->FilePath()));
     EXPECT_FALSE(FileExists(RecoveryFilePath()));
 }
+
+TEST(Recovery, OneNumberInTwoBatchesComesBackAsTwoDocuments) {
+    // A separator scan into another batch may give a number that a first batch holds too.
+    test::TempFolder dir;
+    for (bool multi : {true, false}) {
+        SCOPED_TRACE(multi);
+        CScanList list;
+        auto first = list.Add("A", "X");
+        auto second = list.Add("B", "X");
+        first->EnableMultiTIFF = second->EnableMultiTIFF = multi;
+        for (int k : {1, 2}) AppendPage(*first, test::NumberedPage(k));
+        for (int k : {5, 6, 7}) AppendPage(*second, test::NumberedPage(k));
+        std::string path = dir.File("Dorvex.bak");
+        WriteRecoveryFile(list, path);
+
+        CScanList restored;
+        EXPECT_EQ(ReadRecoveryFile(restored, path).restoredPages, multi ? 2 : 5);
+        auto a = restored.GetInno("A", "X");
+        auto b = restored.GetInno("B", "X");
+        ASSERT_TRUE(a && b);
+        ASSERT_EQ(a->ActPage(), 2);
+        ASSERT_EQ(b->ActPage(), 3);
+        for (int page = 1; page <= 2; ++page) EXPECT_EQ(test::PageNumberOf(LoadPage(*a, page)), page);
+        for (int page = 1; page <= 3; ++page) EXPECT_EQ(test::PageNumberOf(LoadPage(*b, page)), page + 4);
+    }
+}

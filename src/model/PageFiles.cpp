@@ -4,8 +4,11 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstdio>
+#include <filesystem>
 #include <sstream>
 #include <vector>
+
+#include <sys/stat.h>
 
 #include "platform/Raster.h"
 #include "support/Error.h"
@@ -58,7 +61,27 @@ struct Line {
     int listedPages = -1;  // the page count written beside a multi-page file; -1 when none
 };
 
-void Restore(CScanList& list, const Line& line, RecoveryResult& result) {
+// Whether `path` is a page file that this folder's recovery file may name: a regular file (not
+// a link) right in `folder`, where every page file is made. Anything else listed there (a
+// damaged line, a planted one) would become a page that is sent to the server and deleted
+// with its document.
+bool IsPageFileOf(const std::string& path, const std::string& folder) {
+    namespace fs = std::filesystem;
+    if (fs::path(path).lexically_normal().parent_path() != fs::path(folder).lexically_normal()) return false;
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+std::string FolderOf(const std::string& recoveryPath) { return std::filesystem::path(recoveryPath).parent_path().string(); }
+
+constexpr const char* kForeignFile = "not a page file of the temporary folder";
+
+void Restore(CScanList& list, const Line& line, const std::string& folder, RecoveryResult& result) {
+    if (FileExists(line.path) && !IsPageFileOf(line.path, folder)) {
+        DebugTrace("recovery: " + line.path + " skipped: " + kForeignFile);
+        ++result.skippedLines;
+        return;
+    }
     // An empty file is a page that was listed just before it was to be written: it never
     // reached the disk, so there is nothing to bring back.
     if (!FileExists(line.path) || GetFileLength(line.path) == 0) {
@@ -228,13 +251,15 @@ std::vector<Line> ParseRecoveryFile(const std::string& path, int& malformed) {
 
 RecoveryResult ReadRecoveryFile(CScanList& list, const std::string& path) {
     RecoveryResult result;
-    for (const Line& line : ParseRecoveryFile(path, result.skippedLines)) Restore(list, line, result);
+    const std::string folder = FolderOf(path);
+    for (const Line& line : ParseRecoveryFile(path, result.skippedLines)) Restore(list, line, folder, result);
     return result;
 }
 
 std::vector<RecoveryEntry> InspectRecoveryFile(const std::string& path, int* malformedLines) {
     int malformed = 0;
     std::vector<RecoveryEntry> entries;
+    const std::string folder = FolderOf(path);
     for (const Line& line : ParseRecoveryFile(path, malformed)) {
         auto it = std::find_if(entries.begin(), entries.end(),
                                [&](const RecoveryEntry& e) { return e.inno == line.inno && e.batch == line.batch; });
@@ -245,6 +270,10 @@ std::vector<RecoveryEntry> InspectRecoveryFile(const std::string& path, int* mal
         it->files.push_back(line.path);
         if (!FileExists(line.path)) {
             it->problems.push_back(line.path + ": the file is missing");
+            continue;
+        }
+        if (!IsPageFileOf(line.path, folder)) {
+            it->problems.push_back(line.path + ": " + kForeignFile + " (left out)");
             continue;
         }
         if (GetFileLength(line.path) == 0) {

@@ -1,6 +1,9 @@
 #include "model/PageFiles.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include "TestPages.h"
 #include "TestUtil.h"
@@ -205,5 +208,38 @@ TEST(Recovery, OneNumberInTwoBatchesComesBackAsTwoDocuments) {
         ASSERT_EQ(b->ActPage(), 3);
         for (int page = 1; page <= 2; ++page) EXPECT_EQ(test::PageNumberOf(LoadPage(*a, page)), page);
         for (int page = 1; page <= 3; ++page) EXPECT_EQ(test::PageNumberOf(LoadPage(*b, page)), page + 4);
+    }
+}
+
+TEST(Recovery, OnlyPageFilesOfTheTemporaryFolderAreTakenBack) {
+    // A damaged or planted recovery file must not make another file a page: it would be sent
+    // to the server and deleted with the document.
+    test::TempFolder dir;
+    test::TempFolder elsewhere;
+    std::string outside = Page(elsewhere, "outside.tif", 1);
+    std::string inside = Page(dir, "inside.tif", 2);
+    ASSERT_EQ(::symlink(outside.c_str(), dir.File("link.tif").c_str()), 0);
+    std::string path = dir.File("Dorvex.bak");
+    WriteBytesToFile("#Dorvex recovery 2\r\n"
+                     "B,OUT," + outside + ",1,,\r\n"
+                     "B,UP," + dir.Path() + "/../" + std::filesystem::path(elsewhere.Path()).filename().string() + "/outside.tif,1,,\r\n"
+                     "B,LINK," + dir.File("link.tif") + ",1,,\r\n"
+                     "B,IN," + inside + ",1,,\r\n", path);
+    CScanList list;
+    RecoveryResult result = ReadRecoveryFile(list, path);
+    EXPECT_EQ(result.restoredPages, 1);
+    EXPECT_EQ(result.skippedLines, 3);
+    EXPECT_TRUE(list.IsInnoExists("IN"));
+    for (const char* inno : {"OUT", "UP", "LINK"}) EXPECT_FALSE(list.IsInnoExists(inno)) << inno;
+    KillTmpFiles(list, true, false);
+    EXPECT_TRUE(FileExists(outside));
+    EXPECT_FALSE(FileExists(inside));
+
+    std::vector<RecoveryEntry> entries = InspectRecoveryFile(path);
+    ASSERT_EQ(entries.size(), 4u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(entries[i].pages, 0) << entries[i].inno;
+        ASSERT_EQ(entries[i].problems.size(), 1u) << entries[i].inno;
+        EXPECT_NE(entries[i].problems[0].find("not a page file of the temporary folder"), std::string::npos) << entries[i].problems[0];
     }
 }

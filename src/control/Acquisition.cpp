@@ -148,8 +148,12 @@ void Acquisition::Scan(Target target, bool append) {
             Split.currentBatch = mProps.Get(prop::BatchNo);
             const std::string number = mProps.Get(prop::Inno);
             std::shared_ptr<CInno> doc = mList.GetInno2(number);
-            if (!doc && mList.Length() == 0) doc = mList.Add(Split.currentBatch, number, 0);
-            if (!doc) doc = mList.LastCInno();
+            // A document scanned before its number was given takes it; a document of another
+            // number (one brought back by a restore) never receives this one's pages.
+            if (!doc && mList.Length() > 0) {
+                std::shared_ptr<CInno> last = mList.LastCInno();
+                if (last && last->Inno().empty()) doc = last;
+            }
             if (!doc) doc = mList.Add(Split.currentBatch, number, 0);
             if (doc->Inno().empty()) doc->SetInno(number);
             if (doc->ActPage() == 0) {

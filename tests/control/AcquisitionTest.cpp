@@ -268,5 +268,38 @@ TEST_F(Scanning, TheChosenSourceAndItsOwnSettingsAreRemembered) {
     EXPECT_LT(page.CountInk(), static_cast<std::int64_t>(page.Width()) * page.Height() / 2);
 }
 
+TEST_F(Scanning, TheSingleDocumentModeScansIntoItsOwnNumberBesideRestoredDocuments) {
+    // A restore brought back another document of an earlier window; this one is for B002.
+    auto earlier = list.Add("OLD", "A001", 0);
+    props.Set(prop::Feeder, "0");
+    scanner.StartScan(true);
+    ASSERT_EQ(earlier->ActPage(), 1);
+    props.Set(prop::Mode, "2");
+    props.Set(prop::BatchNo, "NEW");
+    props.Set(prop::Inno, "B002");
+    props.Set(prop::Feeder, "1");
+    scanner.StartScan(true);
+    EXPECT_EQ(earlier->ActPage(), 1);
+    auto doc = list.GetInno("NEW", "B002");
+    ASSERT_TRUE(doc);
+    EXPECT_EQ(doc->ActPage(), 10);
+    EXPECT_EQ(pages.CurrentDoc, doc);
+    EXPECT_EQ(scanner.LastTmpFile, doc->FilePath());
+}
+
+TEST_F(Scanning, TheSingleDocumentModeNamesADocumentScannedBeforeItsNumberWasGiven) {
+    props.Set(prop::Mode, "2");
+    props.Set(prop::Feeder, "0");
+    scanner.StartScan(false);
+    auto doc = OnlyDocument();
+    ASSERT_TRUE(doc);
+    EXPECT_EQ(doc->Inno(), "");
+    props.Set(prop::Inno, "C003");
+    scanner.StartScan(true);
+    ASSERT_EQ(OnlyDocument(), doc);
+    EXPECT_EQ(doc->Inno(), "C003");
+    EXPECT_EQ(doc->ActPage(), 2);
+}
+
 }  // namespace
 }  // namespace dorvex

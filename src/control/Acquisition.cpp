@@ -160,7 +160,8 @@ void Acquisition::Scan(Target target, bool append) {
                 ApplyStorage(*doc, ChooseStorage(mProps.Get(prop::ImgFormat), mProps.Get(prop::PixelType),
                                                  mProps.Get(prop::EnableMultiTIFF)));
             }
-            if (doc->FilePath().empty()) {
+            // One file for all pages is made now; one file per page comes with each page.
+            if (doc->EnableMultiTIFF && doc->FilePath().empty()) {
                 doc->SetFilePath(CWinInfo().getTmpFileName());
                 if (front == Front::Twain) LastTmpFile = doc->FilePath();
             }

@@ -301,5 +301,23 @@ TEST_F(Scanning, TheSingleDocumentModeNamesADocumentScannedBeforeItsNumberWasGiv
     EXPECT_EQ(doc->ActPage(), 2);
 }
 
+TEST_F(Scanning, TheSingleDocumentModeLeavesNoStrayFileWithOneFilePerPage) {
+    props.Set(prop::Mode, "2");
+    props.Set(prop::Inno, "D004");
+    props.Set(prop::ImgFormat, "JPG");
+    props.Set(prop::PixelType, "1");
+    scanner.StartScan(true);
+    auto doc = OnlyDocument();
+    ASSERT_TRUE(doc);
+    EXPECT_FALSE(doc->EnableMultiTIFF);
+    EXPECT_EQ(doc->ActPage(), 10);
+    // Every temporary file is a page of the document.
+    std::vector<std::string> files = ListFiles(tmp.Path(), "KQ*.tmp", true);
+    EXPECT_EQ(files.size(), 10u);
+    for (const std::string& file : files) EXPECT_GT(GetFileLength(file), 0) << file;
+    KillTmpFiles(list, true, false);
+    EXPECT_TRUE(ListFiles(tmp.Path(), "KQ*.tmp", true).empty());
+}
+
 }  // namespace
 }  // namespace dorvex

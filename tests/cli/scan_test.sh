@@ -76,6 +76,14 @@ set -e
 grep -q "500000001已重複掃描" "$work/dup.err" || fail "duplicate: message: $(cat "$work/dup.err")"
 [ "$(doc "$out" 0500000001)" = 2 ] || fail "duplicate: the pages before stay: $out"
 
+# A temporary folder that cannot be made is an error with its reason, not a crash.
+set +e
+DORVEX_TMPDIR=/dev/null/tmp "$dorvex" scan --device "file:$dir" --no-upload 2> "$work/tmp.err"
+status=$?
+set -e
+[ $status -eq 1 ] || fail "unusable temporary folder: exit 1 expected, got $status"
+grep -q "dorvex scan: .*/dev/null/tmp" "$work/tmp.err" || fail "unusable temporary folder: message: $(cat "$work/tmp.err")"
+
 # Upload to the reference server: every document accepted, the temporary files gone.
 "$dorvex" server --listen 127.0.0.1:0 --data "$work/data" > "$work/server.log" &
 server=$!

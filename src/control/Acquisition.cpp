@@ -28,11 +28,21 @@ Acquisition::Acquisition(IPrompter& prompter, ScanProperties& properties, CScanL
 
 Acquisition::~Acquisition() = default;
 
-void Acquisition::StartScan(bool append) { Scan(Target::Documents, append); }
+void Acquisition::StartScan(bool append) { ScanEndingInAMessage(Target::Documents, append); }
 
 void Acquisition::StartScanEdit() {
     if (!mPages.CurrentDoc) return;
-    Scan(Target::Edit, false);
+    ScanEndingInAMessage(Target::Edit, false);
+}
+
+void Acquisition::ScanEndingInAMessage(Target target, bool append) {
+    // A failure outside the device and the page store (the temporary folder) ends the scan
+    // with its reason; the pages stored before it are listed already.
+    try {
+        Scan(target, append);
+    } catch (const DorvexError& e) {
+        Fail(e.what(), "");
+    }
 }
 
 std::vector<DeviceInfo> Acquisition::FindDevices() {

@@ -90,6 +90,7 @@ public:
 private:
     enum class Front { Twain, Isis };
     enum class Target { Documents, Edit };
+    void ScanEndingInAMessage(Target target, bool append);
     void Scan(Target target, bool append);
     std::unique_ptr<IScanDevice> OpenChosenDevice(Front front);
     void ApplySettings(IScanDevice& device, Front front, Target target);

@@ -3,11 +3,14 @@
 // message and keeps every page stored before it, with the recovery file true. The process gets
 // a private SANE configuration before its first SANE call; ctest runs this file as one entry.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 
 #include "ScriptedPrompter.h"
+#include "SmallDisk.h"
 #include "TestUtil.h"
 #include "control/Acquisition.h"
 #include "control/ScanPages.h"
@@ -317,6 +320,23 @@ TEST_F(Scanning, TheSingleDocumentModeLeavesNoStrayFileWithOneFilePerPage) {
     for (const std::string& file : files) EXPECT_GT(GetFileLength(file), 0) << file;
     KillTmpFiles(list, true, false);
     EXPECT_TRUE(ListFiles(tmp.Path(), "KQ*.tmp", true).empty());
+}
+
+TEST_F(Scanning, AFolderThatTakesNoNewFileEndsTheScanWithAMessage) {
+    test::SmallDisk small("1m,nr_inodes=16");
+    DORVEX_NEED_SMALL_DISK(small);
+    for (int n = 0;; ++n) {
+        int fd = ::open(small.File("filler" + std::to_string(n)).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+        if (fd < 0) break;
+        ::close(fd);
+    }
+    props.Set(prop::Mode, "2");
+    props.Set(prop::Inno, "E005");
+    EXPECT_NO_THROW(scanner.StartScan(true));
+    ASSERT_EQ(person.messages.size(), 1u);
+    EXPECT_NE(person.messages[0].find(small.Path()), std::string::npos) << person.messages[0];
+    EXPECT_FALSE(scanner.LastOutcome().error.empty());
+    for (const auto& doc : list.AllInnos()) EXPECT_EQ(doc->ActPage(), 0);
 }
 
 }  // namespace

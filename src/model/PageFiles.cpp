@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstdio>
 #include <filesystem>
+#include <set>
 #include <sstream>
 #include <vector>
 
@@ -76,9 +77,16 @@ std::string FolderOf(const std::string& recoveryPath) { return std::filesystem::
 
 constexpr const char* kForeignFile = "not a page file of the temporary folder";
 
-void Restore(CScanList& list, const Line& line, const std::string& folder, RecoveryResult& result) {
+void Restore(CScanList& list, const Line& line, const std::string& folder, std::set<std::string>& taken,
+             RecoveryResult& result) {
     if (FileExists(line.path) && !IsPageFileOf(line.path, folder)) {
         DebugTrace("recovery: " + line.path + " skipped: " + kForeignFile);
+        ++result.skippedLines;
+        return;
+    }
+    // A file listed again (a damaged file's repeated line) is one page already brought back.
+    if (taken.count(std::filesystem::path(line.path).lexically_normal().string()) != 0) {
+        DebugTrace("recovery: " + line.path + " skipped: listed twice");
         ++result.skippedLines;
         return;
     }
@@ -123,6 +131,7 @@ void Restore(CScanList& list, const Line& line, const std::string& folder, Recov
     } catch (const DorvexError& e) {
         DebugTrace(std::string("recovery: words of ") + line.inno + ": " + e.what());
     }
+    taken.insert(std::filesystem::path(line.path).lexically_normal().string());
     result.restoredPages++;
 }
 
@@ -252,7 +261,8 @@ std::vector<Line> ParseRecoveryFile(const std::string& path, int& malformed) {
 RecoveryResult ReadRecoveryFile(CScanList& list, const std::string& path) {
     RecoveryResult result;
     const std::string folder = FolderOf(path);
-    for (const Line& line : ParseRecoveryFile(path, result.skippedLines)) Restore(list, line, folder, result);
+    std::set<std::string> taken;
+    for (const Line& line : ParseRecoveryFile(path, result.skippedLines)) Restore(list, line, folder, taken, result);
     return result;
 }
 
@@ -260,6 +270,7 @@ std::vector<RecoveryEntry> InspectRecoveryFile(const std::string& path, int* mal
     int malformed = 0;
     std::vector<RecoveryEntry> entries;
     const std::string folder = FolderOf(path);
+    std::set<std::string> taken;
     for (const Line& line : ParseRecoveryFile(path, malformed)) {
         auto it = std::find_if(entries.begin(), entries.end(),
                                [&](const RecoveryEntry& e) { return e.inno == line.inno && e.batch == line.batch; });
@@ -274,6 +285,10 @@ std::vector<RecoveryEntry> InspectRecoveryFile(const std::string& path, int* mal
         }
         if (!IsPageFileOf(line.path, folder)) {
             it->problems.push_back(line.path + ": " + kForeignFile + " (left out)");
+            continue;
+        }
+        if (!taken.insert(std::filesystem::path(line.path).lexically_normal().string()).second) {
+            it->problems.push_back(line.path + ": listed before (left out)");
             continue;
         }
         if (GetFileLength(line.path) == 0) {

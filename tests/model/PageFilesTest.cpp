@@ -243,3 +243,36 @@ TEST(Recovery, OnlyPageFilesOfTheTemporaryFolderAreTakenBack) {
         EXPECT_NE(entries[i].problems[0].find("not a page file of the temporary folder"), std::string::npos) << entries[i].problems[0];
     }
 }
+
+TEST(Recovery, AFileListedTwiceComesBackOnce) {
+    // A damaged recovery file that repeats lines must not give two pages, or two documents,
+    // one file: deleting either would take the other's page with it.
+    test::TempFolder dir;
+    std::string p1 = Page(dir, "p1.tif", 1), p2 = Page(dir, "p2.tif", 2), m = Page(dir, "m.tif", 3, 2);
+    std::string path = dir.File("Dorvex.bak");
+    WriteBytesToFile("#Dorvex recovery 2\r\n"
+                     "B,X," + p1 + ",1,,\r\n"
+                     "B,X," + p2 + ",2,,\r\n"
+                     "B,X," + dir.Path() + "//p1.tif,1,,\r\n"
+                     "B,Y," + m + ",0,,,2\r\n"
+                     "B,Z," + m + ",0,,,2\r\n", path);
+    CScanList list;
+    RecoveryResult result = ReadRecoveryFile(list, path);
+    EXPECT_EQ(result.restoredPages, 3);
+    EXPECT_EQ(result.skippedLines, 2);
+    auto x = list.GetInno2("X");
+    ASSERT_TRUE(x);
+    ASSERT_EQ(x->ActPage(), 2);
+    EXPECT_EQ(test::PageNumberOf(LoadPage(*x, 2)), 2);
+    ASSERT_TRUE(list.GetInno2("Y"));
+    EXPECT_EQ(list.GetInno2("Y")->ActPage(), 2);
+    EXPECT_FALSE(list.IsInnoExists("Z"));
+    // The listing counts what the restore brings back, and says why the rest is left out.
+    int listed = 0, problems = 0;
+    for (const RecoveryEntry& entry : InspectRecoveryFile(path)) {
+        listed += entry.pages;
+        problems += static_cast<int>(entry.problems.size());
+    }
+    EXPECT_EQ(listed, 4);
+    EXPECT_EQ(problems, 2);
+}

@@ -21,6 +21,15 @@ constexpr const char* kDuplicateTitle = "文號重複";
 
 std::string SourceOptionsSection(const std::string& device) { return "Source " + device; }
 
+// Marks the scanner in use for as long as it lives.
+struct BusyScope {
+    bool& busy;
+    explicit BusyScope(bool& flag) : busy(flag) { busy = true; }
+    ~BusyScope() { busy = false; }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+};
+
 }  // namespace
 
 Acquisition::Acquisition(IPrompter& prompter, ScanProperties& properties, CScanList& scanList, ScanPages& pages)
@@ -36,6 +45,9 @@ void Acquisition::StartScanEdit() {
 }
 
 void Acquisition::ScanEndingInAMessage(Target target, bool append) {
+    // Pages arrive while the window serves its events: a command given then starts nothing.
+    if (mBusy) return;
+    BusyScope busy(mBusy);
     // A failure outside the device and the page store (the temporary folder) ends the scan
     // with its reason; the pages stored before it are listed already.
     try {
@@ -69,7 +81,7 @@ std::unique_ptr<IScanDevice> Acquisition::OpenChosenDevice(Front front) {
             return nullptr;
         }
         // The ISIS path asks for a driver first; the TWAIN path takes the default source.
-        if (front == Front::Isis && ShowSelectSource) SelectSource();
+        if (front == Front::Isis && ShowSelectSource) ChooseSource();
         if (DeviceName.empty()) DeviceName = devices.front().name;
     }
     try {
@@ -346,6 +358,12 @@ void Acquisition::FinishScan(Target target) {
 }
 
 void Acquisition::SelectSource() {
+    if (mBusy) return;
+    BusyScope busy(mBusy);
+    ChooseSource();
+}
+
+void Acquisition::ChooseSource() {
     TraceScope trace("Private Sub TwainSelectSource()");
     const bool twain = mProps.Get(prop::TwainOrISIS) == "TWAIN";
     SourceSelection selection{FindDevices(), -1};
@@ -369,6 +387,8 @@ void Acquisition::SelectSource() {
 }
 
 void Acquisition::ConfigScanner() {
+    if (mBusy) return;
+    BusyScope busy(mBusy);
     TraceScope trace("Private Sub TwainConfigScanner()");
     const Front front = mProps.Get(prop::TwainOrISIS) == "TWAIN" ? Front::Twain : Front::Isis;
     if (!ShowSourceSettings) return;

@@ -101,6 +101,7 @@ private:
     void FinishScan(Target target);
     void Fail(const std::string& message, const std::string& why);
     std::vector<DeviceInfo> FindDevices();
+    void ChooseSource();
 
     IPrompter& mPrompter;
     ScanProperties& mProps;
@@ -108,6 +109,7 @@ private:
     ScanPages& mPages;
     Outcome mOutcome;
     std::string mRecoveryWritten;  // the recovery text last written
+    bool mBusy = false;            // a scan or a device dialog is running
 };
 
 }  // namespace dorvex

@@ -339,5 +339,43 @@ TEST_F(Scanning, AFolderThatTakesNoNewFileEndsTheScanWithAMessage) {
     for (const auto& doc : list.AllInnos()) EXPECT_EQ(doc->ActPage(), 0);
 }
 
+TEST_F(Scanning, ACommandServedBetweenPagesStartsNoSecondScan) {
+    // Between pages the window serves its events: a Scan click then must not nest a scan.
+    int nested = 0;
+    scanner.OnPageHandled = [&](IScanDevice&, std::int32_t counter) {
+        if (counter != 2) return;
+        ++nested;
+        scanner.StartScan(true);
+        scanner.StartScanEdit();
+        scanner.SelectSource();
+        scanner.ConfigScanner();
+    };
+    scanner.StartScan(true);
+    EXPECT_EQ(nested, 1);
+    EXPECT_TRUE(person.messages.empty()) << person.messages.front();
+    auto doc = OnlyDocument();
+    ASSERT_TRUE(doc);
+    EXPECT_EQ(doc->ActPage(), 10);
+    EXPECT_EQ(scanner.LastOutcome().pagesStored, 10);
+    EXPECT_TRUE(scanner.LastOutcome().error.empty());
+    EXPECT_EQ(RecoveredPages(), 10);
+}
+
+TEST_F(Scanning, TheDriverPathAsksForADriverWhenNoneIsChosen) {
+    props.Set(prop::TwainOrISIS, "ISIS");
+    props.Set(prop::Feeder, "0");
+    scanner.DeviceName.clear();
+    int asked = 0;
+    scanner.ShowSelectSource = [&](SourceSelection& selection) {
+        ++asked;
+        selection.selected = 1;
+        return true;
+    };
+    scanner.StartScan(false);
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(scanner.DeviceName, "test:1");
+    EXPECT_EQ(OnlyDocument()->ActPage(), 1);
+}
+
 }  // namespace
 }  // namespace dorvex

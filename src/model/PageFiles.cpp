@@ -208,6 +208,13 @@ std::vector<Line> ParseRecoveryFile(const std::string& path, int& malformed) {
     std::vector<Line> lines;
     malformed = 0;
     if (!FileExists(path)) return lines;
+    // Far more than the lines of every page a scan list can hold: anything larger is damage,
+    // and is not read into memory.
+    constexpr std::int64_t kMaxRecoveryBytes = std::int64_t{256} << 20;
+    if (GetFileLength(path) > kMaxRecoveryBytes) {
+        throw DorvexError(err::InvalidArgument, path + " is not a recovery file: it holds " + std::to_string(GetFileLength(path)) +
+                                                    " bytes");
+    }
     std::istringstream in(ReadFileBytes(path));
     std::string raw;
     bool lossless = false;

@@ -323,10 +323,12 @@ std::vector<RecoveryEntry> InspectRecoveryFile(const std::string& path, int* mal
 }
 
 void KillTmpFiles(const CScanList& list, bool deleteFiles, bool autoKeepTmpFiles) {
+    // The record goes first: a process stopped half-way leaves page files that nothing lists,
+    // never a recovery file that brings back what is left of a document as the whole of it.
+    if (deleteFiles || autoKeepTmpFiles) std::remove(RecoveryFilePath().c_str());
     if (deleteFiles) {
         for (const auto& doc : list.AllInnos()) doc->KillFiles();
     }
-    if (deleteFiles || autoKeepTmpFiles) std::remove(RecoveryFilePath().c_str());
 }
 
 }  // namespace dorvex

@@ -1,6 +1,8 @@
 #include "model/PageFiles.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -275,4 +277,40 @@ TEST(Recovery, AFileListedTwiceComesBackOnce) {
     }
     EXPECT_EQ(listed, 4);
     EXPECT_EQ(problems, 2);
+}
+
+TEST(TemporaryFiles, AProcessKilledWhileDeletingThemLeavesNoRecoveryFileOfHalfADocument) {
+    // Deleting a whole document's pages goes with its record: a kill in the middle must not
+    // leave a recovery file that brings back the pages not yet deleted as a shorter document.
+    test::TempFolder dir;
+    CScanList list;
+    auto doc = list.Add("B", "D");
+    doc->EnableMultiTIFF = false;
+    for (int p = 0; p < 5000; ++p) doc->NewPage("");
+    WriteRecoveryFile(list);
+    ASSERT_TRUE(FileExists(RecoveryFilePath()));
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    pid_t child = ::fork();
+    if (child == 0) {
+        char go = 1;
+        if (::write(ready[1], &go, 1) != 1) ::_exit(2);
+        KillTmpFiles(list, true, false);
+        ::_exit(0);
+    }
+    char go = 0;
+    ASSERT_EQ(::read(ready[0], &go, 1), 1);
+    ::usleep(2000);
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    int left = 0;
+    for (int p = 1; p <= doc->ActPage(); ++p) left += FileExists(doc->FilePaths(p)) ? 1 : 0;
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the deletion ended before the kill; " << left << " files left";
+    EXPECT_TRUE(left > 0) << "the kill came after every page was deleted";
+    if (FileExists(RecoveryFilePath())) {
+        EXPECT_EQ(left, doc->ActPage());
+    }
 }

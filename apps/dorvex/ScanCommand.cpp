@@ -34,8 +34,9 @@ are deleted.
   --resume          first bring back the documents of the recovery file
   --json            one JSON object per document: batch, inno, pages, state, uploaded, error
 
-Exit status 0 when every page was stored and (unless --no-upload) every document accepted;
-1 otherwise; 64 for a usage error.
+Exit status 0 when the feeder ran empty, every page was stored and (unless --no-upload) every
+document accepted; 1 otherwise (a run that ScanMode=1's question stops, answered No when
+unattended, included); 64 for a usage error.
 )";
 
 // Answers the restore question by --resume; everything else as an unattended run does.
@@ -112,8 +113,15 @@ int Scan(const Args& args) {
         if (!batch.empty()) window.CmbBatchNoText = batch;
         window.StartScan(true);
         const Acquisition::Outcome& outcome = window.Scanner().LastOutcome();
-        bool ok = outcome.error.empty();
-        if (!ok) std::cerr << "dorvex scan: " << outcome.error << "\n";
+        bool ok = outcome.error.empty() && !outcome.stopped;
+        if (!outcome.error.empty()) {
+            std::cerr << "dorvex scan: " << outcome.error << "\n";
+        } else if (outcome.stopped) {
+            // Only the continue question stops a run without an error: unattended, it is
+            // answered No, and the pages left in the feeder were never scanned.
+            std::cerr << "dorvex scan: the scan was stopped after " << outcome.pagesReceived
+                      << " page(s) by the question asked after every page (ScanMode=1)\n";
+        }
 
         CScanList& list = *window.ScanCompleteList();
         if (upload && list.Length() > 0) window.ImgUpload();

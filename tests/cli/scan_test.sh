@@ -76,6 +76,16 @@ set -e
 grep -q "500000001已重複掃描" "$work/dup.err" || fail "duplicate: message: $(cat "$work/dup.err")"
 [ "$(doc "$out" 0500000001)" = 2 ] || fail "duplicate: the pages before stay: $out"
 
+# Asking after every page has no one to answer in an unattended run: the scan stops after its
+# first page, and that is no success.
+set +e
+out=$(scan t5 --device "file:$dir" --no-upload --set ScanMode=1 2> "$work/ask.err")
+status=$?
+set -e
+[ $status -eq 1 ] || fail "ScanMode=1: exit 1 expected, got $status: $out"
+grep -q "stopped" "$work/ask.err" || fail "ScanMode=1: message: $(cat "$work/ask.err")"
+grep -q '"pages":1' <<< "$out" || fail "ScanMode=1: the first page is kept: $out"
+
 # A temporary folder that cannot be made is an error with its reason, not a crash.
 set +e
 DORVEX_TMPDIR=/dev/null/tmp "$dorvex" scan --device "file:$dir" --no-upload 2> "$work/tmp.err"

@@ -86,7 +86,7 @@ int Demo(const Args& args) {
                          "Starts the reference server on a free loopback port with a fresh data folder, opens a\n"
                          "scan window through the control (ShowMultiTwain with enciphered parameters) on the file\n"
                          "feeder loaded with the sample letters, scans, uploads and closes, and shows what the\n"
-                         "server holds.\n";
+                         "server holds. Exit status 1 when the server does not hold both letters then.\n";
             return 0;
         } else {
             return UsageError("unknown argument '" + args[i] + "'");
@@ -102,6 +102,7 @@ int Demo(const Args& args) {
         return 1;
     }
     const std::string work = pattern;
+    bool held = true;  // the server holds both letters at the end
     // A private settings file and temporary folder: the clerk's own are left alone.
     ::setenv("XDG_CONFIG_HOME", (work + "/config").c_str(), 1);
     ::setenv("DORVEX_TMPDIR", (work + "/tmp").c_str(), 1);
@@ -162,6 +163,7 @@ int Demo(const Args& args) {
             std::optional<refserver::StoredDocument> doc = storage.Find(inno);
             if (!doc) {
                 std::cout << "  " << inno << ": nothing\n";
+                held = false;
                 continue;
             }
             for (const auto& file : doc->files) {
@@ -176,6 +178,10 @@ int Demo(const Args& args) {
         return 1;
     }
     std::cout << "work folder: " << work << "\n";
+    if (!held) {
+        std::cerr << "dorvex demo: the server does not hold both letters\n";
+        return 1;
+    }
     return 0;
 }
 

@@ -34,8 +34,9 @@ are deleted.
   --resume          first bring back the documents of the recovery file
   --json            one JSON object per document: batch, inno, pages, state, uploaded, error
 
-Exit status 0 when every page was stored and (unless --no-upload) every document accepted;
-1 otherwise; 64 for a usage error.
+Exit status 0 when the feeder ran empty, every page was stored and (unless --no-upload) every
+document accepted; 1 otherwise (a run that ScanMode=1's question stops, answered No when
+unattended, included); 64 for a usage error.
 )";
 
 // Answers the restore question by --resume; everything else as an unattended run does.
@@ -85,60 +86,74 @@ int Scan(const Args& args) {
     }
     if (device.empty()) return UsageError("scan needs --device (see dorvex devices)");
     if (upload && server.empty()) return UsageError("scan needs --server to upload (or --no-upload)");
-    if (!resume && FileExists(RecoveryFilePath())) {
-        // Scanning now would rewrite the recovery file without the earlier documents.
-        std::cerr << "dorvex scan: documents of an earlier scan wait in " << RecoveryFilePath()
-                  << ": continue them with --resume (dorvex recover lists them)\n";
+    // Anything that fails on the way (the temporary folder, the recovery file) ends the run
+    // with its reason; nothing is deleted then.
+    try {
+        if (!resume && FileExists(RecoveryFilePath())) {
+            // Scanning now would rewrite the recovery file without the earlier documents.
+            std::cerr << "dorvex scan: documents of an earlier scan wait in " << RecoveryFilePath()
+                      << ": continue them with --resume (dorvex recover lists them)\n";
+            return 1;
+        }
+
+        ScanPrompter person(resume);
+        SettingsStore store;
+        FrmScan window(person, &store);
+        window.SetProperties(prop::Mode, "0");
+        window.SetProperties(prop::ServerUrl, server);
+        window.SetProperties(prop::Operator, operatorName);
+        window.SetProperties(prop::Proxy, proxy);
+        window.Form_Load();
+        window.Props.Set(prop::Feeder, "1");
+        window.Props.Set(prop::ScanMode, "0");
+        for (const std::string& setting : settings) {
+            if (!ApplySetting(setting, window.Props)) return UsageError("unknown setting '" + setting + "'");
+        }
+        window.Scanner().DeviceName = device;
+        if (!batch.empty()) window.CmbBatchNoText = batch;
+        window.StartScan(true);
+        const Acquisition::Outcome& outcome = window.Scanner().LastOutcome();
+        bool ok = outcome.error.empty() && !outcome.stopped;
+        if (!outcome.error.empty()) {
+            std::cerr << "dorvex scan: " << outcome.error << "\n";
+        } else if (outcome.stopped) {
+            // Only the continue question stops a run without an error: unattended, it is
+            // answered No, and the pages left in the feeder were never scanned.
+            std::cerr << "dorvex scan: the scan was stopped after " << outcome.pagesReceived
+                      << " page(s) by the question asked after every page (ScanMode=1)\n";
+        }
+
+        CScanList& list = *window.ScanCompleteList();
+        if (upload && list.Length() > 0) window.ImgUpload();
+        bool allUploaded = true;
+        for (const auto& doc : list.AllInnos()) {
+            bool uploaded = doc->state() == state::Saved || doc->state() == state::SavedOther;
+            allUploaded = allUploaded && uploaded;
+            if (json) {
+                std::cout << "{\"batch\":" << JsonString(doc->BatchNo() ? doc->BatchNo()->BatchNo : "")
+                          << ",\"inno\":" << JsonString(doc->Inno()) << ",\"pages\":" << doc->ActPage()
+                          << ",\"state\":" << doc->state() << ",\"uploaded\":" << (uploaded ? "true" : "false")
+                          << ",\"error\":" << JsonString(doc->ErrorMsg) << "}\n";
+            } else {
+                std::cout << (doc->BatchNo() ? doc->BatchNo()->BatchNo : "") << "\t" << doc->Inno() << "\t" << doc->ActPage()
+                          << " pages\t" << (uploaded ? "uploaded" : "kept") << (doc->ErrorMsg.empty() ? "" : "\t" + doc->ErrorMsg)
+                          << "\n";
+            }
+        }
+        if (upload) {
+            ok = ok && allUploaded;
+            // What the server holds whole is no longer needed here; anything else stays listed.
+            if (allUploaded) {
+                KillTmpFiles(list, true, false);
+            } else {
+                WriteRecoveryFile(list);
+            }
+        }
+        return ok ? 0 : 1;
+    } catch (const std::exception& e) {
+        std::cerr << "dorvex scan: " << e.what() << "\n";
         return 1;
     }
-
-    ScanPrompter person(resume);
-    SettingsStore store;
-    FrmScan window(person, &store);
-    window.SetProperties(prop::Mode, "0");
-    window.SetProperties(prop::ServerUrl, server);
-    window.SetProperties(prop::Operator, operatorName);
-    window.SetProperties(prop::Proxy, proxy);
-    window.Form_Load();
-    window.Props.Set(prop::Feeder, "1");
-    window.Props.Set(prop::ScanMode, "0");
-    for (const std::string& setting : settings) {
-        if (!ApplySetting(setting, window.Props)) return UsageError("unknown setting '" + setting + "'");
-    }
-    window.Scanner().DeviceName = device;
-    if (!batch.empty()) window.CmbBatchNoText = batch;
-    window.StartScan(true);
-    const Acquisition::Outcome& outcome = window.Scanner().LastOutcome();
-    bool ok = outcome.error.empty();
-    if (!ok) std::cerr << "dorvex scan: " << outcome.error << "\n";
-
-    CScanList& list = *window.ScanCompleteList();
-    if (upload && list.Length() > 0) window.ImgUpload();
-    bool allUploaded = true;
-    for (const auto& doc : list.AllInnos()) {
-        bool uploaded = doc->state() == state::Saved || doc->state() == state::SavedOther;
-        allUploaded = allUploaded && uploaded;
-        if (json) {
-            std::cout << "{\"batch\":" << JsonString(doc->BatchNo() ? doc->BatchNo()->BatchNo : "")
-                      << ",\"inno\":" << JsonString(doc->Inno()) << ",\"pages\":" << doc->ActPage()
-                      << ",\"state\":" << doc->state() << ",\"uploaded\":" << (uploaded ? "true" : "false")
-                      << ",\"error\":" << JsonString(doc->ErrorMsg) << "}\n";
-        } else {
-            std::cout << (doc->BatchNo() ? doc->BatchNo()->BatchNo : "") << "\t" << doc->Inno() << "\t" << doc->ActPage()
-                      << " pages\t" << (uploaded ? "uploaded" : "kept") << (doc->ErrorMsg.empty() ? "" : "\t" + doc->ErrorMsg)
-                      << "\n";
-        }
-    }
-    if (upload) {
-        ok = ok && allUploaded;
-        // What the server holds whole is no longer needed here; anything else stays listed.
-        if (allUploaded) {
-            KillTmpFiles(list, true, false);
-        } else {
-            WriteRecoveryFile(list);
-        }
-    }
-    return ok ? 0 : 1;
 }
 
 int Recover(const Args& args) {

@@ -21,6 +21,15 @@ constexpr const char* kDuplicateTitle = "文號重複";
 
 std::string SourceOptionsSection(const std::string& device) { return "Source " + device; }
 
+// Marks the scanner in use for as long as it lives.
+struct BusyScope {
+    bool& busy;
+    explicit BusyScope(bool& flag) : busy(flag) { busy = true; }
+    ~BusyScope() { busy = false; }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+};
+
 }  // namespace
 
 Acquisition::Acquisition(IPrompter& prompter, ScanProperties& properties, CScanList& scanList, ScanPages& pages)
@@ -28,11 +37,24 @@ Acquisition::Acquisition(IPrompter& prompter, ScanProperties& properties, CScanL
 
 Acquisition::~Acquisition() = default;
 
-void Acquisition::StartScan(bool append) { Scan(Target::Documents, append); }
+void Acquisition::StartScan(bool append) { ScanEndingInAMessage(Target::Documents, append); }
 
 void Acquisition::StartScanEdit() {
     if (!mPages.CurrentDoc) return;
-    Scan(Target::Edit, false);
+    ScanEndingInAMessage(Target::Edit, false);
+}
+
+void Acquisition::ScanEndingInAMessage(Target target, bool append) {
+    // Pages arrive while the window serves its events: a command given then starts nothing.
+    if (mBusy) return;
+    BusyScope busy(mBusy);
+    // A failure outside the device and the page store (the temporary folder) ends the scan
+    // with its reason; the pages stored before it are listed already.
+    try {
+        Scan(target, append);
+    } catch (const DorvexError& e) {
+        Fail(e.what(), "");
+    }
 }
 
 std::vector<DeviceInfo> Acquisition::FindDevices() {
@@ -59,7 +81,7 @@ std::unique_ptr<IScanDevice> Acquisition::OpenChosenDevice(Front front) {
             return nullptr;
         }
         // The ISIS path asks for a driver first; the TWAIN path takes the default source.
-        if (front == Front::Isis && ShowSelectSource) SelectSource();
+        if (front == Front::Isis && ShowSelectSource) ChooseSource();
         if (DeviceName.empty()) DeviceName = devices.front().name;
     }
     try {
@@ -148,15 +170,20 @@ void Acquisition::Scan(Target target, bool append) {
             Split.currentBatch = mProps.Get(prop::BatchNo);
             const std::string number = mProps.Get(prop::Inno);
             std::shared_ptr<CInno> doc = mList.GetInno2(number);
-            if (!doc && mList.Length() == 0) doc = mList.Add(Split.currentBatch, number, 0);
-            if (!doc) doc = mList.LastCInno();
+            // A document scanned before its number was given takes it; a document of another
+            // number (one brought back by a restore) never receives this one's pages.
+            if (!doc && mList.Length() > 0) {
+                std::shared_ptr<CInno> last = mList.LastCInno();
+                if (last && last->Inno().empty()) doc = last;
+            }
             if (!doc) doc = mList.Add(Split.currentBatch, number, 0);
             if (doc->Inno().empty()) doc->SetInno(number);
             if (doc->ActPage() == 0) {
                 ApplyStorage(*doc, ChooseStorage(mProps.Get(prop::ImgFormat), mProps.Get(prop::PixelType),
                                                  mProps.Get(prop::EnableMultiTIFF)));
             }
-            if (doc->FilePath().empty()) {
+            // One file for all pages is made now; one file per page comes with each page.
+            if (doc->EnableMultiTIFF && doc->FilePath().empty()) {
                 doc->SetFilePath(CWinInfo().getTmpFileName());
                 if (front == Front::Twain) LastTmpFile = doc->FilePath();
             }
@@ -331,6 +358,12 @@ void Acquisition::FinishScan(Target target) {
 }
 
 void Acquisition::SelectSource() {
+    if (mBusy) return;
+    BusyScope busy(mBusy);
+    ChooseSource();
+}
+
+void Acquisition::ChooseSource() {
     TraceScope trace("Private Sub TwainSelectSource()");
     const bool twain = mProps.Get(prop::TwainOrISIS) == "TWAIN";
     SourceSelection selection{FindDevices(), -1};
@@ -354,6 +387,8 @@ void Acquisition::SelectSource() {
 }
 
 void Acquisition::ConfigScanner() {
+    if (mBusy) return;
+    BusyScope busy(mBusy);
     TraceScope trace("Private Sub TwainConfigScanner()");
     const Front front = mProps.Get(prop::TwainOrISIS) == "TWAIN" ? Front::Twain : Front::Isis;
     if (!ShowSourceSettings) return;

@@ -90,6 +90,7 @@ public:
 private:
     enum class Front { Twain, Isis };
     enum class Target { Documents, Edit };
+    void ScanEndingInAMessage(Target target, bool append);
     void Scan(Target target, bool append);
     std::unique_ptr<IScanDevice> OpenChosenDevice(Front front);
     void ApplySettings(IScanDevice& device, Front front, Target target);
@@ -100,6 +101,7 @@ private:
     void FinishScan(Target target);
     void Fail(const std::string& message, const std::string& why);
     std::vector<DeviceInfo> FindDevices();
+    void ChooseSource();
 
     IPrompter& mPrompter;
     ScanProperties& mProps;
@@ -107,6 +109,7 @@ private:
     ScanPages& mPages;
     Outcome mOutcome;
     std::string mRecoveryWritten;  // the recovery text last written
+    bool mBusy = false;            // a scan or a device dialog is running
 };
 
 }  // namespace dorvex

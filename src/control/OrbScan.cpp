@@ -152,8 +152,8 @@ std::string OrbScan::Deciphered(const std::string& cipherText) const {
 }
 
 void OrbScan::AddInno(const std::string& newInno, std::int32_t totalPage, bool multiPage, const std::string& batchNo) {
-    mScanList->Add(batchNo, newInno, 0);
-    if (std::shared_ptr<CInno> doc = mScanList->GetInno2(newInno)) {
+    // The document of that batch: the number may be in use in another batch too.
+    if (std::shared_ptr<CInno> doc = mScanList->Add(batchNo, newInno, 0)) {
         doc->SetActPage(totalPage);
         doc->EnableMultiTIFF = multiPage;
     }

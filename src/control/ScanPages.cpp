@@ -115,7 +115,13 @@ bool ScanPages::OfferRestore() {
     if (mPrompter.MessageBox(kRestoreQuestion, "系統回覆", MsgButtons::OKCancel, MsgIcon::None) != MsgResult::OK) {
         return false;
     }
-    ReadRecoveryFile(mList);
+    try {
+        ReadRecoveryFile(mList);
+    } catch (const DorvexError& e) {
+        // The window opens all the same; the file stays for the clerk to look into.
+        ShowError(e);
+        return false;
+    }
     CompareScanList(mList, ServerList);
     return true;
 }

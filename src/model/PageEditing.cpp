@@ -145,9 +145,10 @@ void SaveThisPage(CInno& doc, const Raster& image, int format, int bits) {
 
 void AppendPage(CInno& doc, const Raster& image, const std::function<void()>& listed) {
     const CInno before = doc;
-    doc.LastPage();
-    doc.NewPage("");
     try {
+        // The page's new file (when it gets one) cannot be made in a folder that is full.
+        doc.LastPage();
+        doc.NewPage("");
         if (listed) listed();
         SavePageImage(doc, image, doc.FilePath(), doc.RealPageNumber(),
                       doc.EnableMultiTIFF ? SaveMode::Append : SaveMode::Overwrite);

@@ -4,8 +4,12 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstdio>
+#include <filesystem>
+#include <set>
 #include <sstream>
 #include <vector>
+
+#include <sys/stat.h>
 
 #include "platform/Raster.h"
 #include "support/Error.h"
@@ -58,15 +62,42 @@ struct Line {
     int listedPages = -1;  // the page count written beside a multi-page file; -1 when none
 };
 
-void Restore(CScanList& list, const Line& line, RecoveryResult& result) {
+// Whether `path` is a page file that this folder's recovery file may name: a regular file (not
+// a link) right in `folder`, where every page file is made. Anything else listed there (a
+// damaged line, a planted one) would become a page that is sent to the server and deleted
+// with its document.
+bool IsPageFileOf(const std::string& path, const std::string& folder) {
+    namespace fs = std::filesystem;
+    if (fs::path(path).lexically_normal().parent_path() != fs::path(folder).lexically_normal()) return false;
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+std::string FolderOf(const std::string& recoveryPath) { return std::filesystem::path(recoveryPath).parent_path().string(); }
+
+constexpr const char* kForeignFile = "not a page file of the temporary folder";
+
+void Restore(CScanList& list, const Line& line, const std::string& folder, std::set<std::string>& taken,
+             RecoveryResult& result) {
+    if (FileExists(line.path) && !IsPageFileOf(line.path, folder)) {
+        DebugTrace("recovery: " + line.path + " skipped: " + kForeignFile);
+        ++result.skippedLines;
+        return;
+    }
+    // A file listed again (a damaged file's repeated line) is one page already brought back.
+    if (taken.count(std::filesystem::path(line.path).lexically_normal().string()) != 0) {
+        DebugTrace("recovery: " + line.path + " skipped: listed twice");
+        ++result.skippedLines;
+        return;
+    }
     // An empty file is a page that was listed just before it was to be written: it never
     // reached the disk, so there is nothing to bring back.
     if (!FileExists(line.path) || GetFileLength(line.path) == 0) {
         ++result.skippedLines;
         return;
     }
-    list.Add(line.batch, line.inno, 0);
-    std::shared_ptr<CInno> doc = list.GetInno2(line.inno);
+    // The document of the line's own batch: one number may be in use in two batches.
+    std::shared_ptr<CInno> doc = list.Add(line.batch, line.inno, 0);
     int pages = 1;
     try {
         ImageInfo info = ReadImageInfo(line.path);
@@ -87,7 +118,9 @@ void Restore(CScanList& list, const Line& line, RecoveryResult& result) {
         doc->EnableMultiTIFF = true;
     }
     if (!line.parent.empty()) {
-        if (std::shared_ptr<CInno> parent = list.GetInno2(line.parent)) doc->SetParent(parent);
+        std::shared_ptr<CInno> parent = list.GetInno(line.batch, line.parent);
+        if (!parent) parent = list.GetInno2(line.parent);
+        if (parent) doc->SetParent(parent);
     }
     try {
         if (line.plain) {
@@ -98,6 +131,7 @@ void Restore(CScanList& list, const Line& line, RecoveryResult& result) {
     } catch (const DorvexError& e) {
         DebugTrace(std::string("recovery: words of ") + line.inno + ": " + e.what());
     }
+    taken.insert(std::filesystem::path(line.path).lexically_normal().string());
     result.restoredPages++;
 }
 
@@ -174,6 +208,13 @@ std::vector<Line> ParseRecoveryFile(const std::string& path, int& malformed) {
     std::vector<Line> lines;
     malformed = 0;
     if (!FileExists(path)) return lines;
+    // Far more than the lines of every page a scan list can hold: anything larger is damage,
+    // and is not read into memory.
+    constexpr std::int64_t kMaxRecoveryBytes = std::int64_t{256} << 20;
+    if (GetFileLength(path) > kMaxRecoveryBytes) {
+        throw DorvexError(err::InvalidArgument, path + " is not a recovery file: it holds " + std::to_string(GetFileLength(path)) +
+                                                    " bytes");
+    }
     std::istringstream in(ReadFileBytes(path));
     std::string raw;
     bool lossless = false;
@@ -226,13 +267,17 @@ std::vector<Line> ParseRecoveryFile(const std::string& path, int& malformed) {
 
 RecoveryResult ReadRecoveryFile(CScanList& list, const std::string& path) {
     RecoveryResult result;
-    for (const Line& line : ParseRecoveryFile(path, result.skippedLines)) Restore(list, line, result);
+    const std::string folder = FolderOf(path);
+    std::set<std::string> taken;
+    for (const Line& line : ParseRecoveryFile(path, result.skippedLines)) Restore(list, line, folder, taken, result);
     return result;
 }
 
 std::vector<RecoveryEntry> InspectRecoveryFile(const std::string& path, int* malformedLines) {
     int malformed = 0;
     std::vector<RecoveryEntry> entries;
+    const std::string folder = FolderOf(path);
+    std::set<std::string> taken;
     for (const Line& line : ParseRecoveryFile(path, malformed)) {
         auto it = std::find_if(entries.begin(), entries.end(),
                                [&](const RecoveryEntry& e) { return e.inno == line.inno && e.batch == line.batch; });
@@ -243,6 +288,14 @@ std::vector<RecoveryEntry> InspectRecoveryFile(const std::string& path, int* mal
         it->files.push_back(line.path);
         if (!FileExists(line.path)) {
             it->problems.push_back(line.path + ": the file is missing");
+            continue;
+        }
+        if (!IsPageFileOf(line.path, folder)) {
+            it->problems.push_back(line.path + ": " + kForeignFile + " (left out)");
+            continue;
+        }
+        if (!taken.insert(std::filesystem::path(line.path).lexically_normal().string()).second) {
+            it->problems.push_back(line.path + ": listed before (left out)");
             continue;
         }
         if (GetFileLength(line.path) == 0) {
@@ -270,10 +323,12 @@ std::vector<RecoveryEntry> InspectRecoveryFile(const std::string& path, int* mal
 }
 
 void KillTmpFiles(const CScanList& list, bool deleteFiles, bool autoKeepTmpFiles) {
+    // The record goes first: a process stopped half-way leaves page files that nothing lists,
+    // never a recovery file that brings back what is left of a document as the whole of it.
+    if (deleteFiles || autoKeepTmpFiles) std::remove(RecoveryFilePath().c_str());
     if (deleteFiles) {
         for (const auto& doc : list.AllInnos()) doc->KillFiles();
     }
-    if (deleteFiles || autoKeepTmpFiles) std::remove(RecoveryFilePath().c_str());
 }
 
 }  // namespace dorvex

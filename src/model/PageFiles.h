@@ -39,6 +39,8 @@ struct RecoveryResult {
 };
 // Adds the documents of a recovery file to `list`. Reads the lossless format written above and
 // the plain comma format of earlier versions. A damaged line is skipped; the others are restored.
+// Only page files of the recovery file's own folder are taken, each once. Throws DorvexError for
+// a file that cannot be read or is far too large to be a recovery file.
 RecoveryResult ReadRecoveryFile(CScanList& list, const std::string& path = RecoveryFilePath());
 
 // What a restore would bring back, document by document, and what is wrong with it.

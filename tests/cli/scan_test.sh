@@ -76,6 +76,24 @@ set -e
 grep -q "500000001已重複掃描" "$work/dup.err" || fail "duplicate: message: $(cat "$work/dup.err")"
 [ "$(doc "$out" 0500000001)" = 2 ] || fail "duplicate: the pages before stay: $out"
 
+# Asking after every page has no one to answer in an unattended run: the scan stops after its
+# first page, and that is no success.
+set +e
+out=$(scan t5 --device "file:$dir" --no-upload --set ScanMode=1 2> "$work/ask.err")
+status=$?
+set -e
+[ $status -eq 1 ] || fail "ScanMode=1: exit 1 expected, got $status: $out"
+grep -q "stopped" "$work/ask.err" || fail "ScanMode=1: message: $(cat "$work/ask.err")"
+grep -q '"pages":1' <<< "$out" || fail "ScanMode=1: the first page is kept: $out"
+
+# A temporary folder that cannot be made is an error with its reason, not a crash.
+set +e
+DORVEX_TMPDIR=/dev/null/tmp "$dorvex" scan --device "file:$dir" --no-upload 2> "$work/tmp.err"
+status=$?
+set -e
+[ $status -eq 1 ] || fail "unusable temporary folder: exit 1 expected, got $status"
+grep -q "dorvex scan: .*/dev/null/tmp" "$work/tmp.err" || fail "unusable temporary folder: message: $(cat "$work/tmp.err")"
+
 # Upload to the reference server: every document accepted, the temporary files gone.
 "$dorvex" server --listen 127.0.0.1:0 --data "$work/data" > "$work/server.log" &
 server=$!
@@ -88,4 +106,11 @@ out=$(scan t4 --device "file:$dir" --server "$url" --operator op --set UseBarcod
 ls "$work/t4"/*.tmp > /dev/null 2>&1 && fail "upload: page files deleted"
 reply=$(curl -sS --data-binary '<Request method="QueryImgInfoByInno" operator="op"><QueryImgInfoByInno inno="1150000301"/></Request>' "$url")
 grep -q "<TotalPart>" <<< "$reply" || fail "the server holds 1150000301: $reply"
+# The demonstration session succeeds only when the server holds both letters.
+"$dorvex" demo > "$work/demo.out" 2>&1 || fail "demo exit $?: $(tail -5 "$work/demo.out")"
+grep -q "1150000102: .*(.* bytes, 2 page(s))" "$work/demo.out" || fail "demo: the server holds the letters: $(cat "$work/demo.out")"
+mkdir -p "$work/torn"
+printf 'II*\0torn sheet' > "$work/torn/01.tif"
+if "$dorvex" demo --letters "$work/torn" > "$work/demo.out" 2>&1; then fail "demo on a torn sheet reported success"; fi
+grep -q "1150000101: nothing" "$work/demo.out" || fail "demo on a torn sheet: $(cat "$work/demo.out")"
 echo "scan tests passed"

@@ -3,11 +3,14 @@
 // message and keeps every page stored before it, with the recovery file true. The process gets
 // a private SANE configuration before its first SANE call; ctest runs this file as one entry.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 
 #include "ScriptedPrompter.h"
+#include "SmallDisk.h"
 #include "TestUtil.h"
 #include "control/Acquisition.h"
 #include "control/ScanPages.h"
@@ -266,6 +269,112 @@ TEST_F(Scanning, TheChosenSourceAndItsOwnSettingsAreRemembered) {
     EXPECT_EQ(other.DeviceName, "test:1");
     Raster page = Raster::Load(list.LastCInno()->FilePath(), 1);
     EXPECT_LT(page.CountInk(), static_cast<std::int64_t>(page.Width()) * page.Height() / 2);
+}
+
+TEST_F(Scanning, TheSingleDocumentModeScansIntoItsOwnNumberBesideRestoredDocuments) {
+    // A restore brought back another document of an earlier window; this one is for B002.
+    auto earlier = list.Add("OLD", "A001", 0);
+    props.Set(prop::Feeder, "0");
+    scanner.StartScan(true);
+    ASSERT_EQ(earlier->ActPage(), 1);
+    props.Set(prop::Mode, "2");
+    props.Set(prop::BatchNo, "NEW");
+    props.Set(prop::Inno, "B002");
+    props.Set(prop::Feeder, "1");
+    scanner.StartScan(true);
+    EXPECT_EQ(earlier->ActPage(), 1);
+    auto doc = list.GetInno("NEW", "B002");
+    ASSERT_TRUE(doc);
+    EXPECT_EQ(doc->ActPage(), 10);
+    EXPECT_EQ(pages.CurrentDoc, doc);
+    EXPECT_EQ(scanner.LastTmpFile, doc->FilePath());
+}
+
+TEST_F(Scanning, TheSingleDocumentModeNamesADocumentScannedBeforeItsNumberWasGiven) {
+    props.Set(prop::Mode, "2");
+    props.Set(prop::Feeder, "0");
+    scanner.StartScan(false);
+    auto doc = OnlyDocument();
+    ASSERT_TRUE(doc);
+    EXPECT_EQ(doc->Inno(), "");
+    props.Set(prop::Inno, "C003");
+    scanner.StartScan(true);
+    ASSERT_EQ(OnlyDocument(), doc);
+    EXPECT_EQ(doc->Inno(), "C003");
+    EXPECT_EQ(doc->ActPage(), 2);
+}
+
+TEST_F(Scanning, TheSingleDocumentModeLeavesNoStrayFileWithOneFilePerPage) {
+    props.Set(prop::Mode, "2");
+    props.Set(prop::Inno, "D004");
+    props.Set(prop::ImgFormat, "JPG");
+    props.Set(prop::PixelType, "1");
+    scanner.StartScan(true);
+    auto doc = OnlyDocument();
+    ASSERT_TRUE(doc);
+    EXPECT_FALSE(doc->EnableMultiTIFF);
+    EXPECT_EQ(doc->ActPage(), 10);
+    // Every temporary file is a page of the document.
+    std::vector<std::string> files = ListFiles(tmp.Path(), "KQ*.tmp", true);
+    EXPECT_EQ(files.size(), 10u);
+    for (const std::string& file : files) EXPECT_GT(GetFileLength(file), 0) << file;
+    KillTmpFiles(list, true, false);
+    EXPECT_TRUE(ListFiles(tmp.Path(), "KQ*.tmp", true).empty());
+}
+
+TEST_F(Scanning, AFolderThatTakesNoNewFileEndsTheScanWithAMessage) {
+    test::SmallDisk small("1m,nr_inodes=16");
+    DORVEX_NEED_SMALL_DISK(small);
+    for (int n = 0;; ++n) {
+        int fd = ::open(small.File("filler" + std::to_string(n)).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+        if (fd < 0) break;
+        ::close(fd);
+    }
+    props.Set(prop::Mode, "2");
+    props.Set(prop::Inno, "E005");
+    EXPECT_NO_THROW(scanner.StartScan(true));
+    ASSERT_EQ(person.messages.size(), 1u);
+    EXPECT_NE(person.messages[0].find(small.Path()), std::string::npos) << person.messages[0];
+    EXPECT_FALSE(scanner.LastOutcome().error.empty());
+    for (const auto& doc : list.AllInnos()) EXPECT_EQ(doc->ActPage(), 0);
+}
+
+TEST_F(Scanning, ACommandServedBetweenPagesStartsNoSecondScan) {
+    // Between pages the window serves its events: a Scan click then must not nest a scan.
+    int nested = 0;
+    scanner.OnPageHandled = [&](IScanDevice&, std::int32_t counter) {
+        if (counter != 2) return;
+        ++nested;
+        scanner.StartScan(true);
+        scanner.StartScanEdit();
+        scanner.SelectSource();
+        scanner.ConfigScanner();
+    };
+    scanner.StartScan(true);
+    EXPECT_EQ(nested, 1);
+    EXPECT_TRUE(person.messages.empty()) << person.messages.front();
+    auto doc = OnlyDocument();
+    ASSERT_TRUE(doc);
+    EXPECT_EQ(doc->ActPage(), 10);
+    EXPECT_EQ(scanner.LastOutcome().pagesStored, 10);
+    EXPECT_TRUE(scanner.LastOutcome().error.empty());
+    EXPECT_EQ(RecoveredPages(), 10);
+}
+
+TEST_F(Scanning, TheDriverPathAsksForADriverWhenNoneIsChosen) {
+    props.Set(prop::TwainOrISIS, "ISIS");
+    props.Set(prop::Feeder, "0");
+    scanner.DeviceName.clear();
+    int asked = 0;
+    scanner.ShowSelectSource = [&](SourceSelection& selection) {
+        ++asked;
+        selection.selected = 1;
+        return true;
+    };
+    scanner.StartScan(false);
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(scanner.DeviceName, "test:1");
+    EXPECT_EQ(OnlyDocument()->ActPage(), 1);
 }
 
 }  // namespace

@@ -1,6 +1,12 @@
 #include "control/ScanPages.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 
 #include "ScriptedPrompter.h"
 #include "TestPages.h"
@@ -172,6 +178,36 @@ TEST(ScanPages, RecoveryIsOfferedBack) {
         EXPECT_EQ(box.buttons, MsgButtons::OKCancel);
         EXPECT_EQ(box.icon, MsgIcon::None);
     }
+}
+
+TEST(ScanPages, ARecoveryFileTooLargeToBeOneIsRefusedWithAMessage) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "an address-space limit cannot be set under AddressSanitizer";
+#endif
+    Window w;
+    // A damaged file of a gigabyte (sparse: it takes no disk) must not be read into memory.
+    { std::ofstream(RecoveryFilePath()) << "#Dorvex recovery 2\r\n"; }
+    std::filesystem::resize_file(RecoveryFilePath(), std::uintmax_t{1} << 30);
+    w.person.answers = {MsgResult::OK};
+    pid_t child = ::fork();
+    if (child == 0) {
+        std::ifstream statm("/proc/self/statm");
+        long pages = 0;
+        statm >> pages;
+        const rlim_t room = static_cast<rlim_t>(pages * ::sysconf(_SC_PAGESIZE)) + (rlim_t{256} << 20);
+        rlimit limit{room, room};
+        ::setrlimit(RLIMIT_AS, &limit);
+        try {
+            bool restored = w.pages.OfferRestore();
+            ::_exit(!restored && w.person.boxes.size() == 2 && w.person.boxes[1].icon == MsgIcon::Exclamation ? 0 : 1);
+        } catch (...) {
+            ::_exit(2);
+        }
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST(ScanPages, MergeCutDialogAndPageDialogs) {

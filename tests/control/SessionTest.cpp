@@ -326,6 +326,14 @@ TEST(Control, AddInnoFillsTheControlsOwnList) {
     EXPECT_EQ(doc->ActPage(), 5);
     EXPECT_FALSE(doc->EnableMultiTIFF);
     EXPECT_EQ(control.ScanList().Length(), 2);
+    // One number in two batches: each batch's document keeps its own pages and storage.
+    control.AddInno("D1", 3, true, "B2");
+    EXPECT_EQ(doc->ActPage(), 5);
+    EXPECT_FALSE(doc->EnableMultiTIFF);
+    auto second = control.ScanList().GetInno("B2", "D1");
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->ActPage(), 3);
+    EXPECT_TRUE(second->EnableMultiTIFF);
 }
 
 TEST(Control, UploadsWithoutAFolderOrAPrefixDoNothing) {

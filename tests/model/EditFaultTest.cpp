@@ -1,7 +1,9 @@
 // Page edits on a real full disk: every edit either completes or leaves the documents, their
 // files and their page counts exactly as they were. No page is counted that is not on disk.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -139,6 +141,43 @@ TEST_P(FullDisk, AppendingCountsOnlyThePagesOnDisk) {
     EXPECT_EQ(empty->ActPage(), 0);
     EXPECT_EQ(empty->Length(), 0);
     EXPECT_EQ(FileCount(disk.Path()), files);
+}
+
+TEST_P(FullDisk, AppendingWithoutRoomForANewFileChangesNothing) {
+    // A folder that cannot take one more file (every inode in use) refuses even the empty
+    // file that a new page or a new document starts with.
+    test::SmallDisk small("3m,nr_inodes=64");
+    DORVEX_NEED_SMALL_DISK(small);
+    auto doc = list.Add("B", "A");
+    doc->EnableMultiTIFF = multi();
+    for (int k : {1, 2}) AppendPage(*doc, BusyPage(k));
+    auto fresh = list.Add("B", "NEW");
+    fresh->EnableMultiTIFF = multi();
+    for (int n = 0;; ++n) {
+        int fd = ::open(small.File("filler" + std::to_string(n)).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+        if (fd < 0) break;
+        ::close(fd);
+    }
+    for (const auto& target : {doc, fresh}) {
+        SCOPED_TRACE(target->Inno());
+        Picture before = Take(*target);
+        const int selected = target->SelectedIndex;
+        bool stored = true;
+        try {
+            AppendPage(*target, BusyPage(3));
+        } catch (const DorvexError&) {
+            stored = false;
+        }
+        // Only a page added within the one file it already has can be stored.
+        EXPECT_EQ(stored, multi() && target == doc);
+        if (stored) {
+            EXPECT_EQ(target->ActPage(), before.pages + 1);
+            EXPECT_EQ(NumberOf(LoadPage(*target, target->ActPage())), 3);
+        } else {
+            EXPECT_EQ(Take(*target), before);
+            EXPECT_EQ(target->SelectedIndex, selected);
+        }
+    }
 }
 
 TEST_P(FullDisk, SavingInsertingAndDeletingChangeNothingWhenTheyFail) {

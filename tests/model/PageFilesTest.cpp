@@ -1,6 +1,11 @@
 #include "model/PageFiles.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include "TestPages.h"
 #include "TestUtil.h"
@@ -180,4 +185,132 @@ TEST(TemporaryFiles, KilledOnCloseUnlessKept) {
     KillTmpFiles(list, true, false);
     EXPECT_FALSE(FileExists(doc->FilePath()));
     EXPECT_FALSE(FileExists(RecoveryFilePath()));
+}
+
+TEST(Recovery, OneNumberInTwoBatchesComesBackAsTwoDocuments) {
+    // A separator scan into another batch may give a number that a first batch holds too.
+    test::TempFolder dir;
+    for (bool multi : {true, false}) {
+        SCOPED_TRACE(multi);
+        CScanList list;
+        auto first = list.Add("A", "X");
+        auto second = list.Add("B", "X");
+        first->EnableMultiTIFF = second->EnableMultiTIFF = multi;
+        for (int k : {1, 2}) AppendPage(*first, test::NumberedPage(k));
+        for (int k : {5, 6, 7}) AppendPage(*second, test::NumberedPage(k));
+        std::string path = dir.File("Dorvex.bak");
+        WriteRecoveryFile(list, path);
+
+        CScanList restored;
+        EXPECT_EQ(ReadRecoveryFile(restored, path).restoredPages, multi ? 2 : 5);
+        auto a = restored.GetInno("A", "X");
+        auto b = restored.GetInno("B", "X");
+        ASSERT_TRUE(a && b);
+        ASSERT_EQ(a->ActPage(), 2);
+        ASSERT_EQ(b->ActPage(), 3);
+        for (int page = 1; page <= 2; ++page) EXPECT_EQ(test::PageNumberOf(LoadPage(*a, page)), page);
+        for (int page = 1; page <= 3; ++page) EXPECT_EQ(test::PageNumberOf(LoadPage(*b, page)), page + 4);
+    }
+}
+
+TEST(Recovery, OnlyPageFilesOfTheTemporaryFolderAreTakenBack) {
+    // A damaged or planted recovery file must not make another file a page: it would be sent
+    // to the server and deleted with the document.
+    test::TempFolder dir;
+    test::TempFolder elsewhere;
+    std::string outside = Page(elsewhere, "outside.tif", 1);
+    std::string inside = Page(dir, "inside.tif", 2);
+    ASSERT_EQ(::symlink(outside.c_str(), dir.File("link.tif").c_str()), 0);
+    std::string path = dir.File("Dorvex.bak");
+    WriteBytesToFile("#Dorvex recovery 2\r\n"
+                     "B,OUT," + outside + ",1,,\r\n"
+                     "B,UP," + dir.Path() + "/../" + std::filesystem::path(elsewhere.Path()).filename().string() + "/outside.tif,1,,\r\n"
+                     "B,LINK," + dir.File("link.tif") + ",1,,\r\n"
+                     "B,IN," + inside + ",1,,\r\n", path);
+    CScanList list;
+    RecoveryResult result = ReadRecoveryFile(list, path);
+    EXPECT_EQ(result.restoredPages, 1);
+    EXPECT_EQ(result.skippedLines, 3);
+    EXPECT_TRUE(list.IsInnoExists("IN"));
+    for (const char* inno : {"OUT", "UP", "LINK"}) EXPECT_FALSE(list.IsInnoExists(inno)) << inno;
+    KillTmpFiles(list, true, false);
+    EXPECT_TRUE(FileExists(outside));
+    EXPECT_FALSE(FileExists(inside));
+
+    std::vector<RecoveryEntry> entries = InspectRecoveryFile(path);
+    ASSERT_EQ(entries.size(), 4u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(entries[i].pages, 0) << entries[i].inno;
+        ASSERT_EQ(entries[i].problems.size(), 1u) << entries[i].inno;
+        EXPECT_NE(entries[i].problems[0].find("not a page file of the temporary folder"), std::string::npos) << entries[i].problems[0];
+    }
+}
+
+TEST(Recovery, AFileListedTwiceComesBackOnce) {
+    // A damaged recovery file that repeats lines must not give two pages, or two documents,
+    // one file: deleting either would take the other's page with it.
+    test::TempFolder dir;
+    std::string p1 = Page(dir, "p1.tif", 1), p2 = Page(dir, "p2.tif", 2), m = Page(dir, "m.tif", 3, 2);
+    std::string path = dir.File("Dorvex.bak");
+    WriteBytesToFile("#Dorvex recovery 2\r\n"
+                     "B,X," + p1 + ",1,,\r\n"
+                     "B,X," + p2 + ",2,,\r\n"
+                     "B,X," + dir.Path() + "//p1.tif,1,,\r\n"
+                     "B,Y," + m + ",0,,,2\r\n"
+                     "B,Z," + m + ",0,,,2\r\n", path);
+    CScanList list;
+    RecoveryResult result = ReadRecoveryFile(list, path);
+    EXPECT_EQ(result.restoredPages, 3);
+    EXPECT_EQ(result.skippedLines, 2);
+    auto x = list.GetInno2("X");
+    ASSERT_TRUE(x);
+    ASSERT_EQ(x->ActPage(), 2);
+    EXPECT_EQ(test::PageNumberOf(LoadPage(*x, 2)), 2);
+    ASSERT_TRUE(list.GetInno2("Y"));
+    EXPECT_EQ(list.GetInno2("Y")->ActPage(), 2);
+    EXPECT_FALSE(list.IsInnoExists("Z"));
+    // The listing counts what the restore brings back, and says why the rest is left out.
+    int listed = 0, problems = 0;
+    for (const RecoveryEntry& entry : InspectRecoveryFile(path)) {
+        listed += entry.pages;
+        problems += static_cast<int>(entry.problems.size());
+    }
+    EXPECT_EQ(listed, 4);
+    EXPECT_EQ(problems, 2);
+}
+
+TEST(TemporaryFiles, AProcessKilledWhileDeletingThemLeavesNoRecoveryFileOfHalfADocument) {
+    // Deleting a whole document's pages goes with its record: a kill in the middle must not
+    // leave a recovery file that brings back the pages not yet deleted as a shorter document.
+    test::TempFolder dir;
+    CScanList list;
+    auto doc = list.Add("B", "D");
+    doc->EnableMultiTIFF = false;
+    for (int p = 0; p < 5000; ++p) doc->NewPage("");
+    WriteRecoveryFile(list);
+    ASSERT_TRUE(FileExists(RecoveryFilePath()));
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    pid_t child = ::fork();
+    if (child == 0) {
+        char go = 1;
+        if (::write(ready[1], &go, 1) != 1) ::_exit(2);
+        KillTmpFiles(list, true, false);
+        ::_exit(0);
+    }
+    char go = 0;
+    ASSERT_EQ(::read(ready[0], &go, 1), 1);
+    ::usleep(2000);
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    int left = 0;
+    for (int p = 1; p <= doc->ActPage(); ++p) left += FileExists(doc->FilePaths(p)) ? 1 : 0;
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the deletion ended before the kill; " << left << " files left";
+    EXPECT_TRUE(left > 0) << "the kill came after every page was deleted";
+    if (FileExists(RecoveryFilePath())) {
+        EXPECT_EQ(left, doc->ActPage());
+    }
 }

@@ -216,6 +216,7 @@ void FrmScan::TreeDelete(int node) {
         mPages->MultiViewer.Clear();
     }
     mPages->WriteRecovery();
+    doc->KillFiles();
     UpdateTreeView();
     Redraw();
 }

@@ -241,7 +241,6 @@ void ScanTree::ShiftIndices(int removed, CScanList& scanList, CScanList* toScanL
 bool ScanTree::DeleteDocument(CScanList& scanList, CScanList* toScanList, int index) {
     auto doc = DocumentAt(scanList, index);
     if (!doc) return false;
-    doc->KillFiles();
 
     // Its attachments stay, under their batch, so that exactly one node goes away.
     for (const auto& other : scanList.AllInnos()) {

@@ -85,11 +85,12 @@ public:
     // numbers become 4 and 3 (their pictures follow), and the label reads "number(ActPage)".
     bool AfterLabelEdit(CScanList& scanList, CScanList* toScanList, int index, const std::string& newLabel);
 
-    // Deletes a scanned document: its files, then its node and its entry; the stored indices of
-    // both lists follow the removed node, its to-scan entry is not scanned any more (4) and the
-    // lists are compared again. Its attachments stay, now under the batch. Returns false when the node shows no scanned document. The caller
-    // clears the viewers when it was the document shown, updates the tree and rewrites the
-    // recovery file.
+    // Takes a scanned document out: its node and its entry; the stored indices of both lists
+    // follow the removed node, its to-scan entry is not scanned any more (4) and the lists are
+    // compared again. Its attachments stay, now under the batch. Returns false when the node
+    // shows no scanned document. The caller clears the viewers when it was the document shown,
+    // rewrites the recovery file and only then deletes the document's files, so that a crash
+    // in between never leaves a record of part of it.
     bool DeleteDocument(CScanList& scanList, CScanList* toScanList, int index);
 
     // Dragging (only with recognition on): a scanned document may be dropped on another

@@ -244,6 +244,13 @@ TEST_F(Session, AScanOfAListedDocumentMarksItScanned) {
         EXPECT_EQ(doc->Inno(), "L1");
         EXPECT_EQ(window.ServerList->GetInno2("L1")->state(), state::Scanned);
         EXPECT_EQ(InspectRecoveryFile().at(0).inno, "L1");
+        // Deleting it from the tree: its record goes first, then its file.
+        std::string file = doc->FilePath();
+        window.TreeDelete(window.Tree.FindKey("d,L1"));
+        EXPECT_EQ(window.ScanCompleteList()->GetInno2("L1"), nullptr);
+        EXPECT_FALSE(FileExists(file));
+        EXPECT_FALSE(FileExists(RecoveryFilePath()));
+        EXPECT_EQ(window.ServerList->GetInno2("L1")->state(), state::New);
     };
     person.answers = {MsgResult::No, MsgResult::OK};
     control.ShowMultiTwain("");

@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "control/OrbScan.h"
+#include "demo/DemoSession.h"
 #include "support/Error.h"
 #include "ui/QtHost.h"
 
@@ -14,6 +15,7 @@ namespace {
 
 constexpr const char* kUsage = R"(usage: dorvex-gui [--bag FILE] [--set NAME=VALUE]... [--add-inno INNO,PAGES,MULTI,BATCH]...
                   METHOD [ARGUMENT]
+       dorvex-gui --demo [--letters DIR]
 
 Opens the control's windows on the desktop, as a web page would through the control.
   --bag FILE        the control's saved properties: NAME=VALUE lines (as a page's parameters)
@@ -27,7 +29,22 @@ METHOD is one of ShowMultiTwain [PREFIX], ShowMultiTwainA, ShowMultiEdit [PREFIX
 ShowSingleTwain, ShowSingleTwainA, ShowSingleTwainB, ShowSimpleEdit, UploadDir PREFIX,
 UploadFileWithInno INNO. The scanner is the one chosen in the window (選擇掃描器), kept in the
 settings file.
+--demo opens the scan window of `dorvex demo` for you to work in: the reference server on a
+free loopback port, the file feeder loaded with the sample letters (press 掃描, then 儲存).
 )";
+
+// The demonstration session with the real window; the server's holdings are printed at the end.
+int Demo(dorvex::ui::QtHost& host, const std::string& letters) {
+    dorvex::DemoSession session(letters);
+    dorvex::OrbScan control(host);
+    session.Configure(control);
+    std::cout << "reference server: " << session.Url() << "\nscanner: file:" << letters << "\n";
+    control.ShowMultiTwain("");
+    std::string holdings;
+    bool held = session.Holdings(holdings);
+    std::cout << "the server holds (" << session.DataDir() << "):\n" << holdings;
+    return held ? 0 : 1;
+}
 
 int Usage(const std::string& problem) {
     std::cerr << "dorvex-gui: " << problem << "\n" << kUsage;
@@ -44,12 +61,23 @@ int main(int argc, char** argv) {
     control.InitProperties();
     std::vector<std::string> args(argv + 1, argv + argc);
     std::string method, argument;
+    std::string letters = dorvex::DefaultLettersFolder();
+    bool demo = false;
     try {
         for (std::size_t i = 0; i < args.size(); ++i) {
             const std::string& arg = args[i];
             if (arg == "--help" || arg == "-h") {
                 std::cout << kUsage;
                 return 0;
+            }
+            if (arg == "--demo") {
+                demo = true;
+                continue;
+            }
+            if (arg == "--letters") {
+                if (i + 1 >= args.size()) return Usage(arg + " needs a folder");
+                letters = args[++i];
+                continue;
             }
             if (arg == "--bag" || arg == "--set" || arg == "--add-inno") {
                 if (i + 1 >= args.size()) return Usage(arg + " needs a value");
@@ -83,6 +111,7 @@ int main(int argc, char** argv) {
                 return Usage("unexpected argument '" + arg + "'");
             }
         }
+        if (demo) return Demo(host, letters);
         if (method == "ShowMultiTwain") control.ShowMultiTwain(argument);
         else if (method == "ShowMultiTwainA") control.ShowMultiTwainA();
         else if (method == "ShowMultiEdit") control.ShowMultiEdit(argument);

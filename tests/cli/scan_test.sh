@@ -107,10 +107,10 @@ ls "$work/t4"/*.tmp > /dev/null 2>&1 && fail "upload: page files deleted"
 reply=$(curl -sS --data-binary '<Request method="QueryImgInfoByInno" operator="op"><QueryImgInfoByInno inno="1150000301"/></Request>' "$url")
 grep -q "<TotalPart>" <<< "$reply" || fail "the server holds 1150000301: $reply"
 # The demonstration session succeeds only when the server holds both letters.
-"$dorvex" demo > "$work/demo.out" 2>&1 || fail "demo exit $?: $(tail -5 "$work/demo.out")"
+"$dorvex" demo --headless > "$work/demo.out" 2>&1 || fail "demo exit $?: $(tail -5 "$work/demo.out")"
 grep -q "1150000102: .*(.* bytes, 2 page(s))" "$work/demo.out" || fail "demo: the server holds the letters: $(cat "$work/demo.out")"
 mkdir -p "$work/torn"
 printf 'II*\0torn sheet' > "$work/torn/01.tif"
-if "$dorvex" demo --letters "$work/torn" > "$work/demo.out" 2>&1; then fail "demo on a torn sheet reported success"; fi
+if "$dorvex" demo --headless --letters "$work/torn" > "$work/demo.out" 2>&1; then fail "demo on a torn sheet reported success"; fi
 grep -q "1150000101: nothing" "$work/demo.out" || fail "demo on a torn sheet: $(cat "$work/demo.out")"
 echo "scan tests passed"

@@ -202,7 +202,8 @@ void Acquisition::Scan(Target target, bool append) {
     for (const std::string& note : mOutcome.settingsApplied) DebugTrace("scanner: " + note);
     if (mProps.Number(prop::TwainUseGUI) != 0 && ShowSourceSettings) {
         SourceSettingsForm form{device->Name(), device->Options(),
-                                [&](const std::string& option, const std::string& value) { return device->SetOption(option, value); }};
+                                [&](const std::string& option, const std::string& value) { return device->SetOption(option, value); },
+                                [&] { return device->Options(); }};
         if (!ShowSourceSettings(form)) {
             device->EndRun();
             return;
@@ -357,6 +358,12 @@ void Acquisition::FinishScan(Target target) {
     }
 }
 
+bool SourceSettingsForm::Change(const std::string& name, const std::string& value) {
+    bool taken = Set && Set(name, value);
+    if (Read) options = Read();
+    return taken;
+}
+
 void Acquisition::SelectSource() {
     if (mBusy) return;
     BusyScope busy(mBusy);
@@ -400,11 +407,13 @@ void Acquisition::ConfigScanner() {
     std::unique_ptr<IScanDevice> device = OpenChosenDevice(front);
     if (!device) return;
     std::vector<std::pair<std::string, std::string>> changed;
-    SourceSettingsForm form{device->Name(), device->Options(), [&](const std::string& name, const std::string& value) {
+    SourceSettingsForm form{device->Name(), device->Options(),
+                            [&](const std::string& name, const std::string& value) {
                                 if (!device->SetOption(name, value)) return false;
                                 changed.emplace_back(name, device->Option(name)->value);
                                 return true;
-                            }};
+                            },
+                            [&] { return device->Options(); }};
     if (!ShowSourceSettings(form) || !Store) return;
     // The device's own choices are kept and given back to it before every scan.
     try {

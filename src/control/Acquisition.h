@@ -30,9 +30,14 @@ struct SourceSelection {
 struct SourceSettingsForm {
     std::string deviceName;
     std::vector<DeviceOption> options;
-    // Called by the view for each option the person changed; returns false when the device
-    // refused it. Options are read again afterwards (one change may switch others on or off).
+    // Gives the device one option's new value; false when the device refused it.
     std::function<bool(const std::string& name, const std::string& value)> Set;
+    // The device's options as they are now.
+    std::function<std::vector<DeviceOption>()> Read;
+
+    // The person changed one option: Set, then every option read again, since one change may
+    // switch others on or off and the device may round or clamp the value. False when refused.
+    bool Change(const std::string& name, const std::string& value);
 };
 
 class Acquisition {

@@ -37,6 +37,21 @@ void FrmDelete::CmdOK_Click() {
     }
 }
 
+void FrmRotate::Choose(int choice) {
+    Choice = choice;
+    TxtAngle.enabled = choice == kFreeAngle;
+}
+
+std::int32_t FrmRotate::Angle() const {
+    if (Choice >= 0 && Choice < kFreeAngle) return (Choice + 1) * 9000;
+    if (Choice != kFreeAngle || !IsNumeric(TxtAngle.text)) return 0;
+    return static_cast<std::int32_t>(std::clamp(RoundHalfEven(Val(TxtAngle.text) * 100.0), -36000.0, 36000.0));
+}
+
+bool FrmRotate::OkEnabled() const {
+    return (Choice >= 0 && Choice < kFreeAngle) || (Choice == kFreeAngle && IsNumeric(TxtAngle.text));
+}
+
 std::int16_t FrmMultiMove::StartPage() const { return NumberOf(TxtStart); }
 std::int16_t FrmMultiMove::EndPage() const { return NumberOf(TxtEnd); }
 std::int16_t FrmMultiMove::TargetPage() const { return NumberOf(TxtTarget); }

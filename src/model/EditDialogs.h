@@ -21,6 +21,7 @@ public:
     bool ClickOK = false;
 
     TextBox TxtStart, TxtEnd;  // enabled for type 2 only
+    void Form_Load() { ChooseType(DeleteType); }  // the boxes as the preset type wants them
     void ChooseType(std::int16_t type);
     // Whether the page boxes take a key: backspace, delete and digits only.
     static bool AcceptsKey(int keyCode);
@@ -49,10 +50,16 @@ public:
 class FrmRotate {
 public:
     static constexpr const char* kCaption = "旋轉影像";
-    int Choice = -1;  // 0 "90度", 1 "180度", 2 "270度"
+    static constexpr int kFreeAngle = 3;
+    int Choice = -1;  // 0 "90度", 1 "180度", 2 "270度", kFreeAngle the degrees typed in TxtAngle
     bool ClickOK = false;
-    std::int32_t Angle() const { return Choice < 0 ? 0 : (Choice + 1) * 9000; }
-    void CmdOK_Click() { ClickOK = Choice >= 0; }
+    TextBox TxtAngle{"", false};  // degrees, clockwise; enabled for the free angle only
+    void Choose(int choice);
+    // Hundredths of a degree: 9000, 18000, 27000, or the typed degrees held within ±360; 0
+    // without a usable choice.
+    std::int32_t Angle() const;
+    bool OkEnabled() const;  // a fixed angle, or the free angle with a number typed
+    void CmdOK_Click() { ClickOK = OkEnabled(); }
 };
 
 class FrmMergeCut {

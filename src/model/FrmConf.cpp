@@ -201,6 +201,13 @@ void FrmConf::ChooseCombo(ComboBox& combo, int index) {
     }
 }
 
+void FrmConf::EditComboText(ComboBox& combo, const std::string& text) {
+    combo.text = text;
+    combo.listIndex = -1;
+}
+
+void FrmConf::Scroll(Slider& slider, int value) { slider.value = std::clamp(value, slider.min, slider.max); }
+
 void FrmConf::UpdateEnabled() {
     TxtDeskewAngle.enabled = Checked(Check::Deskew);
     TxtBlankPercent.enabled = Checked(Check::WPageRemove);

@@ -69,6 +69,9 @@ public:
     void ClickCheck(Check box, bool ticked);  // writes its property at once
     void ChangeText(TextBox& box, const std::string& text);
     void ChooseCombo(ComboBox& combo, int index);
+    // Typing into an editable combo (the resolution box): its text, and no entry selected.
+    void EditComboText(ComboBox& combo, const std::string& text);
+    void Scroll(Slider& slider, int value);  // held within the slider's range
     bool OkEnabled() const { return mOkEnabled; }
     void CmdOK_Click();      // also Enter; does nothing while OK is disabled
     void CmdCancel_Click();  // also Escape

@@ -122,12 +122,18 @@ void FrmUpload::ScanFolder(const std::string& folder, std::set<std::string>& vis
 
 void FrmUpload::SetStatus(const std::string& text) {
     LabMsg = text;
+    Show();
+}
+
+void FrmUpload::Show() {
+    StateChanged.Raise();
     mPrompter.Yield();
 }
 
 void FrmUpload::Form_Activate() {
     TraceScope trace("Private Sub Form_Activate()");
     CmdOKEnabled = false;
+    StateChanged.Raise();
     if (UploadType == 0) {
         Clear();
         SetStatus("請選擇上傳目錄");
@@ -141,6 +147,7 @@ void FrmUpload::Form_Activate() {
     StartUploadFiles();
     CmdOKEnabled = true;
     if (AutoClose) Closed = true;
+    StateChanged.Raise();
 }
 
 bool FrmUpload::RemoteExists(const std::string& inno) {
@@ -211,6 +218,7 @@ void FrmUpload::UploadEntryFile(CImgReq& request, const UploadEntry& entry) {
     UploadProMin = 0;
     UploadProMax = parts;
     UploadProValue = 0;
+    StateChanged.Raise();
     std::ifstream in(entry.file, std::ios::binary);
     if (!in) throw DorvexError(err::FileNotFound, "cannot open " + entry.file);
 
@@ -237,7 +245,7 @@ void FrmUpload::UploadEntryFile(CImgReq& request, const UploadEntry& entry) {
         upload.EnableOverWrite = entry.pageIndex == 0 ? EnableOverWrite : true;
         reply = request.RequestByObject(ServerURL, upload, Proxy);
         UploadProValue = part;
-        mPrompter.Yield();
+        Show();
         long httpStatus = 200;
         if (reply.empty() && !request.LastError().empty()) {
             if (request.LastStatus() == 0) {
@@ -307,7 +315,7 @@ void FrmUpload::SendWords(CImgReq& request) {
     for (const CDocWordsReq& words : mWords) {
         request.RequestByObject(ServerURL, words, Proxy);
         ++UploadProValue;
-        mPrompter.Yield();
+        Show();
     }
     mWords.clear();
     SetStatus("完成...");

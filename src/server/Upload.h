@@ -55,6 +55,10 @@ public:
     bool Closed = false;
     ITopMostWindow* TopMostWindow = nullptr;
 
+    // Raised whenever the state above changes while the window runs (status line, progress,
+    // OK, closing), before the engine yields to the event loop: the view redraws from it.
+    Event<> StateChanged;
+
     // Raised once per uploaded or refused file: document number, 1 for success or 0, and the
     // failure text ("" on success).
     Event<const std::string&, long, const std::string&> AfterUpload;
@@ -85,6 +89,7 @@ public:
 
 private:
     void SetStatus(const std::string& text);
+    void Show();  // tells the view, then yields
     bool RemoteExists(const std::string& inno);
     void AddReportLine(const std::string& inno, long code, const std::string& message, const std::string& path);
     void UploadEntryFile(CImgReq& request, const UploadEntry& entry);

@@ -254,6 +254,20 @@ TEST_F(Scanning, TheChosenSourceAndItsOwnSettingsAreRemembered) {
         EXPECT_NE(picture, form.options.end());
         EXPECT_TRUE(form.Set("test-picture", "Grid"));
         EXPECT_FALSE(form.Set("no-such-option", "1"));
+        // A change that switches another option on is seen in the form at once.
+        auto option = [&form](const std::string& name) {
+            auto it = std::find_if(form.options.begin(), form.options.end(),
+                                   [&](const DeviceOption& o) { return o.name == name; });
+            return it == form.options.end() ? DeviceOption{} : *it;
+        };
+        EXPECT_FALSE(option("read-delay-duration").active);
+        EXPECT_TRUE(form.Change("read-delay", "1"));
+        EXPECT_EQ(option("read-delay").value, "1");
+        EXPECT_TRUE(option("read-delay-duration").active);
+        EXPECT_FALSE(form.Change("read-limit-size", "100"));  // inactive: refused, form re-read
+        EXPECT_FALSE(option("read-limit-size").active);
+        EXPECT_TRUE(form.Change("read-delay", "0"));
+        EXPECT_FALSE(option("read-delay-duration").active);
         return true;
     };
     scanner.ConfigScanner();

@@ -157,6 +157,24 @@ TEST(FrmConf, TransferModeFollowsTheTextAndAPageGroupOfZeroIsNotCopied) {
     EXPECT_EQ(p.ItemLimit, 6);
 }
 
+TEST(FrmConf, ATypedResolutionAndTheSliders) {
+    ScanProperties p;
+    FrmConf dialog = OpenDialog(p);
+    dialog.ChooseCombo(dialog.CmbDPI, 2);
+    EXPECT_EQ(dialog.CmbDPI.listIndex, 2);
+    dialog.EditComboText(dialog.CmbDPI, " 250 ");
+    EXPECT_FALSE(dialog.CmbDPI.HasSelection());
+    dialog.Scroll(dialog.HSBrightness, 1200);
+    EXPECT_EQ(dialog.HSBrightness.value, 1000);
+    dialog.Scroll(dialog.HSContrast, -300);
+    EXPECT_EQ(dialog.HSContrast.value, -300);
+    dialog.CmdOK_Click();
+    dialog.StoreTo(p);
+    EXPECT_EQ(p.Get(prop::DPI), "250");
+    EXPECT_EQ(p.Get(prop::Brightness), "1000");
+    EXPECT_EQ(p.Get(prop::Contrast), "-300");
+}
+
 TEST(FrmBorderRemove, ClampsAndWritesBack) {
     ScanProperties p;
     p.Set(prop::BRFlag, "5");

@@ -267,3 +267,41 @@ TEST(EditDialogs, ChecksAndRecords) {
     mc.SetEnableAttachment(false);
     EXPECT_EQ(mc.CbMC.items.size(), 2u);
 }
+
+TEST(EditDialogs, TheDeleteBoxesFollowThePresetTypeWhenShown) {
+    FrmDelete del;
+    del.Form_Load();
+    EXPECT_FALSE(del.TxtStart.enabled);
+    EXPECT_FALSE(del.TxtEnd.enabled);
+    FrmDelete range;
+    range.DeleteType = 2;
+    range.Form_Load();
+    EXPECT_TRUE(range.TxtStart.enabled);
+    EXPECT_TRUE(range.TxtEnd.enabled);
+}
+
+TEST(EditDialogs, RotationByATypedAngle) {
+    FrmRotate rotate;
+    EXPECT_FALSE(rotate.TxtAngle.enabled);
+    rotate.Choose(FrmRotate::kFreeAngle);
+    EXPECT_TRUE(rotate.TxtAngle.enabled);
+    EXPECT_FALSE(rotate.OkEnabled());
+    rotate.CmdOK_Click();
+    EXPECT_FALSE(rotate.ClickOK);  // nothing typed
+    rotate.TxtAngle.text = "12.5";
+    EXPECT_TRUE(rotate.OkEnabled());
+    rotate.CmdOK_Click();
+    EXPECT_TRUE(rotate.ClickOK);
+    EXPECT_EQ(rotate.Angle(), 1250);
+    rotate.TxtAngle.text = "-725";
+    EXPECT_EQ(rotate.Angle(), -36000);
+    rotate.TxtAngle.text = "abc";
+    rotate.CmdOK_Click();
+    EXPECT_FALSE(rotate.ClickOK);
+    EXPECT_EQ(rotate.Angle(), 0);
+    rotate.Choose(1);  // a fixed angle again: the typed one no longer counts
+    EXPECT_FALSE(rotate.TxtAngle.enabled);
+    rotate.CmdOK_Click();
+    EXPECT_TRUE(rotate.ClickOK);
+    EXPECT_EQ(rotate.Angle(), 18000);
+}

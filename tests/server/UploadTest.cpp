@@ -116,6 +116,60 @@ TEST(Upload, SendsAFileInOneMebibyteChunksInOrder) {
     EXPECT_EQ(ReadFileBytes(f.upload.LogFile()), ToAnsi(f.upload.Report()));
 }
 
+TEST(Upload, TheWindowIsToldOfEveryStatusAndChunkBeforeItYields) {
+    struct Seen {
+        std::string status;
+        int value, max;
+        bool okEnabled, closed;
+    };
+    // The person's event loop: at every yield, what the window was last told must be the
+    // engine's present state (the view paints what it was told).
+    struct Person : test::ScriptedPrompter {
+        const FrmUpload* upload = nullptr;
+        const std::vector<Seen>* seen = nullptr;
+        int stale = 0;
+        void Yield() override {
+            ScriptedPrompter::Yield();
+            if (!upload || !seen || seen->empty()) return;
+            const Seen& last = seen->back();
+            if (last.status != upload->LabMsg || last.value != upload->UploadProValue || last.max != upload->UploadProMax) {
+                ++stale;
+            }
+        }
+    } person;
+    ScriptedPeer peer({PeerAction::Reply(kOk)}, true);
+    test::TempFolder dir;
+    FrmUpload upload(person);
+    std::vector<Seen> seen;
+    person.upload = &upload;
+    person.seen = &seen;
+    upload.ServerURL = peer.Url();
+    upload.UploadType = 1;
+    upload.EnableOverWrite = true;
+    upload.AutoClose = true;
+    std::string path = dir.File("DOC1.tif");
+    test::WriteGrayTiff(path, 1, 8, 8, 2621440);
+    upload.AddFile(path, "DOC1", 1, "", 0, "");
+    upload.StateChanged.Connect([&] {
+        seen.push_back({upload.LabMsg, upload.UploadProValue, upload.UploadProMax, upload.CmdOKEnabled, upload.Closed});
+    });
+    upload.Form_Activate();
+
+    ASSERT_GE(seen.size(), 6u);
+    EXPECT_FALSE(seen.front().okEnabled);  // OK is off before anything is sent
+    std::vector<int> chunkValues;
+    for (const Seen& s : seen) {
+        if (s.status == "處理DOC1" && s.max == 3) chunkValues.push_back(s.value);
+    }
+    EXPECT_EQ(chunkValues, (std::vector<int>{0, 1, 2, 3}));
+    EXPECT_EQ(seen[seen.size() - 2].status, "DOC1上傳成功");
+    EXPECT_FALSE(seen[seen.size() - 2].okEnabled);
+    EXPECT_TRUE(seen.back().okEnabled);
+    EXPECT_TRUE(seen.back().closed);
+    EXPECT_GT(person.yields, 3);
+    EXPECT_EQ(person.stale, 0);
+}
+
 TEST(Upload, ExactlyOneMebibyteIsOneRequest) {
     ScriptedPeer peer({PeerAction::Reply(kOk)}, true);
     Fixture f(peer.Url());

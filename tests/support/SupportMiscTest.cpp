@@ -8,9 +8,14 @@
 #include "support/ModFS.h"
 #include "support/ModShow.h"
 #include "support/Trace.h"
+#include "support/Version.h"
 #include "support/WinInfo.h"
 
 using namespace dorvex;
+
+TEST(Version, TheLibraryReportsTheProjectVersion) {
+    EXPECT_STREQ(dorvex::LibraryVersion(), DORVEX_PROJECT_VERSION);
+}
 
 TEST(WinInfo, TemporaryFolderIsPrivateAndHasNoTrailingSlash) {
     test::TempFolder dir;

@@ -994,6 +994,44 @@ std::vector<std::string> Raster::ReadBarcodes(const RasterRect& rect, const std:
     return texts;
 }
 
+void Raster::DrawLine(int x0, int y0, int x1, int y1, int thickness, bool black) {
+    if (!mPix || thickness < 1) return;
+    // On a 1-bit page a set pixel is black; on grey and colour pages a set pixel is white.
+    const bool oneBit = pixGetDepth(mPix) == 1;
+    const l_int32 op = black == oneBit ? L_SET_PIXELS : L_CLEAR_PIXELS;
+    if (pixRenderLine(mPix, x0, y0, x1, y1, thickness, op) != 0) Fail(err::OutOfMemory, "cannot draw on the page");
+}
+
+Raster::DisplaySamples Raster::ToDisplaySamples() const {
+    DisplaySamples samples;
+    if (!mPix) return samples;
+    const l_int32 depth = pixGetDepth(mPix);
+    samples.width = pixGetWidth(mPix);
+    samples.height = pixGetHeight(mPix);
+    samples.channels = depth == 32 ? 3 : 1;
+    const std::size_t row = static_cast<std::size_t>(samples.width) * static_cast<std::size_t>(samples.channels);
+    samples.data.resize(row * static_cast<std::size_t>(samples.height));
+    const l_uint32* words = pixGetData(mPix);
+    const l_int32 wpl = pixGetWpl(mPix);
+    for (int y = 0; y < samples.height; ++y) {
+        const l_uint32* line = words + static_cast<std::ptrdiff_t>(y) * wpl;
+        std::uint8_t* out = samples.data.data() + static_cast<std::size_t>(y) * row;
+        for (int x = 0; x < samples.width; ++x) {
+            if (depth == 1) {
+                out[x] = GET_DATA_BIT(line, x) ? 0 : 255;
+            } else if (depth == 8) {
+                out[x] = static_cast<std::uint8_t>(GET_DATA_BYTE(line, x));
+            } else {
+                const l_uint32 pixel = line[x];
+                out[3 * x] = static_cast<std::uint8_t>((pixel >> L_RED_SHIFT) & 0xff);
+                out[3 * x + 1] = static_cast<std::uint8_t>((pixel >> L_GREEN_SHIFT) & 0xff);
+                out[3 * x + 2] = static_cast<std::uint8_t>((pixel >> L_BLUE_SHIFT) & 0xff);
+            }
+        }
+    }
+    return samples;
+}
+
 void Raster::SetBlack(int x, int y) {
     if (!mPix) return;
     if (pixGetDepth(mPix) == 1) pixSetPixel(mPix, x, y, 1);

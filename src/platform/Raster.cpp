@@ -1002,21 +1002,22 @@ void Raster::DrawLine(int x0, int y0, int x1, int y1, int thickness, bool black)
     if (pixRenderLine(mPix, x0, y0, x1, y1, thickness, op) != 0) Fail(err::OutOfMemory, "cannot draw on the page");
 }
 
-Raster::DisplaySamples Raster::ToDisplaySamples() const {
-    DisplaySamples samples;
-    if (!mPix) return samples;
+int Raster::DisplayChannels() const { return mPix && pixGetDepth(mPix) == 32 ? 3 : 1; }
+
+void Raster::WriteDisplayRows(std::uint8_t* data, std::size_t bytesPerLine) const {
+    if (!mPix || data == nullptr) return;
     const l_int32 depth = pixGetDepth(mPix);
-    samples.width = pixGetWidth(mPix);
-    samples.height = pixGetHeight(mPix);
-    samples.channels = depth == 32 ? 3 : 1;
-    const std::size_t row = static_cast<std::size_t>(samples.width) * static_cast<std::size_t>(samples.channels);
-    samples.data.resize(row * static_cast<std::size_t>(samples.height));
+    const int width = pixGetWidth(mPix);
+    const int height = pixGetHeight(mPix);
+    if (bytesPerLine < static_cast<std::size_t>(width) * static_cast<std::size_t>(DisplayChannels())) {
+        Fail(err::InvalidArgument, "the display rows given are too short for the page");
+    }
     const l_uint32* words = pixGetData(mPix);
     const l_int32 wpl = pixGetWpl(mPix);
-    for (int y = 0; y < samples.height; ++y) {
+    for (int y = 0; y < height; ++y) {
         const l_uint32* line = words + static_cast<std::ptrdiff_t>(y) * wpl;
-        std::uint8_t* out = samples.data.data() + static_cast<std::size_t>(y) * row;
-        for (int x = 0; x < samples.width; ++x) {
+        std::uint8_t* out = data + static_cast<std::size_t>(y) * bytesPerLine;
+        for (int x = 0; x < width; ++x) {
             if (depth == 1) {
                 out[x] = GET_DATA_BIT(line, x) ? 0 : 255;
             } else if (depth == 8) {
@@ -1029,6 +1030,17 @@ Raster::DisplaySamples Raster::ToDisplaySamples() const {
             }
         }
     }
+}
+
+Raster::DisplaySamples Raster::ToDisplaySamples() const {
+    DisplaySamples samples;
+    if (!mPix) return samples;
+    samples.width = Width();
+    samples.height = Height();
+    samples.channels = DisplayChannels();
+    const std::size_t row = static_cast<std::size_t>(samples.width) * static_cast<std::size_t>(samples.channels);
+    samples.data.resize(row * static_cast<std::size_t>(samples.height));
+    WriteDisplayRows(samples.data.data(), row);
     return samples;
 }
 

@@ -134,6 +134,10 @@ public:
         std::vector<std::uint8_t> data;
     };
     DisplaySamples ToDisplaySamples() const;
+    // The same rows written into a buffer of the caller's (a display image's own), rows
+    // `bytesPerLine` apart (at least Width() × DisplayChannels()); nothing for an empty image.
+    int DisplayChannels() const;
+    void WriteDisplayRows(std::uint8_t* data, std::size_t bytesPerLine) const;
 
     // For tests and tools: set a pixel black.
     void SetBlack(int x, int y);

@@ -363,6 +363,13 @@ TEST(RasterDisplay, OneBitPagesShowAsBlackAndWhiteGreyAndColourAsTheyAre) {
     EXPECT_EQ(rgb.channels, 3);
     EXPECT_EQ(rgb.data, colour);
     EXPECT_TRUE(Raster().ToDisplaySamples().data.empty());
+
+    // Into rows of a display image's own, padded; rows too short are refused.
+    std::vector<std::uint8_t> padded(2 * 8, 7);
+    page.WriteDisplayRows(padded.data(), 8);
+    EXPECT_EQ(padded, (std::vector<std::uint8_t>{255, 0, 255, 255, 255, 7, 7, 7, 255, 255, 255, 255, 0, 7, 7, 7}));
+    EXPECT_THROW(Raster::FromSamples(2, 1, 24, colour.data(), 6, 300).WriteDisplayRows(padded.data(), 5), DorvexError);
+    EXPECT_EQ(Raster::FromSamples(2, 1, 24, colour.data(), 6, 300).DisplayChannels(), 3);
 }
 
 TEST(RasterDisplay, LinesAreDrawnBlackOrWhiteOnEveryDepthAndClippedToThePage) {

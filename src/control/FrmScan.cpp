@@ -262,11 +262,7 @@ void FrmScan::ShowScannerConfig() {
     if (dialog.ClickOK) {
         dialog.StoreTo(Props);
         if (dialog.ItemLimit > 0) SetItemLimit(dialog.ItemLimit);
-        try {
-            Props.Save(*mStore);
-        } catch (const DorvexError& e) {
-            mPrompter.MessageBox(e.what(), "", MsgButtons::OK, MsgIcon::Exclamation);
-        }
+        SaveSettings();
     }
     ResetRestrictSize();
     if (mPages && mPages->CurrentDoc) mPages->LoadImageByCInno(mPages->CurrentDoc, true, true);
@@ -321,6 +317,11 @@ void FrmScan::Redraw() {
     state.ViewMode = ViewMode;
     state.Ocr = IsOcrEnabled();
     Commands.ResetItemsDisplay(state);
+    // The status panels follow the page shown.
+    if (const std::shared_ptr<CInno>& doc = mPages->CurrentDoc; doc && !Minimized) {
+        auto batch = doc->BatchNo();
+        StatusBar.Update(batch ? batch->BatchNo : std::string(), doc->Inno(), doc->SelectedIndex);
+    }
     if (OnRedraw) OnRedraw();
 }
 

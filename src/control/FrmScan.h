@@ -139,6 +139,28 @@ public:
     // Thumbnails: a click selects the page, a double click shows it in the single-page view.
     void MultiViewer_Click(int item);
     void MultiViewer_DblClick(int item);
+    // The thumbnails' group buttons: the first page of the next or the previous group.
+    void MultiViewer_Group(bool next);
+    // A stroke of "簽字筆" or "橡皮擦" across the page shown (image pixels): the page is saved.
+    void OneViewer_Stroke(const std::vector<StrokePoint>& points);
+    // The page box: the page (1-based) of the current document to show.
+    void CbPg_Click(int page);
+
+    // ---- The tool-bar boxes ----
+    // The pixel-type box: "黑白", "灰階", "彩色" for PixelType 0, 1, 2; choosing one saves.
+    static const std::vector<std::string> kPixelTypes;
+    int PixelTypeIndex() const;  // -1 when the setting is none of them
+    void CmbPxType_Click(int index);
+    // The paper-size box, shown only when EnablePaperSize is 1: the sizes offered (A4 landscape
+    // right after A4) and the one set; choosing one saves.
+    bool PaperSizeBoxVisible() const;
+    std::vector<std::string> PaperSizeTexts() const;
+    std::string PaperSizeText() const;
+    void CmbSize_Click(const std::string& text);
+    // The duplex options "單面掃描" (0) and "雙面掃描" (1); not saved.
+    int DuplexIndex() const;
+    void OptDuplex_Click(int index);
+
     // The tree's gestures, by node index.
     void TreeView1_Click(int node);
     void TreeView1_AfterLabelEdit(int node, const std::string& label);
@@ -147,6 +169,7 @@ public:
 
 private:
     void AskDocumentNumber();
+    void SaveSettings();
     void RunAfterUpload(const std::string& inno, long code, const std::string& text);
     std::string MessageText(const std::string& key, const std::string& fallback) const;
 

@@ -6,6 +6,8 @@
 
 #include "control/FrmScan.h"
 #include "model/PageFiles.h"
+#include "model/PaperSize.h"
+#include "model/SettingsStore.h"
 #include "support/Error.h"
 #include "support/ModFS.h"
 #include "support/ModGlobal.h"
@@ -22,6 +24,7 @@ void FrmScan::Execute(Command command) {
     const bool rectangleErase = command == Command::RectangleErase;
     const bool erase = command == Command::EraseRubberBand;
     if (!rectangleErase && !erase) viewer.RubberBandMode = false;
+    viewer.AreaZoomArmed = false;
     const std::shared_ptr<CInno> doc = mPages->CurrentDoc;
     switch (command) {
         case Command::ImgUpload: ImgUpload(); break;
@@ -60,7 +63,16 @@ void FrmScan::Execute(Command command) {
         case Command::ImgZoomOut: viewer.ZoomOut(); break;
         case Command::ImgOriginalSize: viewer.OriginalSize(); break;
         case Command::ImgFitView: viewer.FitView(); break;
-        case Command::AreaZoom: viewer.RubberBandMode = true; break;
+        case Command::AreaZoom:
+            viewer.RubberBandMode = true;
+            viewer.AreaZoomArmed = true;
+            break;
+        case Command::Pen:
+        case Command::Eraser: {
+            const auto tool = command == Command::Pen ? ImageViewer::Tool::Pen : ImageViewer::Tool::Eraser;
+            viewer.ActiveTool = viewer.ActiveTool == tool ? ImageViewer::Tool::None : tool;
+            break;
+        }
         case Command::SingleView: ViewMode = 0; break;
         case Command::LoadMultiView:
             if (doc) mPages->LoadBitmapList(doc->ActPage());
@@ -109,8 +121,8 @@ void FrmScan::Execute(Command command) {
             break;
         case Command::ImgShowInfo: ImgShowInfo(); break;
         case Command::TreeDelete: TreeDelete(Tree.Selected); break;
-        // Gestures the view carries out itself (label editing, the side panel, the pen, the
-        // field editor's text) or that come with recognition.
+        // Gestures the view carries out itself (label editing, the side panel, the field
+        // editor's text) or that come with recognition.
         default: break;
     }
     mPrompter.Yield();
@@ -177,6 +189,76 @@ void FrmScan::MultiViewer_DblClick(int item) {
     MultiViewer_Click(item);
     ViewMode = 0;
     Redraw();
+}
+
+void FrmScan::MultiViewer_Group(bool next) {
+    mPages->MoveGroup(next);
+    Redraw();
+}
+
+void FrmScan::OneViewer_Stroke(const std::vector<StrokePoint>& points) {
+    mPages->DrawStroke(points);
+    Redraw();
+}
+
+void FrmScan::CbPg_Click(int page) {
+    mPages->ImgMoveTo(page - 1);
+    Redraw();
+}
+
+// ---- The tool-bar boxes ----
+
+const std::vector<std::string> FrmScan::kPixelTypes = {"黑白", "灰階", "彩色"};
+
+void FrmScan::SaveSettings() {
+    try {
+        Props.Save(*mStore);
+    } catch (const DorvexError& e) {
+        mPrompter.MessageBox(e.what(), "", MsgButtons::OK, MsgIcon::Exclamation);
+    }
+}
+
+int FrmScan::PixelTypeIndex() const {
+    const std::string& value = Props.Get(prop::PixelType);
+    for (std::size_t i = 0; i < kPixelTypes.size(); ++i) {
+        if (value == std::to_string(i)) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+void FrmScan::CmbPxType_Click(int index) {
+    if (index < 0 || index >= static_cast<int>(kPixelTypes.size())) return;
+    Props.Set(prop::PixelType, std::to_string(index));
+    SaveSettings();
+}
+
+bool FrmScan::PaperSizeBoxVisible() const { return Props.Number(prop::EnablePaperSize) == 1; }
+
+std::vector<std::string> FrmScan::PaperSizeTexts() const {
+    constexpr std::int32_t kA4 = 1, kA4Landscape = 54;
+    CPSize sizes;
+    std::vector<std::string> texts;
+    for (std::int32_t code = 1; code < kA4Landscape; ++code) {
+        if (!PaperSizeOf(code)) continue;
+        texts.push_back(sizes.GetPaperDescription(code));
+        if (code == kA4) texts.push_back(sizes.GetPaperDescription(kA4Landscape));
+    }
+    return texts;
+}
+
+std::string FrmScan::PaperSizeText() const { return CPSize().GetPaperDescription(Props.Integer(prop::PaperSize)); }
+
+void FrmScan::CmbSize_Click(const std::string& text) {
+    const std::int32_t code = CPSize().GetPaperLong(text);
+    if (code == 0) return;
+    Props.Set(prop::PaperSize, std::to_string(code));
+    SaveSettings();
+}
+
+int FrmScan::DuplexIndex() const { return Props.Get(prop::Duplex) == "1" ? 1 : 0; }
+
+void FrmScan::OptDuplex_Click(int index) {
+    if (index == 0 || index == 1) Props.Set(prop::Duplex, std::to_string(index));
 }
 
 void FrmScan::TreeView1_Click(int node) {

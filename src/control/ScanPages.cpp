@@ -110,6 +110,23 @@ void ScanPages::ImgMoveTo(int page) {
     }
 }
 
+void ScanPages::MoveGroup(bool next) {
+    if (!CurrentDoc) return;
+    const int limit = std::max(MultiViewer.ItemLimit, 1);
+    // The group of the page shown, when the strip shows another document's or no group.
+    const int offset = MultiViewer.Items.empty() ? (std::max(CurrentDoc->SelectedIndex, 1) - 1) / limit * limit
+                                                 : MultiViewer.Offset;
+    ImgMoveTo(next ? offset + limit : offset - limit);
+}
+
+void ScanPages::DrawStroke(const std::vector<StrokePoint>& points) {
+    try {
+        if (OneViewer.DrawStroke(points)) SaveThisPage(true);
+    } catch (const DorvexError& e) {
+        ShowError(e);
+    }
+}
+
 bool ScanPages::OfferRestore() {
     if (!FileExists(RecoveryFilePath())) return false;
     if (mPrompter.MessageBox(kRestoreQuestion, "系統回覆", MsgButtons::OKCancel, MsgIcon::None) != MsgResult::OK) {

@@ -51,6 +51,10 @@ public:
     void LoadImageFile(const std::string& path);
     void LoadBitmapList(int pageCount);
     void ImgMoveTo(int page);  // 0-based
+    // The first page of the next or the previous group of thumbnails; nothing past either end.
+    void MoveGroup(bool next);
+    // A stroke of the drawing tool on the page shown (image pixels), saved with the page.
+    void DrawStroke(const std::vector<StrokePoint>& points);
 
     // Asks kRestoreQuestion when a recovery file exists and restores it on OK.
     static constexpr const char* kRestoreQuestion = "偵測到備份檔，是否要回覆?";

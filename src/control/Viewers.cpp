@@ -8,6 +8,7 @@ void ImageViewer::Load(const std::string& path, int page) {
     ImageInfo info = ReadImageInfo(path);
     Raster image = Raster::Load(path, page);
     mImage = std::move(image);
+    ++mRevision;
     mInfo = info;
     mPath = path;
     mPage = page;
@@ -16,6 +17,7 @@ void ImageViewer::Load(const std::string& path, int page) {
 
 void ImageViewer::SetImage(Raster image) {
     mImage = std::move(image);
+    ++mRevision;
     mPath.clear();
     mPage = 0;
     mInfo = ImageInfo{};
@@ -27,6 +29,7 @@ void ImageViewer::SetImage(Raster image) {
 
 void ImageViewer::Clear() {
     mImage = Raster();
+    ++mRevision;
     mPath.clear();
     mPage = 0;
     mInfo = ImageInfo{};
@@ -42,6 +45,44 @@ void ImageViewer::ZoomOut() {
     DisplayMode = Display::Zoom;
     if (ZoomPercent <= 10) return;
     ZoomPercent -= 5;
+}
+
+std::optional<RasterRect> ImageViewer::BandDrawn(const RasterRect& band, int viewWidth, int viewHeight, bool ocr) {
+    RubberBand.reset();
+    if (!HasImage()) return std::nullopt;
+    const int left = std::max(band.left, 0);
+    const int top = std::max(band.top, 0);
+    const int right = std::min(band.left + band.width, mImage.Width());
+    const int bottom = std::min(band.top + band.height, mImage.Height());
+    if (right <= left || bottom <= top) return std::nullopt;
+    const RasterRect clipped{left, top, right - left, bottom - top};
+    if (!AreaZoomArmed || ocr) {
+        RubberBand = clipped;
+        return std::nullopt;
+    }
+    AreaZoomArmed = false;
+    RubberBandMode = false;
+    const long long across = static_cast<long long>(std::max(viewWidth, 1)) * 100 / clipped.width;
+    const long long down = static_cast<long long>(std::max(viewHeight, 1)) * 100 / clipped.height;
+    DisplayMode = Display::Zoom;
+    ZoomPercent = static_cast<int>(std::clamp<long long>(std::min(across, down), 1, kMaxAreaZoom));
+    return clipped;
+}
+
+void ImageViewer::FittedAt(int percent) {
+    if (DisplayMode == Display::FitPage && percent > 0) ZoomPercent = percent;
+}
+
+bool ImageViewer::DrawStroke(const std::vector<StrokePoint>& points) {
+    if (ActiveTool == Tool::None || !HasImage() || points.empty()) return false;
+    const bool pen = ActiveTool == Tool::Pen;
+    ++mRevision;
+    const int width = pen ? kPenWidth : kEraserWidth;
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const StrokePoint& from = points[i == 0 ? 0 : i - 1];
+        mImage.DrawLine(from.x, from.y, points[i].x, points[i].y, width, pen);
+    }
+    return true;
 }
 
 void ThumbnailStrip::Clear() {

@@ -3,6 +3,7 @@
 // (an image with the file it came from, the page to save into, zoom and rubber band), and the
 // thumbnail strip (a group of pages from an offset on). The Qt views only draw them.
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -12,6 +13,11 @@
 
 namespace dorvex {
 
+struct StrokePoint {
+    int x = 0;
+    int y = 0;
+};
+
 class ImageViewer {
 public:
     // Loads page `page` of `path` and reads the file's information; throws DorvexError.
@@ -19,8 +25,12 @@ public:
     void SetImage(Raster image);  // an image that came from no file (a copy, a scan)
     void Clear();
     bool HasImage() const { return !mImage.Empty(); }
-    Raster& Image() { return mImage; }
+    // The image to change in place: counts as a change (see Revision).
+    Raster& Image() { return ++mRevision, mImage; }
     const Raster& Image() const { return mImage; }
+    // Changes whenever the image is replaced, cleared or handed out for changing, so that a view
+    // draws it again only then.
+    std::uint64_t Revision() const { return mRevision; }
 
     // The file the image came from and its information (format, depth, page count).
     const std::string& FilePath() const { return mPath; }
@@ -40,8 +50,31 @@ public:
     bool RubberBandMode = false;
     std::optional<RasterRect> RubberBand;  // in image pixels
 
+    // Area zoom ("區塊放大"): the next rubber band zooms the view to its area.
+    bool AreaZoomArmed = false;
+    static constexpr int kMaxAreaZoom = 1600;
+    // A rubber band the person drew, in image pixels, kept clipped to the page (none when no
+    // pixel of the page is inside). With area zoom armed and recognition off, the band is not
+    // kept: the zoom becomes the largest (up to kMaxAreaZoom %) at which the band fits a view of
+    // `viewWidth` × `viewHeight` screen pixels, rubber-band mode ends, and the band's area is
+    // returned for the view to bring into sight.
+    std::optional<RasterRect> BandDrawn(const RasterRect& band, int viewWidth, int viewHeight, bool ocr);
+    // What a fitted page is shown at, told by the view, so that zooming goes on from there.
+    void FittedAt(int percent);
+
+    // The drawing tools of the edit mode ("簽字筆", "橡皮擦"): a stroke marks the page black or
+    // white, this many pixels wide.
+    enum class Tool { None, Pen, Eraser };
+    Tool ActiveTool = Tool::None;
+    static constexpr int kPenWidth = 3;
+    static constexpr int kEraserWidth = 16;
+    // Draws a stroke of the active tool through the points (image pixels); false when nothing
+    // was drawn (no tool, no image, no point).
+    bool DrawStroke(const std::vector<StrokePoint>& points);
+
 private:
     Raster mImage;
+    std::uint64_t mRevision = 0;
     std::string mPath;
     int mPage = 0;
     ImageInfo mInfo;

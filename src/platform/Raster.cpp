@@ -994,6 +994,56 @@ std::vector<std::string> Raster::ReadBarcodes(const RasterRect& rect, const std:
     return texts;
 }
 
+void Raster::DrawLine(int x0, int y0, int x1, int y1, int thickness, bool black) {
+    if (!mPix || thickness < 1) return;
+    // On a 1-bit page a set pixel is black; on grey and colour pages a set pixel is white.
+    const bool oneBit = pixGetDepth(mPix) == 1;
+    const l_int32 op = black == oneBit ? L_SET_PIXELS : L_CLEAR_PIXELS;
+    if (pixRenderLine(mPix, x0, y0, x1, y1, thickness, op) != 0) Fail(err::OutOfMemory, "cannot draw on the page");
+}
+
+int Raster::DisplayChannels() const { return mPix && pixGetDepth(mPix) == 32 ? 3 : 1; }
+
+void Raster::WriteDisplayRows(std::uint8_t* data, std::size_t bytesPerLine) const {
+    if (!mPix || data == nullptr) return;
+    const l_int32 depth = pixGetDepth(mPix);
+    const int width = pixGetWidth(mPix);
+    const int height = pixGetHeight(mPix);
+    if (bytesPerLine < static_cast<std::size_t>(width) * static_cast<std::size_t>(DisplayChannels())) {
+        Fail(err::InvalidArgument, "the display rows given are too short for the page");
+    }
+    const l_uint32* words = pixGetData(mPix);
+    const l_int32 wpl = pixGetWpl(mPix);
+    for (int y = 0; y < height; ++y) {
+        const l_uint32* line = words + static_cast<std::ptrdiff_t>(y) * wpl;
+        std::uint8_t* out = data + static_cast<std::size_t>(y) * bytesPerLine;
+        for (int x = 0; x < width; ++x) {
+            if (depth == 1) {
+                out[x] = GET_DATA_BIT(line, x) ? 0 : 255;
+            } else if (depth == 8) {
+                out[x] = static_cast<std::uint8_t>(GET_DATA_BYTE(line, x));
+            } else {
+                const l_uint32 pixel = line[x];
+                out[3 * x] = static_cast<std::uint8_t>((pixel >> L_RED_SHIFT) & 0xff);
+                out[3 * x + 1] = static_cast<std::uint8_t>((pixel >> L_GREEN_SHIFT) & 0xff);
+                out[3 * x + 2] = static_cast<std::uint8_t>((pixel >> L_BLUE_SHIFT) & 0xff);
+            }
+        }
+    }
+}
+
+Raster::DisplaySamples Raster::ToDisplaySamples() const {
+    DisplaySamples samples;
+    if (!mPix) return samples;
+    samples.width = Width();
+    samples.height = Height();
+    samples.channels = DisplayChannels();
+    const std::size_t row = static_cast<std::size_t>(samples.width) * static_cast<std::size_t>(samples.channels);
+    samples.data.resize(row * static_cast<std::size_t>(samples.height));
+    WriteDisplayRows(samples.data.data(), row);
+    return samples;
+}
+
 void Raster::SetBlack(int x, int y) {
     if (!mPix) return;
     if (pixGetDepth(mPix) == 1) pixSetPixel(mPix, x, y, 1);

@@ -120,6 +120,25 @@ public:
     std::vector<std::string> ReadBarcodes(const RasterRect& rect,
                                           const std::function<bool(const std::string&)>& enough = nullptr) const;
 
+    // A line `thickness` pixels wide from (x0, y0) to (x1, y1), black or white; the parts
+    // outside the page are left out.
+    void DrawLine(int x0, int y0, int x1, int y1, int thickness, bool black);
+
+    // The page for a display: 8-bit grey for 1- and 8-bit pages (a set 1-bit pixel is 0, a clear
+    // one 255) or R, G, B bytes for colour pages, in rows of Width() × channels bytes without
+    // padding, top row first. Empty for an empty image.
+    struct DisplaySamples {
+        int width = 0;
+        int height = 0;
+        int channels = 0;  // 1 grey, 3 colour
+        std::vector<std::uint8_t> data;
+    };
+    DisplaySamples ToDisplaySamples() const;
+    // The same rows written into a buffer of the caller's (a display image's own), rows
+    // `bytesPerLine` apart (at least Width() × DisplayChannels()); nothing for an empty image.
+    int DisplayChannels() const;
+    void WriteDisplayRows(std::uint8_t* data, std::size_t bytesPerLine) const;
+
     // For tests and tools: set a pixel black.
     void SetBlack(int x, int y);
     bool IsBlack(int x, int y) const;

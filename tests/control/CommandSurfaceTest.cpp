@@ -5,7 +5,9 @@
 #include "ScriptedPrompter.h"
 #include "TestPages.h"
 #include "TestUtil.h"
+#include "control/FrmScan.h"
 #include "control/ScanPages.h"
+#include "model/SettingsStore.h"
 #include "model/PageEditing.h"
 #include "server/Language.h"
 
@@ -227,4 +229,104 @@ TEST(CommandSurface, InformationTextAndSaveFormats) {
     EXPECT_EQ(SaveFormatFor("/x/a.jpg", 24), fileformat::Jpeg);
     EXPECT_EQ(SaveFormatFor("/x/a.pcx", 1), 0);
     EXPECT_EQ(SaveFormatFor("/x.d/a", 1), 0);
+}
+
+TEST(ScanWindowBoxes, PixelTypeAndPaperSizeAreSavedDuplexIsNot) {
+    test::TempFolder dir;
+    test::ScriptedPrompter person;
+    SettingsStore store{dir.File("Dorvex.ini")};
+    FrmScan window(person, &store);
+    window.Form_Load();
+    auto saved = [&](const char* key) { return SettingsStore(dir.File("Dorvex.ini")).Get("Twain", key); };
+
+    EXPECT_EQ(FrmScan::kPixelTypes, (std::vector<std::string>{"黑白", "灰階", "彩色"}));
+    EXPECT_EQ(window.PixelTypeIndex(), 0);
+    window.CmbPxType_Click(2);
+    EXPECT_EQ(window.Properties(prop::PixelType), "2");
+    EXPECT_EQ(window.PixelTypeIndex(), 2);
+    EXPECT_EQ(saved("PixelType"), "2");
+    window.CmbPxType_Click(3);  // no such entry
+    EXPECT_EQ(window.Properties(prop::PixelType), "2");
+
+    EXPECT_FALSE(window.PaperSizeBoxVisible());
+    window.SetProperties(prop::EnablePaperSize, "1");
+    EXPECT_TRUE(window.PaperSizeBoxVisible());
+    std::vector<std::string> papers = window.PaperSizeTexts();
+    ASSERT_GE(papers.size(), 3u);
+    EXPECT_EQ(papers[0], "A4 - 210 × 297 mm");
+    EXPECT_EQ(papers[1], "A4L - 297 × 210 mm");
+    EXPECT_EQ(papers[2], "JISB5 - 182 × 257 mm");
+    for (const char* without : {"NONE", "", "USSTATEMENT"}) {
+        EXPECT_EQ(std::count(papers.begin(), papers.end(), without), 0) << without;
+    }
+    EXPECT_EQ(window.PaperSizeText(), papers[0]);
+    window.CmbSize_Click("A3 - 297 × 420 mm");
+    EXPECT_EQ(window.Properties(prop::PaperSize), "11");
+    EXPECT_EQ(window.PaperSizeText(), "A3 - 297 × 420 mm");
+    EXPECT_EQ(saved("PaperSize"), "11");
+    window.CmbSize_Click("B7");  // not a paper size
+    EXPECT_EQ(window.Properties(prop::PaperSize), "11");
+
+    EXPECT_EQ(window.DuplexIndex(), 0);
+    window.OptDuplex_Click(1);
+    EXPECT_EQ(window.Properties(prop::Duplex), "1");
+    EXPECT_EQ(window.DuplexIndex(), 1);
+    window.OptDuplex_Click(0);
+    EXPECT_EQ(window.DuplexIndex(), 0);
+    window.CmbPxType_Click(1);  // a later save does not write the duplex option either
+    EXPECT_FALSE(saved("Duplex"));
+}
+
+TEST(ScanWindowBoxes, PageBoxGroupsToolsAndAreaZoomGoThroughTheWindow) {
+    test::TempFolder dir;
+    test::ScriptedPrompter person;
+    SettingsStore store{dir.File("Dorvex.ini")};
+    FrmScan window(person, &store);
+    window.Form_Load();
+    window.SetItemLimit(2);
+    auto doc = window.ScanCompleteList()->Add("B7", "A1");
+    for (int k : {1, 2, 3, 4, 5}) AppendPage(*doc, test::NumberedPage(k));
+    window.UpdateTreeView();
+    window.TreeView1_Click(doc->Index);
+    ASSERT_EQ(window.Pages().CurrentDoc, doc);
+    EXPECT_EQ(window.StatusBar.PagePanel, "頁碼：1");
+
+    // The page box, and the status panels follow the page shown whatever showed it.
+    window.CbPg_Click(3);
+    EXPECT_EQ(test::PageNumberOf(window.Pages().OneViewer.Image()), 3);
+    EXPECT_EQ(window.StatusBar.PagePanel, "頁碼：3");
+    EXPECT_EQ(window.StatusBar.BatchPanel, "批號：B7");
+    window.CbPg_Click(9);
+    EXPECT_EQ(doc->SelectedIndex, 3);
+    window.MenuClick("mnuView(2)");
+    EXPECT_EQ(window.StatusBar.PageSelector, "4");
+
+    // Group buttons: pages 3-4 are shown; the next group starts at 5.
+    window.ButtonClick("多頁瀏覽");
+    EXPECT_EQ(window.ViewMode, 1);
+    window.MultiViewer_Group(true);
+    EXPECT_EQ(doc->SelectedIndex, 5);
+    EXPECT_EQ(window.Pages().MultiViewer.Offset, 4);
+    window.MultiViewer_Group(false);
+    EXPECT_EQ(doc->SelectedIndex, 3);
+
+    // Area zoom arms the next band; any other command disarms it.
+    ImageViewer& viewer = window.Pages().OneViewer;
+    window.MenuClick("mnuView(12)");
+    EXPECT_TRUE(viewer.RubberBandMode && viewer.AreaZoomArmed);
+    window.MenuClick("mnuView(5)");
+    EXPECT_FALSE(viewer.RubberBandMode || viewer.AreaZoomArmed);
+
+    // The drawing tools: choosing a tool again puts it away.
+    window.Execute(Command::Pen);
+    EXPECT_EQ(viewer.ActiveTool, ImageViewer::Tool::Pen);
+    window.Execute(Command::Eraser);
+    EXPECT_EQ(viewer.ActiveTool, ImageViewer::Tool::Eraser);
+    window.Execute(Command::Eraser);
+    EXPECT_EQ(viewer.ActiveTool, ImageViewer::Tool::None);
+    window.OneViewer_Stroke({{30, 80}, {150, 80}});  // no tool: the page stays as it is
+    EXPECT_EQ(test::PageNumberIn(doc->FilePath(), 3), 3);
+    window.Execute(Command::Pen);
+    window.OneViewer_Stroke({{30, 80}, {150, 80}});
+    EXPECT_TRUE(LoadPage(*doc, 3).IsBlack(100, 80));
 }

@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include <utility>
+
 #include "ScriptedPrompter.h"
 #include "TestPages.h"
 #include "TestUtil.h"
@@ -74,6 +76,94 @@ TEST(ScanPages, ShowingPagesAndTheThumbnailGroup) {
     EXPECT_EQ(w.pages.OneViewer.ZoomPercent, 7);
     w.pages.OneViewer.ZoomOut();
     EXPECT_EQ(w.pages.OneViewer.ZoomPercent, 7);
+}
+
+TEST(ScanPages, GroupButtonsGoToTheFirstPageOfTheNextOrPreviousGroup) {
+    Window w;
+    w.props.ItemLimit = 3;
+    auto doc = w.Document("A", {1, 2, 3, 4, 5, 6, 7});
+    w.pages.CurrentDoc = doc;
+    w.pages.LoadImageByCInno(doc, true, true);
+    w.pages.MoveGroup(false);  // before the first group: nothing
+    EXPECT_EQ(doc->SelectedIndex, 1);
+    w.pages.MoveGroup(true);
+    EXPECT_EQ(w.Shown(), 4);
+    EXPECT_EQ(w.pages.MultiViewer.Offset, 3);
+    EXPECT_EQ(w.pages.MultiViewer.Items.front().page, 4);
+    w.pages.MoveGroup(true);
+    EXPECT_EQ(w.Shown(), 7);
+    ASSERT_EQ(w.pages.MultiViewer.Items.size(), 1u);
+    w.pages.MoveGroup(true);  // past the last group: nothing
+    EXPECT_EQ(doc->SelectedIndex, 7);
+    w.pages.MoveGroup(false);
+    EXPECT_EQ(w.Shown(), 4);
+    EXPECT_EQ(w.pages.MultiViewer.Items.size(), 3u);
+}
+
+TEST(ScanPages, RubberBandsAreClippedAndAnArmedAreaZoomFitsTheBandIntoTheView) {
+    Window w;
+    auto doc = w.Document("A", {1});
+    w.pages.CurrentDoc = doc;
+    w.pages.LoadImageByCInno(doc);
+    ImageViewer& viewer = w.pages.OneViewer;  // 200 x 120 pixels
+    const auto revision = viewer.Revision();
+    EXPECT_FALSE(viewer.BandDrawn({-10, 100, 50, 50}, 800, 600, false));
+    ASSERT_TRUE(viewer.RubberBand);
+    EXPECT_EQ(viewer.RubberBand->left, 0);
+    EXPECT_EQ(viewer.RubberBand->width, 40);
+    EXPECT_EQ(viewer.RubberBand->top, 100);
+    EXPECT_EQ(viewer.RubberBand->height, 20);
+    viewer.BandDrawn({300, 10, 20, 20}, 800, 600, false);  // outside the page
+    EXPECT_FALSE(viewer.RubberBand);
+
+    viewer.RubberBandMode = true;
+    viewer.AreaZoomArmed = true;
+    EXPECT_FALSE(viewer.BandDrawn({10, 10, 40, 20}, 800, 600, true));  // recognition keeps the band
+    EXPECT_TRUE(viewer.RubberBand && viewer.AreaZoomArmed);
+    auto area = viewer.BandDrawn({10, 10, 40, 20}, 800, 600, false);
+    ASSERT_TRUE(area);
+    EXPECT_EQ(area->left, 10);
+    EXPECT_EQ(viewer.DisplayMode, ImageViewer::Display::Zoom);
+    EXPECT_EQ(viewer.ZoomPercent, ImageViewer::kMaxAreaZoom);  // 2000 % would fit
+    EXPECT_FALSE(viewer.RubberBand || viewer.AreaZoomArmed || viewer.RubberBandMode);
+    viewer.RubberBandMode = viewer.AreaZoomArmed = true;
+    viewer.BandDrawn({0, 0, 200, 100}, 800, 300, false);
+    EXPECT_EQ(viewer.ZoomPercent, 300);
+
+    // A fitted page tells its scale, and zooming goes on from there.
+    viewer.FitView();
+    viewer.FittedAt(37);
+    viewer.ZoomIn();
+    EXPECT_EQ(viewer.ZoomPercent, 42);
+    viewer.FittedAt(80);  // not fitted any more
+    EXPECT_EQ(viewer.ZoomPercent, 42);
+    EXPECT_EQ(viewer.Revision(), revision);  // bands and zoom leave the image as it is
+    EXPECT_EQ(std::as_const(viewer).Image().Width(), 200);
+    EXPECT_EQ(viewer.Revision(), revision);
+    viewer.Image().Invert();
+    EXPECT_NE(viewer.Revision(), revision);
+}
+
+TEST(ScanPages, PenAndEraserStrokesAreSavedWithThePage) {
+    Window w;
+    auto doc = w.Document("A", {1, 2});
+    w.pages.CurrentDoc = doc;
+    w.pages.LoadImageByCInno(doc);
+    w.pages.DrawStroke({{20, 60}, {120, 60}});  // no tool: nothing
+    EXPECT_EQ(test::PageNumberIn(doc->FilePath(), 1), 1);
+    w.pages.OneViewer.ActiveTool = ImageViewer::Tool::Pen;
+    const auto revision = w.pages.OneViewer.Revision();
+    w.pages.DrawStroke({{20, 60}, {120, 60}, {120, 100}});
+    EXPECT_NE(w.pages.OneViewer.Revision(), revision);
+    Raster stored = LoadPage(*doc, 1);
+    EXPECT_TRUE(stored.IsBlack(70, 60) && stored.IsBlack(120, 90));
+    EXPECT_FALSE(stored.IsBlack(70, 80));
+    EXPECT_EQ(test::PageNumberIn(doc->FilePath(), 2), 2);  // the other page is untouched
+    // The eraser takes out the bar of page 1 (x 10..19, y 10..19) and the pen's line.
+    w.pages.OneViewer.ActiveTool = ImageViewer::Tool::Eraser;
+    w.pages.DrawStroke({{5, 15}, {25, 15}});
+    w.pages.DrawStroke({{10, 60}, {130, 60}, {120, 60}, {120, 110}});
+    EXPECT_EQ(LoadPage(*doc, 1).CountInk(), 0);
 }
 
 TEST(ScanPages, CopyPasteCutPasteAndDelete) {

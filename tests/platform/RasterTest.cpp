@@ -344,3 +344,49 @@ TEST(RasterSamples, RefusesOtherDepthsShortLinesAndPagesOverTheBudget) {
     EXPECT_THROW(Raster::FromSamples(4, 2, 8, nullptr, 4, 300), DorvexError);
     EXPECT_THROW(Raster::FromSamples(20000, 20000, 8, data.data(), 20000, 300), DorvexError);
 }
+
+TEST(RasterDisplay, OneBitPagesShowAsBlackAndWhiteGreyAndColourAsTheyAre) {
+    Raster page = Raster::Blank(5, 2, 1, 200);
+    page.SetBlack(1, 0);
+    page.SetBlack(4, 1);
+    Raster::DisplaySamples shown = page.ToDisplaySamples();
+    EXPECT_EQ(shown.width, 5);
+    EXPECT_EQ(shown.height, 2);
+    EXPECT_EQ(shown.channels, 1);
+    EXPECT_EQ(shown.data, (std::vector<std::uint8_t>{255, 0, 255, 255, 255, 255, 255, 255, 255, 0}));
+
+    const std::vector<std::uint8_t> grey = {0, 255, 100, 9, 7, 200, 30, 9};  // 3 pixels, 4 bytes apart
+    EXPECT_EQ(Raster::FromSamples(3, 2, 8, grey.data(), 4, 300).ToDisplaySamples().data,
+              (std::vector<std::uint8_t>{0, 255, 100, 7, 200, 30}));
+    const std::vector<std::uint8_t> colour = {255, 128, 0, 1, 2, 3};
+    Raster::DisplaySamples rgb = Raster::FromSamples(2, 1, 24, colour.data(), 6, 300).ToDisplaySamples();
+    EXPECT_EQ(rgb.channels, 3);
+    EXPECT_EQ(rgb.data, colour);
+    EXPECT_TRUE(Raster().ToDisplaySamples().data.empty());
+
+    // Into rows of a display image's own, padded; rows too short are refused.
+    std::vector<std::uint8_t> padded(2 * 8, 7);
+    page.WriteDisplayRows(padded.data(), 8);
+    EXPECT_EQ(padded, (std::vector<std::uint8_t>{255, 0, 255, 255, 255, 7, 7, 7, 255, 255, 255, 255, 0, 7, 7, 7}));
+    EXPECT_THROW(Raster::FromSamples(2, 1, 24, colour.data(), 6, 300).WriteDisplayRows(padded.data(), 5), DorvexError);
+    EXPECT_EQ(Raster::FromSamples(2, 1, 24, colour.data(), 6, 300).DisplayChannels(), 3);
+}
+
+TEST(RasterDisplay, LinesAreDrawnBlackOrWhiteOnEveryDepthAndClippedToThePage) {
+    for (int bits : {1, 8, 24}) {
+        Raster page = Raster::Blank(40, 30, bits, 200);
+        page.DrawLine(5, 10, 34, 10, 3, true);
+        EXPECT_TRUE(page.IsBlack(5, 10) && page.IsBlack(20, 9) && page.IsBlack(34, 11)) << bits;
+        EXPECT_FALSE(page.IsBlack(20, 14) || page.IsBlack(2, 10)) << bits;
+        const std::int64_t ink = page.CountInk();
+        EXPECT_GE(ink, 30 * 3) << bits;
+        EXPECT_LE(ink, 30 * 3 + 12) << bits;
+        // White over part of it, then a line that runs off the page.
+        page.DrawLine(10, 5, 10, 25, 1, false);
+        EXPECT_FALSE(page.IsBlack(10, 10)) << bits;
+        EXPECT_TRUE(page.IsBlack(11, 10)) << bits;
+        page.DrawLine(-20, 0, 60, 0, 1, true);
+        EXPECT_TRUE(page.IsBlack(0, 0) && page.IsBlack(39, 0)) << bits;
+        EXPECT_EQ(page.Width(), 40);
+    }
+}

@@ -1,0 +1,122 @@
+// Takes the screenshots of docs/screenshots: the scan window after a file-feeder scan of the
+// sample letters, and each dialog, as a clerk sees them. Run by scripts/screenshots.sh under
+// Xvfb; each window is grabbed once it has been drawn, then closed.
+//   ui_screenshots OUTDIR LETTERS
+
+#include <QApplication>
+#include <QTimer>
+#include <QWidget>
+#include <filesystem>
+#include <functional>
+#include <iostream>
+
+#include "control/Acquisition.h"
+#include "control/FrmScan.h"
+#include "control/OrbScan.h"
+#include "demo/DemoSession.h"
+#include "model/EditDialogs.h"
+#include "model/FrmBorderRemove.h"
+#include "model/FrmConf.h"
+#include "platform/ScanDevice.h"
+#include "server/Queries.h"
+#include "server/Upload.h"
+#include "ui/Dialogs.h"
+#include "ui/QtHost.h"
+
+namespace {
+
+std::string gOut;
+int gTaken = 0;
+
+// Grabs the active modal dialog (or `window`) after it has been drawn, saves it and closes it.
+void GrabLater(const std::string& name, QWidget* window = nullptr, int delayMs = 400) {
+    QTimer::singleShot(delayMs, [name, window] {
+        QWidget* target = window ? window : QApplication::activeModalWidget();
+        if (!target) target = QApplication::activeWindow();
+        if (!target) {
+            std::cerr << "ui_screenshots: nothing to grab for " << name << "\n";
+            return;
+        }
+        std::string path = gOut + "/" + name + ".png";
+        if (target->grab().save(QString::fromStdString(path))) {
+            ++gTaken;
+            std::cout << path << "\n";
+        } else {
+            std::cerr << "ui_screenshots: cannot write " << path << "\n";
+        }
+        target->close();
+    });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    if (argc != 3) {
+        std::cerr << "usage: ui_screenshots OUTDIR LETTERS\n";
+        return 64;
+    }
+    gOut = argv[1];
+    std::filesystem::create_directories(gOut);
+    try {
+        dorvex::DemoSession session(argv[2]);
+        dorvex::ui::QtHost host;
+        dorvex::OrbScan control(host);
+        session.Configure(control);
+        // The scan window after a scan of the letters, with a page shown.
+        host.BeforeLoad = [](dorvex::FrmScan& window) {
+            QTimer::singleShot(300, [&window] {
+                window.StartScan(true);
+                QWidget* shown = QApplication::activeWindow();
+                GrabLater("scan-window", shown, 600);
+            });
+        };
+        control.ShowMultiTwain("");
+
+        dorvex::FrmConf conf;
+        conf.Form_Load();
+        GrabLater("settings");
+        dorvex::ui::RunConfDialog(conf, nullptr);
+        dorvex::FrmBorderRemove border;
+        GrabLater("border-remove");
+        dorvex::ui::RunBorderRemoveDialog(border, nullptr);
+        dorvex::FrmDelete remove;
+        remove.MaxPage = 5;
+        remove.CurrentPage = 2;
+        GrabLater("delete-pages");
+        dorvex::ui::RunDeleteDialog(remove, nullptr);
+        dorvex::FrmMultiMove move;
+        move.Inno = "1150000101";
+        move.Pages = 5;
+        GrabLater("move-pages");
+        dorvex::ui::RunMultiMoveDialog(move, nullptr);
+        dorvex::FrmRotate rotate;
+        GrabLater("rotate");
+        dorvex::ui::RunRotateDialog(rotate, nullptr);
+        dorvex::FrmMergeCut mergeCut;
+        mergeCut.Inno = "1150000101";
+        mergeCut.TotalPage = 2;
+        mergeCut.AddInno("1150000102");
+        mergeCut.Form_Load();
+        GrabLater("merge-split");
+        dorvex::ui::RunMergeCutDialog(mergeCut, nullptr);
+        dorvex::SourceSelection selection{{{"test:0", "Noname", "frontend-tester", "virtual device"},
+                                           {"file:" + std::string(argv[2]), "Dorvex", "file feeder", "folder"}},
+                                          1};
+        GrabLater("select-source");
+        dorvex::ui::RunSelectSourceDialog(selection, nullptr);
+        auto feeder = dorvex::OpenScanDevice("file:" + std::string(argv[2]));
+        dorvex::SourceSettingsForm form{feeder->Name(), feeder->Options(),
+                                        [&](const std::string& name, const std::string& value) {
+                                            return feeder->SetOption(name, value);
+                                        }};
+        GrabLater("source-settings");
+        dorvex::ui::RunSourceSettingsDialog(form, nullptr);
+        GrabLater("about");
+        dorvex::ui::RunAboutDialog(nullptr);
+    } catch (const std::exception& e) {
+        std::cerr << "ui_screenshots: " << e.what() << "\n";
+        return 1;
+    }
+    return gTaken > 0 ? 0 : 1;
+}

@@ -109,7 +109,8 @@ int main(int argc, char** argv) {
         dorvex::SourceSettingsForm form{feeder->Name(), feeder->Options(),
                                         [&](const std::string& name, const std::string& value) {
                                             return feeder->SetOption(name, value);
-                                        }};
+                                        },
+                                        [&] { return feeder->Options(); }};
         GrabLater("source-settings");
         dorvex::ui::RunSourceSettingsDialog(form, nullptr);
         GrabLater("about");

@@ -23,6 +23,7 @@
 namespace dorvex {
 
 class FrmConf;
+class FrmList;
 class FrmUpload;
 class IPrompter;
 class ITopMostWindow;
@@ -98,7 +99,7 @@ public:
     std::function<void()> ShowAbout;
     std::function<void()> PrintPage;   // prints the page shown
     std::function<void()> DelayUpload;  // the delayed upload
-    std::function<void()> UpdateDBPage;  // the page-count window
+    std::function<void(FrmList&)> ShowListWindow;  // the page-count window
 
     // ---- Lifecycle ----
     void Form_Load();
@@ -131,6 +132,9 @@ public:
     void MenuClick(const std::string& key) { Execute(Commands.MenuCommand(key)); }
     void ButtonClick(const std::string& caption) { Execute(Commands.ButtonCommand(caption)); }
     void KeyDown(KeyCode key) { Execute(Commands.KeyCommand(key)); }
+    // The page-count window: every document of the scan list with its page count, to compare
+    // with the server's and update them.
+    void ShowPageCounts();
     // Asks for a new document number in mode "2" and renames the document.
     void ResetSingleInno();
     void ImgShowInfo();

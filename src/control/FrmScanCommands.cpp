@@ -6,6 +6,7 @@
 
 #include "control/FrmScan.h"
 #include "model/PageFiles.h"
+#include "server/Queries.h"
 #include "model/PaperSize.h"
 #include "model/SettingsStore.h"
 #include "support/Error.h"
@@ -31,7 +32,7 @@ void FrmScan::Execute(Command command) {
         case Command::TreeSave: if (doc) ImgUpload(doc); break;
         case Command::ShowSave: ShowSave(); break;
         case Command::DelayUpload: if (DelayUpload) DelayUpload(); break;
-        case Command::UpdateDBPage: if (UpdateDBPage) UpdateDBPage(); break;
+        case Command::UpdateDBPage: ShowPageCounts(); break;
         case Command::ImgPrint: if (PrintPage && viewer.HasImage()) PrintPage(); break;
         case Command::Close: CloseRequested = true; break;
         case Command::About: if (ShowAbout) ShowAbout(); break;
@@ -128,6 +129,14 @@ void FrmScan::Execute(Command command) {
     mPrompter.Yield();
     if (IsOcrEnabled()) viewer.RubberBandMode = true;
     Redraw();
+}
+
+void FrmScan::ShowPageCounts() {
+    FrmList window(mPrompter);
+    window.ServerURL = Props.Get(prop::ServerUrl);
+    window.Proxy = Props.Get(prop::Proxy);
+    for (const auto& doc : mList->AllInnos()) window.Add(doc->Inno(), doc->ActPage());
+    if (ShowListWindow) ShowListWindow(window);
 }
 
 void FrmScan::ResetSingleInno() {

@@ -789,6 +789,7 @@ void ScanWindow::SetHooks() {
     c.ShowUploadWindow = [this](FrmUpload& upload) { RunUploadDialog(upload, this); };
     c.ShowConfDialog = [this](FrmConf& dialog) { RunConfDialog(dialog, this); };
     c.ShowAbout = [this] { RunAboutDialog(this); };
+    c.ShowListWindow = [this](FrmList& window) { RunListDialog(window, this); };
     c.PrintPage = [this] {
         QPrinter printer;
         QPrintDialog dialog(&printer, this);
@@ -804,6 +805,7 @@ void ScanWindow::ClearHooks() {
     c.ShowUploadWindow = nullptr;
     c.ShowConfDialog = nullptr;
     c.ShowAbout = nullptr;
+    c.ShowListWindow = nullptr;
     c.PrintPage = nullptr;
     if (!c.Loaded()) return;
     ScanPages& pages = c.Pages();

@@ -16,6 +16,7 @@
 #include "refserver/RefServer.h"
 #include "refserver/Storage.h"
 #include "server/Cipher.h"
+#include "server/Queries.h"
 #include "server/ScriptedPeer.h"
 #include "server/Upload.h"
 #include "support/Error.h"
@@ -515,6 +516,34 @@ TEST_F(Session, TheSettingsDialogWritesBackOnlyWhenConfirmed) {
     control.ShowMultiTwain("");
     SettingsStore saved;
     EXPECT_EQ(saved.Get("Twain", "DPI"), "300");
+}
+
+}  // namespace
+}  // namespace dorvex
+
+namespace dorvex {
+namespace {
+
+TEST_F(Session, ThePageCountWindowListsEveryDocumentWithItsPages) {
+    Feed(1, 3);
+    host.Person = [&](FrmScan& window) {
+        window.StartScan(true);
+        window.OnlyScanList = false;  // not a listed document: sent all the same
+        window.ImgUpload();
+        auto doc = window.ScanCompleteList()->LastCInno();
+        std::vector<FrmList::Row> rows;
+        window.ShowListWindow = [&](FrmList& list) {
+            EXPECT_EQ(list.ServerURL, url);
+            list.CmdQuery_Click();
+            rows = list.InnoList();
+        };
+        window.Execute(Command::UpdateDBPage);
+        ASSERT_EQ(rows.size(), 1u);
+        EXPECT_EQ(rows[0].inno, doc->Inno());
+        EXPECT_EQ(rows[0].localPages, "3");
+        EXPECT_EQ(rows[0].serverPages, "3");
+    };
+    control.ShowMultiTwain("");
 }
 
 }  // namespace

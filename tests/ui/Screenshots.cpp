@@ -67,8 +67,11 @@ int main(int argc, char** argv) {
         host.BeforeLoad = [](dorvex::FrmScan& window) {
             QTimer::singleShot(300, [&window] {
                 window.StartScan(true);
+                window.AutoKeepTmpFiles = true;  // closing asks nothing
                 QWidget* shown = QApplication::activeWindow();
-                GrabLater("scan-window", shown, 600);
+                // Without a window manager "maximised" means nothing: a desk-sized window.
+                if (shown) shown->resize(1400, 900);
+                GrabLater("scan-window", shown, 800);
             });
         };
         control.ShowMultiTwain("");

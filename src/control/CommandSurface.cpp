@@ -405,6 +405,7 @@ std::string ImgShowInfoText(const ImageFacts& f) {
 int SaveFormatFor(const std::string& path, int bitsPerPixel) {
     const std::string extension = ToLowerAscii(GetFileExtension(path));
     if (extension == "tif") return bitsPerPixel == 1 ? fileformat::TiffG4 : fileformat::TiffLzw;
+    if (extension == "pcx") return fileformat::Pcx;
     if (extension == "bmp") return fileformat::Bmp;
     if (extension == "png") return fileformat::Png;
     if (extension == "jpg") return fileformat::Jpeg;

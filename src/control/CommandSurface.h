@@ -161,7 +161,8 @@ std::string ImgShowInfoText(const ImageFacts& facts);
 
 // ---- "另存" ----
 // Pairs of description and pattern separated by "|".
-constexpr const char* kSaveFilter = "TIFF Format|*.tif|BMP Format|*.bmp|PNG Format|*.png|JPEG|*.jpg";
+constexpr const char* kSaveFilter =
+    "TIFF Format|*.tif|PCX Format|*.pcx|BMP Format|*.bmp|PNG Format|*.png|JPEG|*.jpg";
 // The file format for a chosen file name by its extension (any case); 0 for another extension.
 int SaveFormatFor(const std::string& path, int bitsPerPixel);
 

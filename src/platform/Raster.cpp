@@ -1,5 +1,7 @@
 #include "platform/Raster.h"
 
+#include "platform/Pcx.h"
+
 #include <leptonica/allheaders.h>
 #include <tiffio.h>
 #include <unistd.h>
@@ -515,6 +517,10 @@ void Raster::Save(const std::string& path, int format, int page, SaveMode mode) 
     if (!mPix) Fail(err::InvalidArgument, "there is no image to save");
     if (!IsTiffCode(format)) {
         if (mode != SaveMode::Overwrite || page != 1) Fail(err::InvalidArgument, "only TIFF files hold more than one page");
+        if (format == fileformat::Pcx) {
+            WriteFileAtomic(path, EncodePcx(*this));
+            return;
+        }
         l_int32 target = format == fileformat::Jpeg ? IFF_JFIF_JPEG : format == fileformat::Png ? IFF_PNG
                          : format == fileformat::Bmp ? IFF_BMP : IFF_UNKNOWN;
         if (target == IFF_UNKNOWN) Fail(err::InvalidArgument, "unknown file format code " + std::to_string(format));

@@ -3,8 +3,9 @@
 // Leptonica, libtiff and zxing-cpp (kept out of this header).
 //
 // File format codes are the ones stored files are bound to: 29 TIFF with CCITT G4 (1 bit),
-// 17 TIFF with LZW (grey, colour), 21 JPEG, 3 other TIFF, 6 BMP, 75 PNG. Pages are 1-based.
-// Angles are in hundredths of a degree, positive clockwise. Colour pages count as 24 bits.
+// 17 TIFF with LZW (grey, colour), 21 JPEG, 3 other TIFF, 6 BMP, 75 PNG, 1 PCX (written only).
+// Pages are 1-based. Angles are in hundredths of a degree, positive clockwise. Colour pages
+// count as 24 bits.
 
 #include <cstddef>
 #include <cstdint>
@@ -19,6 +20,7 @@ struct Pix;
 namespace dorvex {
 
 namespace fileformat {
+constexpr int Pcx = 1;
 constexpr int Tiff = 3;
 constexpr int Bmp = 6;
 constexpr int TiffLzw = 17;

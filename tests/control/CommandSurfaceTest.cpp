@@ -227,7 +227,7 @@ TEST(CommandSurface, InformationTextAndSaveFormats) {
     EXPECT_EQ(SaveFormatFor("/x/a.TIF", 1), fileformat::TiffG4);
     EXPECT_EQ(SaveFormatFor("/x/a.tif", 8), fileformat::TiffLzw);
     EXPECT_EQ(SaveFormatFor("/x/a.jpg", 24), fileformat::Jpeg);
-    EXPECT_EQ(SaveFormatFor("/x/a.pcx", 1), 0);
+    EXPECT_EQ(SaveFormatFor("/x/a.PCX", 1), fileformat::Pcx);
     EXPECT_EQ(SaveFormatFor("/x.d/a", 1), 0);
 }
 

@@ -390,3 +390,38 @@ TEST(RasterDisplay, LinesAreDrawnBlackOrWhiteOnEveryDepthAndClippedToThePage) {
         EXPECT_EQ(page.Width(), 40);
     }
 }
+
+// PCX is written by us; netpbm's reader (which honours the header's palette) reads it back as
+// an independent check.
+TEST(PcxFiles, EveryDepthReadsBackAsWritten) {
+    test::TempFolder dir;
+    // "width height per-mille of white", and whether the first pixel is black.
+    auto describe = [&](const std::string& path) {
+        std::string ppm = dir.File("read.ppm");
+        EXPECT_EQ(std::system(("pcxtoppm '" + path + "' > '" + ppm + "' 2>/dev/null").c_str()), 0);
+        std::string bytes = ReadFileBytes(ppm);
+        int width = 0, height = 0, maxValue = 0, consumed = 0;
+        if (std::sscanf(bytes.c_str(), "P6 %d %d %d%n", &width, &height, &maxValue, &consumed) != 3) return std::string("?");
+        const unsigned char* data = reinterpret_cast<const unsigned char*>(bytes.data()) + consumed + 1;
+        long long sum = 0;
+        for (long long i = 0; i < 3LL * width * height; ++i) sum += data[i];
+        return std::to_string(width) + " " + std::to_string(height) + " " +
+               std::to_string(sum * 1000 / (255LL * 3 * width * height)) + (data[0] == 0 ? " black" : " white");
+    };
+    // A quarter of a 1-bit page black, at the top left.
+    Raster mono = Raster::Blank(203, 100, 1, 200);  // an odd width: the lines are padded
+    for (int y = 0; y < 50; ++y) {
+        for (int x = 0; x < 101; ++x) mono.SetBlack(x, y);
+    }
+    mono.Save(dir.File("mono.pcx"), fileformat::Pcx);
+    EXPECT_EQ(describe(dir.File("mono.pcx")), "203 100 751 black");
+    Raster grey = mono;
+    grey.ConvertTo(8);
+    grey.Save(dir.File("grey.pcx"), fileformat::Pcx);
+    EXPECT_EQ(describe(dir.File("grey.pcx")), "203 100 751 black");
+    Raster colour = mono;
+    colour.ConvertTo(24);
+    colour.Save(dir.File("colour.pcx"), fileformat::Pcx);
+    EXPECT_EQ(describe(dir.File("colour.pcx")), "203 100 751 black");
+    EXPECT_THROW(Raster().Save(dir.File("none.pcx"), fileformat::Pcx), DorvexError);
+}

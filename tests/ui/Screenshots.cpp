@@ -118,6 +118,24 @@ int main(int argc, char** argv) {
         dorvex::ui::RunSourceSettingsDialog(form, nullptr);
         GrabLater("about");
         dorvex::ui::RunAboutDialog(nullptr);
+
+        // The upload window at the end of a run to the demonstration server, and the page counts.
+        dorvex::FrmUpload upload(host.Prompter());
+        upload.ServerURL = session.Url();
+        upload.Operator = dorvex::DemoSession::kOperator;
+        upload.UploadType = 1;
+        upload.EnableOverWrite = true;
+        upload.AddFile(std::string(argv[2]) + "/01.tif", "1150000101", 1, "", 0, "");
+        upload.AddFile(std::string(argv[2]) + "/05.tif", "1150000102", 1, "", 0, "");
+        GrabLater("upload", nullptr, 1500);
+        dorvex::ui::RunUploadDialog(upload, nullptr);
+        dorvex::FrmList counts(host.Prompter());
+        counts.ServerURL = session.Url();
+        counts.Add("1150000101", 2);
+        counts.Add("1150000102", 3);
+        counts.CmdQuery_Click();
+        GrabLater("page-counts");
+        dorvex::ui::RunListDialog(counts, nullptr);
     } catch (const std::exception& e) {
         std::cerr << "ui_screenshots: " << e.what() << "\n";
         return 1;

@@ -167,6 +167,7 @@ public:
 
     // The tree's gestures, by node index.
     void TreeView1_Click(int node);
+    void TreeView1_DblClick(int node);  // shows the document from its first page
     void TreeView1_AfterLabelEdit(int node, const std::string& label);
     void TreeDelete(int node);
     void TreeDragDrop(int source, int target);

@@ -292,6 +292,19 @@ void FrmScan::TreeView1_Click(int node) {
     Redraw();
 }
 
+void FrmScan::TreeView1_DblClick(int node) {
+    std::shared_ptr<CInno> doc = Tree.DocumentAt(*mList, node);
+    if (!doc || doc->ActPage() < 1 || !doc->FilesExists()) return;
+    mPages->CurrentDoc = doc;
+    doc->SelectedIndex = 1;
+    try {
+        mPages->LoadImageByCInno(doc, true, true);
+    } catch (const DorvexError& e) {
+        mPrompter.MessageBox(e.what(), "", MsgButtons::OK, MsgIcon::Exclamation);
+    }
+    Redraw();
+}
+
 void FrmScan::TreeView1_AfterLabelEdit(int node, const std::string& label) {
     if (!Tree.AfterLabelEdit(*mList, ServerList.get(), node, label)) return;
     mPages->WriteRecovery();

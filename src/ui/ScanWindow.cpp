@@ -400,6 +400,10 @@ void ScanWindow::BuildWidgets() {
         const int node = NodeOf(item);
         if (node != 0) Later([=, this] { mController.TreeView1_Click(node); });
     });
+    connect(p.tree, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item, int) {
+        const int node = NodeOf(item);
+        if (node != 0) Later([=, this] { mController.TreeView1_DblClick(node); });
+    });
     connect(p.tree, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int) {
         const int node = NodeOf(item);
         const std::string label = item->text(0).toStdString();

@@ -240,6 +240,11 @@ TEST_F(Session, AScanOfAListedDocumentMarksItScanned) {
         ASSERT_GT(node, 0);
         EXPECT_EQ(window.Tree.Node(node)->Text, doc->Inno() + "(2)");
         EXPECT_EQ(window.Tree.DocumentAt(*window.ScanCompleteList(), node), doc);
+        // A double click shows it from its first page.
+        EXPECT_EQ(doc->SelectedIndex, 2);
+        window.TreeView1_DblClick(node);
+        EXPECT_EQ(doc->SelectedIndex, 1);
+        EXPECT_EQ(FeedNumberIn(window.Pages().OneViewer.FilePath(), window.Pages().OneViewer.Page()), 1);
         // Renaming it to the listed number makes the list's entry scanned.
         window.TreeView1_AfterLabelEdit(node, "L1(2)");
         EXPECT_EQ(doc->Inno(), "L1");

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QAbstractButton>
 #include <QMessageBox>
 
 namespace dorvex::ui {
@@ -27,6 +28,12 @@ MsgResult QtPrompter::MessageBox(const std::string& text, const std::string& tit
             box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
             break;
     }
+    // The buttons speak the window's language whatever translations Qt has.
+    const std::pair<QMessageBox::StandardButton, const char*> kTexts[] = {
+        {QMessageBox::Ok, "確定"}, {QMessageBox::Cancel, "取消"}, {QMessageBox::Yes, "是"}, {QMessageBox::No, "否"}};
+    for (const auto& [button, text] : kTexts) {
+        if (QAbstractButton* shown = box.button(button)) shown->setText(QString::fromUtf8(text));
+    }
     switch (box.exec()) {
         case QMessageBox::Ok: return MsgResult::OK;
         case QMessageBox::Yes: return MsgResult::Yes;
@@ -37,11 +44,14 @@ MsgResult QtPrompter::MessageBox(const std::string& text, const std::string& tit
 
 std::optional<std::string> QtPrompter::InputBox(const std::string& prompt, const std::string& title,
                                                 const std::string& defaultText) {
-    bool ok = false;
-    QString answer = QInputDialog::getText(mParent, QString::fromStdString(title), QString::fromStdString(prompt),
-                                           QLineEdit::Normal, QString::fromStdString(defaultText), &ok);
-    if (!ok) return std::nullopt;
-    return answer.toStdString();
+    QInputDialog box(mParent);
+    box.setWindowTitle(QString::fromStdString(title));
+    box.setLabelText(QString::fromStdString(prompt));
+    box.setTextValue(QString::fromStdString(defaultText));
+    box.setOkButtonText(QString::fromUtf8("確定"));
+    box.setCancelButtonText(QString::fromUtf8("取消"));
+    if (box.exec() != QDialog::Accepted) return std::nullopt;
+    return box.textValue().toStdString();
 }
 
 std::string QtPrompter::BrowseForFolder() {

@@ -29,8 +29,9 @@ std::string gOut;
 int gTaken = 0;
 
 // Grabs the active modal dialog (or `window`) after it has been drawn, saves it and closes it.
-void GrabLater(const std::string& name, QWidget* window = nullptr, int delayMs = 400) {
-    QTimer::singleShot(delayMs, [name, window] {
+void GrabLater(const std::string& name, QWidget* window = nullptr, int delayMs = 400,
+               std::function<void()> then = nullptr) {
+    QTimer::singleShot(delayMs, [name, window, then] {
         QWidget* target = window ? window : QApplication::activeModalWidget();
         if (!target) target = QApplication::activeWindow();
         if (!target) {
@@ -44,7 +45,8 @@ void GrabLater(const std::string& name, QWidget* window = nullptr, int delayMs =
         } else {
             std::cerr << "ui_screenshots: cannot write " << path << "\n";
         }
-        target->close();
+        if (then) then();
+        else target->close();
     });
 }
 
@@ -63,18 +65,26 @@ int main(int argc, char** argv) {
         dorvex::ui::QtHost host;
         dorvex::OrbScan control(host);
         session.Configure(control);
-        // The scan window after a scan of the letters, with a page shown.
+        // The scan window after a scan of the letters, with a page shown; then its upload.
         host.BeforeLoad = [](dorvex::FrmScan& window) {
             QTimer::singleShot(300, [&window] {
                 window.StartScan(true);
-                window.AutoKeepTmpFiles = true;  // closing asks nothing
                 QWidget* shown = QApplication::activeWindow();
                 // Without a window manager "maximised" means nothing: a desk-sized window.
                 if (shown) shown->resize(1400, 900);
-                GrabLater("scan-window", shown, 800);
+                GrabLater("scan-window", shown, 800, [&window, shown] {
+                    GrabLater("upload-from-window", nullptr, 1500);
+                    window.ButtonClick("儲存");
+                    GrabLater("closing-question", nullptr, 600);  // "是否刪除暫存檔?"
+                    shown->close();
+                });
             });
         };
         control.ShowMultiTwain("");
+        std::string holdings;
+        bool held = session.Holdings(holdings);
+        std::cout << "the server holds:\n" << holdings;
+        if (!held) return 1;
 
         dorvex::FrmConf conf;
         conf.Form_Load();

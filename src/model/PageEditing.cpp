@@ -24,6 +24,15 @@ void RemoveDocument(CScanList& list, CScanList* serverList, const std::shared_pt
     if (removedIndex != nullptr) *removedIndex = index;
 }
 
+// Takes a document away with its files: out of the list, the recovery file rewritten without
+// it, and only then its files deleted, so that a crash in between never brings back part of
+// it as the whole.
+void DropDocument(CScanList& list, CScanList* serverList, const std::shared_ptr<CInno>& doc, int* removedIndex) {
+    RemoveDocument(list, serverList, doc, removedIndex);
+    WriteRecoveryFile(list);
+    doc->KillFiles();
+}
+
 bool SameStorage(const CInno& a, const CInno& b) {
     return a.EnableMultiTIFF == b.EnableMultiTIFF && a.Format == b.Format && a.BitmapBits == b.BitmapBits;
 }
@@ -103,8 +112,7 @@ void StageRemoval(const CInno& doc, int page, Staged& staged) {
 DeleteOutcome ApplyRemoval(CScanList& list, CScanList* serverList, const std::shared_ptr<CInno>& doc, int page, Staged& staged,
                            int* removedIndex) {
     if (doc->ActPage() == 1) {
-        doc->KillFiles();
-        RemoveDocument(list, serverList, doc, removedIndex);
+        DropDocument(list, serverList, doc, removedIndex);
         return DeleteOutcome::DocumentRemoved;
     }
     if (doc->EnableMultiTIFF) {
@@ -187,8 +195,7 @@ bool DeletePageRange(CScanList& list, CScanList* serverList, const std::shared_p
         return false;
     }
     if (first == 1 && last == doc->ActPage()) {  // down to the last page, which takes the document
-        doc->KillFiles();
-        RemoveDocument(list, serverList, doc, nullptr);
+        DropDocument(list, serverList, doc, nullptr);
         return true;
     }
     if (doc->EnableMultiTIFF) {
@@ -228,8 +235,7 @@ DeleteOutcome EditEveryPage(CScanList& list, CScanList* serverList, const std::s
         }
     }
     if (kept == 0) {
-        doc->KillFiles();
-        RemoveDocument(list, serverList, doc, nullptr);
+        DropDocument(list, serverList, doc, nullptr);
         return DeleteOutcome::DocumentRemoved;
     }
     if (multiInfo) {
@@ -372,13 +378,14 @@ bool MergeOrCut(CScanList& list, CScanList* serverList, const std::string& sourc
         }
     }
     if (everything) {
-        if (!handOver) source->KillFiles();
         RemoveDocument(list, serverList, source, nullptr);
     } else {
         for (int page = last; page >= first; --page) source->Delete(page, !source->EnableMultiTIFF && !handOver);
     }
     CompareScanList(list, serverList);
     WriteRecoveryFile(list);
+    // The source's files go once the record names the merged pages in their new place.
+    if (everything && !handOver) source->KillFiles();
     return true;
 }
 

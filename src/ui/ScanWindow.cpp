@@ -306,12 +306,16 @@ void ScanWindow::BuildWidgets() {
     p.batchBox->setObjectName("CmbBatchNo");
     p.batchBox->setEditable(true);
     p.batchBox->setMinimumContentsLength(12);
-    auto* batchWidget = new QWidget;
-    auto* batchLayout = new QHBoxLayout(batchWidget);
-    batchLayout->setContentsMargins(4, 0, 4, 0);
-    batchLayout->addWidget(new QLabel("批號："));
-    batchLayout->addWidget(p.batchBox);
-    p.batchBoxAction = p.toolbar2->addWidget(batchWidget);
+    // A box with its caption before it, as one item of the second tool bar.
+    auto labelled = [&p](const char* caption, QWidget* box) {
+        auto* widget = new QWidget;
+        auto* layout = new QHBoxLayout(widget);
+        layout->setContentsMargins(4, 0, 4, 0);
+        layout->addWidget(new QLabel(caption));
+        layout->addWidget(box);
+        return p.toolbar2->addWidget(widget);
+    };
+    p.batchBoxAction = labelled("批號：", p.batchBox);
     connect(p.batchBox, &QComboBox::editTextChanged, this, [this](const QString& text) {
         if (!mRefreshing) mController.CmbBatchNoText = text.toStdString();
     });
@@ -319,12 +323,7 @@ void ScanWindow::BuildWidgets() {
     p.pixelType = new QComboBox;
     p.pixelType->setObjectName("CmbPxType");
     for (const std::string& text : FrmScan::kPixelTypes) p.pixelType->addItem(Q(text));
-    auto* pixelWidget = new QWidget;
-    auto* pixelLayout = new QHBoxLayout(pixelWidget);
-    pixelLayout->setContentsMargins(4, 0, 4, 0);
-    pixelLayout->addWidget(new QLabel("影像類型："));
-    pixelLayout->addWidget(p.pixelType);
-    p.pixelTypeAction = p.toolbar2->addWidget(pixelWidget);
+    p.pixelTypeAction = labelled("影像類型：", p.pixelType);
     connect(p.pixelType, &QComboBox::activated, this, [this](int index) {
         mController.CmbPxType_Click(index);
         Refresh();
@@ -332,12 +331,7 @@ void ScanWindow::BuildWidgets() {
 
     p.paperSize = new QComboBox;
     p.paperSize->setObjectName("CmbSize");
-    auto* paperWidget = new QWidget;
-    auto* paperLayout = new QHBoxLayout(paperWidget);
-    paperLayout->setContentsMargins(4, 0, 4, 0);
-    paperLayout->addWidget(new QLabel("紙張大小："));
-    paperLayout->addWidget(p.paperSize);
-    p.paperSizeAction = p.toolbar2->addWidget(paperWidget);
+    p.paperSizeAction = labelled("紙張大小：", p.paperSize);
     connect(p.paperSize, &QComboBox::activated, this, [this](int index) {
         mController.CmbSize_Click(mParts->paperSize->itemText(index).toStdString());
         Refresh();

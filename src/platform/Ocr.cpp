@@ -1,0 +1,409 @@
+#include "platform/Ocr.h"
+
+#include <fcntl.h>
+#include <leptonica/allheaders.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <tesseract/baseapi.h>
+#include <tesseract/ocrclass.h>
+#include <tesseract/renderer.h>
+#include <tesseract/resultiterator.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <climits>
+#include <cstring>
+
+#include "platform/RasterAccess.h"
+#include "support/CodePage.h"
+#include "support/Error.h"
+#include "support/ModFS.h"
+#include "support/Trace.h"
+
+namespace dorvex {
+namespace {
+
+using tesseract::PageIteratorLevel;
+using tesseract::ResultIterator;
+using tesseract::TessBaseAPI;
+
+struct ApiDeleter {
+    void operator()(TessBaseAPI* api) const {
+        api->End();
+        delete api;
+    }
+};
+using ApiPtr = std::unique_ptr<TessBaseAPI, ApiDeleter>;
+struct IteratorDeleter {
+    void operator()(ResultIterator* it) const { delete it; }
+};
+using IteratorPtr = std::unique_ptr<ResultIterator, IteratorDeleter>;
+struct TextDeleter {
+    void operator()(char* text) const { delete[] text; }
+};
+using TextPtr = std::unique_ptr<char, TextDeleter>;
+using RendererPtr = std::unique_ptr<tesseract::TessResultRenderer>;
+
+// The engine prints its messages through one process-wide file (its "debug_file" setting, else
+// standard error). It is pointed at an anonymous in-memory file; after every engine call what
+// was added is read and handed to the trace hook line by line.
+class EngineMessages {
+public:
+    static EngineMessages& Instance() {
+        static EngineMessages instance;
+        return instance;
+    }
+    // The name the engine opens ("" when the in-memory file could not be made: then the
+    // messages stay on standard error).
+    const std::string& Path() const { return mPath; }
+
+    void Forward() {
+        if (mFd < 0) return;
+        std::fflush(nullptr);  // the engine's stream is buffered
+        struct stat st {};
+        if (::fstat(mFd, &st) != 0 || st.st_size <= mRead) return;
+        std::string chunk(static_cast<std::size_t>(st.st_size - mRead), '\0');
+        ssize_t got = ::pread(mFd, chunk.data(), chunk.size(), mRead);
+        if (got <= 0) return;
+        chunk.resize(static_cast<std::size_t>(got));
+        // Release what was read (the engine's stream keeps writing past it).
+        (void)::fallocate(mFd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, 0, mRead + got);
+        mRead += got;
+        mPending += chunk;
+        for (std::size_t end = mPending.find('\n'); end != std::string::npos; end = mPending.find('\n')) {
+            if (end > 0) DebugTrace("tesseract: " + mPending.substr(0, end));
+            mPending.erase(0, end + 1);
+        }
+    }
+
+private:
+    EngineMessages() {
+        mFd = ::memfd_create("dorvex-tesseract-messages", MFD_CLOEXEC);
+        if (mFd < 0) {
+            DebugTrace(std::string("tesseract: its messages stay on standard error (") + std::strerror(errno) + ")");
+            return;
+        }
+        mPath = "/proc/self/fd/" + std::to_string(mFd);
+    }
+    int mFd = -1;
+    off_t mRead = 0;
+    std::string mPath;
+    std::string mPending;
+};
+
+[[noreturn]] void EngineFailed(const std::string& what) { throw DorvexError(err::AutomationError, "text recognition failed: " + what); }
+
+bool IsCjk(char32_t c) {
+    return (c >= 0x2E80 && c < 0xA000) || (c >= 0xF900 && c < 0xFB00) || (c >= 0xFE30 && c < 0xFE50) ||
+           (c >= 0xFF00 && c < 0xFFF0) || (c >= 0x20000 && c < 0x30000);
+}
+
+// The full-width form of the punctuation that ends or splits Chinese text, for an ASCII mark
+// the engine reads right after a Chinese character (its model gives "：" as ":"); elsewhere
+// ("10:30", "(02)") the mark stays as it is.
+char32_t AsPrinted(char32_t c, char32_t previous) {
+    if (!IsCjk(previous)) return c;
+    switch (c) {
+        case U':': return U'：';
+        case U',': return U'，';
+        case U';': return U'；';
+        case U'?': return U'？';
+        case U'!': return U'！';
+        default: return c;
+    }
+}
+
+bool IsSpace(char32_t c) { return c == U' ' || c == U'\t' || c == U'\n' || c == U'\r' || c == U'\u3000'; }
+
+std::string FileStem(const std::string& path) {
+    std::string name = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
+    std::size_t dot = name.rfind('.');
+    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+// A file reserved beside the target and removed again unless it was renamed into place.
+class SiblingFile {
+public:
+    // "DIR/.NAME.XXXXXX.pdf" for "DIR/NAME".
+    explicit SiblingFile(const std::string& target) {
+        std::size_t slash = target.rfind('/');
+        std::string dir = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+        std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+        mPath = dir + "." + name + ".XXXXXX.pdf";
+        int fd = ::mkstemps(mPath.data(), 4);
+        if (fd < 0) {
+            throw DorvexError(err::PathNotFound, "cannot create a file beside " + target + ": " + std::strerror(errno));
+        }
+        ::close(fd);
+    }
+    ~SiblingFile() {
+        if (!mPath.empty()) ::unlink(mPath.c_str());
+    }
+    SiblingFile(const SiblingFile&) = delete;
+    SiblingFile& operator=(const SiblingFile&) = delete;
+    const std::string& Path() const { return mPath; }
+    void Kept() { mPath.clear(); }
+
+private:
+    std::string mPath;
+};
+
+bool EndsWithPdfTrailer(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    char tail[16] = {};
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0 && st.st_size > 64;
+    constexpr std::string_view kEnd = "%%EOF\n";
+    if (ok) ok = ::pread(fd, tail, kEnd.size(), st.st_size - static_cast<off_t>(kEnd.size())) == static_cast<ssize_t>(kEnd.size());
+    ::close(fd);
+    return ok && std::string_view(tail, kEnd.size()) == kEnd;
+}
+
+void SyncFolderOf(const std::string& path) {
+    std::size_t slash = path.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+}  // namespace
+
+// ---- OcrPage ----
+
+std::string OcrPage::Text() const {
+    std::string text;
+    for (std::size_t i = 0; i < Words.size(); ++i) {
+        if (i > 0 && Words[i].RegionId != Words[i - 1].RegionId) text += '\n';
+        text += Words[i].Text;
+    }
+    if (!text.empty()) text += '\n';
+    return text;
+}
+
+// ---- OcrEngine ----
+
+struct OcrEngine::Impl {
+    OcrOptions options;
+    ApiPtr api;
+    bool tried = false;
+    bool supported = false;
+    std::string lastError;
+
+    bool Start();
+    void Require() {
+        if (!Start()) throw DorvexError(err::CannotCreateObject, lastError);
+    }
+    // Runs the two passes over the page now set in the engine; fills `page.Words` and `Pass`.
+    void RecognizePix(Pix* pix, int dpi, OcrPage& page);
+    std::vector<OcrWord> CollectWords();
+};
+
+bool OcrEngine::Impl::Start() {
+    if (tried) return supported;
+    tried = true;
+    RouteImagingMessages();
+    EngineMessages& messages = EngineMessages::Instance();
+    ApiPtr engine(new TessBaseAPI);
+    if (!messages.Path().empty() && !engine->SetVariable("debug_file", messages.Path().c_str())) {
+        DebugTrace("tesseract: the engine refused its message file; its messages go to standard error");
+    }
+    const char* dataPath = options.DataPath.empty() ? nullptr : options.DataPath.c_str();
+    int status = engine->Init(dataPath, options.Language.c_str(), tesseract::OEM_LSTM_ONLY);
+    messages.Forward();
+    std::string folder = options.DataPath;
+    if (folder.empty()) folder = engine->GetDatapath() != nullptr ? engine->GetDatapath() : "";
+    if (folder.empty() && std::getenv("TESSDATA_PREFIX") != nullptr) folder = std::getenv("TESSDATA_PREFIX");
+    if (status != 0 || engine->GetInitLanguagesAsString() == nullptr ||
+        options.Language != engine->GetInitLanguagesAsString()) {
+        lastError = "the text recognition engine (Tesseract " + std::string(TessBaseAPI::Version()) +
+                    ") could not load the language " + options.Language + " (" + options.Language + ".traineddata" +
+                    (folder.empty() ? std::string() : " in " + folder) + "); install the package tesseract-ocr-" +
+                    (options.Language == "chi_tra" ? std::string("chi-tra") : options.Language) +
+                    " or set TESSDATA_PREFIX to the folder that holds the file";
+        DebugTrace("tesseract: " + lastError);
+        return false;
+    }
+    if (!FileExists(std::string(engine->GetDatapath()) + "/osd.traineddata")) {
+        DebugTrace("tesseract: osd.traineddata is missing: pages are read without turning them upright");
+    }
+    api = std::move(engine);
+    supported = true;
+    lastError.clear();
+    return true;
+}
+
+std::vector<OcrWord> OcrEngine::Impl::CollectWords() {
+    std::vector<OcrWord> words;
+    IteratorPtr it(api->GetIterator());
+    if (!it) EngineFailed("the engine gave no result for the page");
+    constexpr PageIteratorLevel kSymbol = tesseract::RIL_SYMBOL;
+    long line = -1;
+    bool lineStarts = false;
+    char32_t previous = 0;
+    do {
+        if (it->IsAtBeginningOf(tesseract::RIL_TEXTLINE)) {
+            lineStarts = true;
+            previous = 0;
+        }
+        if (it->Empty(kSymbol)) continue;
+        TextPtr text(it->GetUTF8Text(kSymbol));
+        if (!text) {
+            DebugTrace("tesseract: a character without text was left out");
+            continue;
+        }
+        int left = 0, top = 0, right = 0, bottom = 0;
+        if (!it->BoundingBox(kSymbol, &left, &top, &right, &bottom)) {
+            DebugTrace(std::string("tesseract: the character \"") + text.get() + "\" without a rectangle was left out");
+            continue;
+        }
+        std::u32string characters = ToU32(text.get());
+        characters.erase(std::remove_if(characters.begin(), characters.end(), IsSpace), characters.end());
+        if (characters.empty()) continue;
+        if (lineStarts) {
+            ++line;
+            lineStarts = false;
+        }
+        for (char32_t c : characters) {
+            char32_t printed = AsPrinted(c, previous);
+            words.push_back({ToUtf8(std::u32string(1, printed)), line, {{left, top, right, bottom}}});
+            previous = printed;
+        }
+    } while (it->Next(kSymbol));
+    return words;
+}
+
+void OcrEngine::Impl::RecognizePix(Pix* pix, int dpi, OcrPage& page) {
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    EngineMessages& messages = EngineMessages::Instance();
+    for (int pass = 1; pass <= 2; ++pass) {
+        api->SetPageSegMode(pass == 1 ? tesseract::PSM_AUTO_OSD : tesseract::PSM_AUTO);
+        api->SetImage(pix);
+        messages.Forward();
+        if (api->GetInputImage() == nullptr) EngineFailed("the engine did not take the page");
+        if (dpi >= 70 && dpi <= 2400) api->SetSourceResolution(dpi);
+        auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+        long long left = options.TimeLimitMs - spent;
+        tesseract::ETEXT_DESC monitor;
+        if (left <= 0) left = 1;  // the first pass used it all: the second stops at once
+        monitor.set_deadline_msecs(static_cast<std::int32_t>(std::min<long long>(left, INT32_MAX)));
+        int status = api->Recognize(&monitor);
+        messages.Forward();
+        if (monitor.deadline_exceeded()) {
+            api->Clear();
+            throw DorvexError(err::AutomationError, "text recognition of the page took longer than its limit of " +
+                                                        std::to_string(options.TimeLimitMs / 1000.0).substr(0, 5) + " s");
+        }
+        if (status != 0) EngineFailed("the engine could not recognise the page (status " + std::to_string(status) + ")");
+        page.Words = CollectWords();
+        page.Pass = pass;
+        if (!page.Words.empty()) return;
+        DebugTrace(pass == 1 ? "tesseract: nothing found with orientation and straightening; reading again without"
+                             : "tesseract: nothing found on the page");
+    }
+}
+
+OcrEngine::OcrEngine(OcrOptions options) : mImpl(std::make_unique<Impl>()) { mImpl->options = std::move(options); }
+
+OcrEngine::~OcrEngine() = default;
+
+bool OcrEngine::IsSupported() { return mImpl->Start(); }
+
+const std::string& OcrEngine::LastError() const { return mImpl->lastError; }
+
+OcrPage OcrEngine::RecognizeFirstPage(const std::string& path) {
+    TraceScope trace("OcrEngine::RecognizeFirstPage");
+    mImpl->Require();
+    Raster page = Raster::Load(path, 1);
+    return Recognize(page);
+}
+
+OcrPage OcrEngine::Recognize(const Raster& page) {
+    mImpl->Require();
+    Pix* pix = RasterAccess::PixOf(page);
+    if (pix == nullptr) throw DorvexError(err::InvalidArgument, "there is no page to recognise");
+    OcrPage result;
+    result.PixelWidth = page.Width();
+    result.PixelHeight = page.Height();
+    if (result.PixelWidth > kMaxOcrSide || result.PixelHeight > kMaxOcrSide) {
+        throw DorvexError(err::InvalidArgument, "the page is too large to recognise (" + std::to_string(result.PixelWidth) + " x " +
+                                                    std::to_string(result.PixelHeight) + " pixels; at most " +
+                                                    std::to_string(kMaxOcrSide) + " on a side)");
+    }
+    result.XDpi = page.XDpi();
+    result.YDpi = page.YDpi();
+    try {
+        mImpl->RecognizePix(pix, result.YDpi, result);
+    } catch (...) {
+        mImpl->api->Clear();
+        throw;
+    }
+    mImpl->api->Clear();
+    return result;
+}
+
+int OcrEngine::WriteSearchablePdf(const std::vector<std::string>& files, const std::string& outPath) {
+    TraceScope trace("OcrEngine::WriteSearchablePdf");
+    mImpl->Require();
+    if (files.empty()) throw DorvexError(err::InvalidArgument, "no image file to put into " + outPath);
+    if (outPath.empty() || outPath.back() == '/') throw DorvexError(err::InvalidArgument, "no PDF file name given");
+    TessBaseAPI& api = *mImpl->api;
+    SiblingFile temp(outPath);
+    const std::string base = temp.Path().substr(0, temp.Path().size() - 4);  // the renderer adds ".pdf"
+    const char* dataPath = api.GetDatapath();
+    if (dataPath == nullptr) EngineFailed("the engine does not say where its data is");
+    auto cannotWrite = [&](const std::string& why) -> DorvexError {
+        return DorvexError(err::DeviceIo, "cannot write the PDF file " + outPath + ": " + why);
+    };
+    int pages = 0;
+    {
+        RendererPtr renderer = std::make_unique<tesseract::TessPDFRenderer>(base.c_str(), dataPath, false);
+        if (!renderer->happy()) throw cannotWrite(std::strerror(errno));
+        if (!renderer->BeginDocument(FileStem(outPath).c_str())) throw cannotWrite("the document could not be started");
+        for (const std::string& file : files) {
+            ImageInfo info = ReadImageInfo(file);
+            if (!info.damage.empty()) {
+                throw DorvexError(err::InvalidArgument, file + " is damaged after page " + std::to_string(info.pages) + " (" +
+                                                            info.damage + "); no PDF was written");
+            }
+            for (int number = 1; number <= info.pages; ++number) {
+                Raster page = Raster::Load(file, number);
+                Pix* pix = RasterAccess::PixOf(page);
+                if (page.Width() > kMaxOcrSide || page.Height() > kMaxOcrSide) {
+                    throw DorvexError(err::InvalidArgument, "page " + std::to_string(number) + " of " + file + " is too large to recognise");
+                }
+                OcrPage recognised;
+                try {
+                    mImpl->RecognizePix(pix, page.YDpi(), recognised);
+                    // The renderer embeds a JPEG file's own data, and the page image otherwise.
+                    api.SetInputName(file.c_str());
+                    if (!renderer->AddImage(&api)) {
+                        throw cannotWrite("page " + std::to_string(number) + " of " + file + " could not be added");
+                    }
+                    EngineMessages::Instance().Forward();
+                } catch (...) {
+                    api.Clear();
+                    throw;
+                }
+                api.Clear();
+                ++pages;
+            }
+        }
+        if (!renderer->EndDocument() || !renderer->happy()) throw cannotWrite("the document could not be finished");
+    }  // the renderer closes the file here
+    if (!EndsWithPdfTrailer(temp.Path())) throw cannotWrite("the file was not written whole (is the disk full?)");
+    if (!SyncFile(temp.Path())) throw cannotWrite(std::strerror(errno));
+    if (std::rename(temp.Path().c_str(), outPath.c_str()) != 0) throw cannotWrite(std::strerror(errno));
+    temp.Kept();
+    SyncFolderOf(outPath);
+    return pages;
+}
+
+}  // namespace dorvex

@@ -138,6 +138,10 @@ public:
         if (fd < 0) {
             throw DorvexError(err::PathNotFound, "cannot create a file beside " + target + ": " + std::strerror(errno));
         }
+        // A document for others to read: the mode a new file gets, not the private 0600.
+        mode_t mask = ::umask(0);
+        ::umask(mask);
+        (void)::fchmod(fd, 0666 & ~mask);
         ::close(fd);
     }
     ~SiblingFile() {
@@ -349,7 +353,7 @@ OcrPage OcrEngine::Recognize(const Raster& page) {
     return result;
 }
 
-int OcrEngine::WriteSearchablePdf(const std::vector<std::string>& files, const std::string& outPath) {
+int OcrEngine::WriteSearchablePdf(const std::vector<std::string>& files, const std::string& outPath, const PageSeen& onPage) {
     TraceScope trace("OcrEngine::WriteSearchablePdf");
     mImpl->Require();
     if (files.empty()) throw DorvexError(err::InvalidArgument, "no image file to put into " + outPath);
@@ -367,7 +371,8 @@ int OcrEngine::WriteSearchablePdf(const std::vector<std::string>& files, const s
         RendererPtr renderer = std::make_unique<tesseract::TessPDFRenderer>(base.c_str(), dataPath, false);
         if (!renderer->happy()) throw cannotWrite(std::strerror(errno));
         if (!renderer->BeginDocument(FileStem(outPath).c_str())) throw cannotWrite("the document could not be started");
-        for (const std::string& file : files) {
+        for (std::size_t index = 0; index < files.size(); ++index) {
+            const std::string& file = files[index];
             ImageInfo info = ReadImageInfo(file);
             if (!info.damage.empty()) {
                 throw DorvexError(err::InvalidArgument, file + " is damaged after page " + std::to_string(info.pages) + " (" +
@@ -380,6 +385,10 @@ int OcrEngine::WriteSearchablePdf(const std::vector<std::string>& files, const s
                     throw DorvexError(err::InvalidArgument, "page " + std::to_string(number) + " of " + file + " is too large to recognise");
                 }
                 OcrPage recognised;
+                recognised.PixelWidth = page.Width();
+                recognised.PixelHeight = page.Height();
+                recognised.XDpi = page.XDpi();
+                recognised.YDpi = page.YDpi();
                 try {
                     mImpl->RecognizePix(pix, page.YDpi(), recognised);
                     // The renderer embeds a JPEG file's own data, and the page image otherwise.
@@ -394,6 +403,7 @@ int OcrEngine::WriteSearchablePdf(const std::vector<std::string>& files, const s
                 }
                 api.Clear();
                 ++pages;
+                if (onPage) onPage(index, number, recognised);
             }
         }
         if (!renderer->EndDocument() || !renderer->happy()) throw cannotWrite("the document could not be finished");

@@ -10,6 +10,8 @@
 //
 // The engine's own messages go to the trace hook (DORVEX_TRACE=1), never to standard error.
 
+#include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -74,7 +76,10 @@ public:
     // recognised text laid invisibly over it (the engine's PDF renderer). The file is written
     // beside `outPath`, synced and renamed over it only when whole; on any failure `outPath`
     // is left as it was and DorvexError is thrown. Returns the number of pages written.
-    int WriteSearchablePdf(const std::vector<std::string>& files, const std::string& outPath);
+    // `onPage`, when given, sees every page's recognition as it is added (file index in
+    // `files`, 1-based page number), so that a caller needs no second recognition of a page.
+    using PageSeen = std::function<void(std::size_t file, int page, const OcrPage& recognised)>;
+    int WriteSearchablePdf(const std::vector<std::string>& files, const std::string& outPath, const PageSeen& onPage = nullptr);
 
 private:
     struct Impl;

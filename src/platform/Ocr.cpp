@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -47,6 +48,10 @@ struct TextDeleter {
 };
 using TextPtr = std::unique_ptr<char, TextDeleter>;
 using RendererPtr = std::unique_ptr<tesseract::TessResultRenderer>;
+struct PixDeleter {
+    void operator()(Pix* pix) const { pixDestroy(&pix); }
+};
+using PixPtr = std::unique_ptr<Pix, PixDeleter>;
 
 // The engine prints its messages through one process-wide file (its "debug_file" setting, else
 // standard error). It is pointed at an anonymous in-memory file; after every engine call what
@@ -115,6 +120,12 @@ char32_t AsPrinted(char32_t c, char32_t previous) {
         case U'!': return U'！';
         default: return c;
     }
+}
+
+std::string FormatSeconds(int milliseconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3g", milliseconds / 1000.0);
+    return text;
 }
 
 bool IsSpace(char32_t c) { return c == U' ' || c == U'\t' || c == U'\n' || c == U'\r' || c == U'\u3000'; }
@@ -196,16 +207,22 @@ std::string OcrPage::Text() const {
 struct OcrEngine::Impl {
     OcrOptions options;
     ApiPtr api;
+    ApiPtr osd;  // orientation detection (the engine's "osd" data); null when it is not there
     bool tried = false;
     bool supported = false;
+    bool osdTried = false;
     std::string lastError;
 
     bool Start();
     void Require() {
         if (!Start()) throw DorvexError(err::CannotCreateObject, lastError);
     }
-    // Runs the two passes over the page now set in the engine; fills `page.Words` and `Pass`.
-    void RecognizePix(Pix* pix, int dpi, OcrPage& page);
+    // How far the page is turned clockwise (0, 90, 180, 270) when the orientation detection is
+    // confident of it; 0 otherwise.
+    int Orientation(Pix* pix, int dpi);
+    // Runs the two passes; fills `page` (words, pass, turn, the size of the page as read).
+    // Afterwards the engine holds the page of the pass that counted, for a renderer.
+    void RecognizePix(Pix* pix, int xdpi, int ydpi, OcrPage& page);
     std::vector<OcrWord> CollectWords();
 };
 
@@ -247,7 +264,7 @@ std::vector<OcrWord> OcrEngine::Impl::CollectWords() {
     std::vector<OcrWord> words;
     IteratorPtr it(api->GetIterator());
     if (!it) EngineFailed("the engine gave no result for the page");
-    constexpr PageIteratorLevel kSymbol = tesseract::RIL_SYMBOL;
+    const bool debug = std::getenv("DORVEX_OCR_DEBUG") != nullptr;
     long line = -1;
     bool lineStarts = false;
     char32_t previous = 0;
@@ -256,58 +273,140 @@ std::vector<OcrWord> OcrEngine::Impl::CollectWords() {
             lineStarts = true;
             previous = 0;
         }
-        if (it->Empty(kSymbol)) continue;
-        TextPtr text(it->GetUTF8Text(kSymbol));
-        if (!text) {
-            DebugTrace("tesseract: a character without text was left out");
-            continue;
+        if (it->Empty(tesseract::RIL_WORD)) continue;
+        PixelRect box;
+        {
+            int left = 0, top = 0, right = 0, bottom = 0;
+            if (!it->BoundingBox(tesseract::RIL_WORD, &left, &top, &right, &bottom)) {
+                DebugTrace("tesseract: a word without a rectangle was left out");
+                continue;
+            }
+            box = {left, top, right, bottom};
         }
-        int left = 0, top = 0, right = 0, bottom = 0;
-        if (!it->BoundingBox(kSymbol, &left, &top, &right, &bottom)) {
-            DebugTrace(std::string("tesseract: the character \"") + text.get() + "\" without a rectangle was left out");
-            continue;
+        // The word's characters, as read and as printed, with the share of the word's width
+        // each takes: a full-width character (Chinese, full-width marks) one, any other half.
+        std::u32string characters;
+        std::vector<double> shares;
+        while (true) {
+            TextPtr text(it->Empty(tesseract::RIL_SYMBOL) ? nullptr : it->GetUTF8Text(tesseract::RIL_SYMBOL));
+            if (text) {
+                for (char32_t c : ToU32(text.get())) {
+                    if (IsSpace(c)) continue;
+                    char32_t printed = AsPrinted(c, previous);
+                    characters.push_back(printed);
+                    shares.push_back(IsCjk(printed) ? 1.0 : 0.5);
+                    previous = printed;
+                }
+                if (debug) {
+                    int l = 0, t = 0, r = 0, b = 0;
+                    it->BoundingBox(tesseract::RIL_SYMBOL, &l, &t, &r, &b);
+                    std::fprintf(stderr, "SYM %ld %s %.1f [%d,%d,%d,%d] word [%ld,%ld,%ld,%ld]\n", line + (lineStarts ? 1 : 0), text.get(),
+                                 it->Confidence(tesseract::RIL_SYMBOL), l, t, r, b, box.Left, box.Top, box.Right, box.Bottom);
+                }
+            }
+            if (it->IsAtFinalElement(tesseract::RIL_WORD, tesseract::RIL_SYMBOL) || !it->Next(tesseract::RIL_SYMBOL)) break;
         }
-        std::u32string characters = ToU32(text.get());
-        characters.erase(std::remove_if(characters.begin(), characters.end(), IsSpace), characters.end());
         if (characters.empty()) continue;
         if (lineStarts) {
             ++line;
             lineStarts = false;
         }
-        for (char32_t c : characters) {
-            char32_t printed = AsPrinted(c, previous);
-            words.push_back({ToUtf8(std::u32string(1, printed)), line, {{left, top, right, bottom}}});
-            previous = printed;
+        // The engine's own character boxes come from its line model and may be off by half a
+        // character or span several; the word's box is measured on the ink. The characters of
+        // a word are set side by side in it, each as wide as its share.
+        double total = 0;
+        for (double share : shares) total += share;
+        const double width = static_cast<double>(box.Right - box.Left);
+        double offset = 0;
+        for (std::size_t i = 0; i < characters.size(); ++i) {
+            long left = box.Left + std::lround(width * offset / total);
+            offset += shares[i];
+            long right = box.Left + std::lround(width * offset / total);
+            words.push_back({ToUtf8(std::u32string(1, characters[i])), line, {{left, box.Top, right, box.Bottom}}});
         }
-    } while (it->Next(kSymbol));
+    } while (it->Next(tesseract::RIL_WORD));
     return words;
 }
 
-void OcrEngine::Impl::RecognizePix(Pix* pix, int dpi, OcrPage& page) {
+int OcrEngine::Impl::Orientation(Pix* pix, int dpi) {
+    EngineMessages& messages = EngineMessages::Instance();
+    if (!osdTried) {
+        osdTried = true;
+        ApiPtr engine(new TessBaseAPI);
+        if (engine->Init(api->GetDatapath(), "osd", tesseract::OEM_TESSERACT_ONLY) == 0) {
+            engine->SetPageSegMode(tesseract::PSM_OSD_ONLY);
+            osd = std::move(engine);
+        } else {
+            DebugTrace("tesseract: no orientation detection (osd.traineddata is missing): pages are read as they lie");
+        }
+        messages.Forward();
+    }
+    if (!osd) return 0;
+    osd->SetImage(pix);
+    if (osd->GetInputImage() == nullptr) {
+        messages.Forward();
+        EngineFailed("the orientation detection did not take the page");
+    }
+    if (dpi >= 70 && dpi <= 2400) osd->SetSourceResolution(dpi);
+    int degrees = 0;
+    float confidence = 0, scriptConfidence = 0;
+    const char* script = nullptr;
+    bool found = osd->DetectOrientationScript(&degrees, &confidence, &script, &scriptConfidence);
+    osd->Clear();
+    messages.Forward();
+    if (!found) return 0;  // too little text to tell (a blank page): read as it lies
+    DebugTrace("tesseract: the page is turned " + std::to_string(degrees) + " degrees (confidence " +
+               std::to_string(confidence) + ", script " + (script ? script : "?") + ")");
+    constexpr float kConfident = 2.0f;
+    if (confidence < kConfident || degrees % 90 != 0) return 0;
+    return ((degrees % 360) + 360) % 360;
+}
+
+void OcrEngine::Impl::RecognizePix(Pix* pix, int xdpi, int ydpi, OcrPage& page) {
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
     EngineMessages& messages = EngineMessages::Instance();
+    // Letters are one column of text: the engine's column finding would tear the titles from
+    // their values. The engine follows the slant of skewed lines itself (the straightening).
+    api->SetPageSegMode(tesseract::PSM_SINGLE_COLUMN);
     for (int pass = 1; pass <= 2; ++pass) {
-        api->SetPageSegMode(pass == 1 ? tesseract::PSM_AUTO_OSD : tesseract::PSM_AUTO);
-        api->SetImage(pix);
+        PixPtr upright;
+        Pix* work = pix;
+        int turned = 0;
+        if (pass == 1) {
+            int lying = Orientation(pix, ydpi);
+            if (lying != 0) {
+                // Turn it back: the page lies `lying` degrees clockwise.
+                upright.reset(pixRotateOrth(pix, (360 - lying) / 90));
+                if (!upright) throw DorvexError(err::OutOfMemory, "not enough memory to turn the page upright");
+                work = upright.get();
+                turned = 360 - lying;
+            }
+        }
+        const bool across = turned == 90 || turned == 270;
+        page.XDpi = across ? ydpi : xdpi;
+        page.YDpi = across ? xdpi : ydpi;
+        api->SetImage(work);
         messages.Forward();
         if (api->GetInputImage() == nullptr) EngineFailed("the engine did not take the page");
-        if (dpi >= 70 && dpi <= 2400) api->SetSourceResolution(dpi);
+        if (page.YDpi >= 70 && page.YDpi <= 2400) api->SetSourceResolution(page.YDpi);
         auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
         long long left = options.TimeLimitMs - spent;
         tesseract::ETEXT_DESC monitor;
-        if (left <= 0) left = 1;  // the first pass used it all: the second stops at once
+        if (left <= 0) left = 1;  // the time is used up: the engine stops at its first check
         monitor.set_deadline_msecs(static_cast<std::int32_t>(std::min<long long>(left, INT32_MAX)));
         int status = api->Recognize(&monitor);
         messages.Forward();
         if (monitor.deadline_exceeded()) {
-            api->Clear();
             throw DorvexError(err::AutomationError, "text recognition of the page took longer than its limit of " +
-                                                        std::to_string(options.TimeLimitMs / 1000.0).substr(0, 5) + " s");
+                                                        FormatSeconds(options.TimeLimitMs) + " s");
         }
         if (status != 0) EngineFailed("the engine could not recognise the page (status " + std::to_string(status) + ")");
         page.Words = CollectWords();
         page.Pass = pass;
+        page.Turned = turned;
+        page.PixelWidth = pixGetWidth(work);
+        page.PixelHeight = pixGetHeight(work);
         if (!page.Words.empty()) return;
         DebugTrace(pass == 1 ? "tesseract: nothing found with orientation and straightening; reading again without"
                              : "tesseract: nothing found on the page");
@@ -333,18 +432,14 @@ OcrPage OcrEngine::Recognize(const Raster& page) {
     mImpl->Require();
     Pix* pix = RasterAccess::PixOf(page);
     if (pix == nullptr) throw DorvexError(err::InvalidArgument, "there is no page to recognise");
-    OcrPage result;
-    result.PixelWidth = page.Width();
-    result.PixelHeight = page.Height();
-    if (result.PixelWidth > kMaxOcrSide || result.PixelHeight > kMaxOcrSide) {
-        throw DorvexError(err::InvalidArgument, "the page is too large to recognise (" + std::to_string(result.PixelWidth) + " x " +
-                                                    std::to_string(result.PixelHeight) + " pixels; at most " +
+    if (page.Width() > kMaxOcrSide || page.Height() > kMaxOcrSide) {
+        throw DorvexError(err::InvalidArgument, "the page is too large to recognise (" + std::to_string(page.Width()) + " x " +
+                                                    std::to_string(page.Height()) + " pixels; at most " +
                                                     std::to_string(kMaxOcrSide) + " on a side)");
     }
-    result.XDpi = page.XDpi();
-    result.YDpi = page.YDpi();
+    OcrPage result;
     try {
-        mImpl->RecognizePix(pix, result.YDpi, result);
+        mImpl->RecognizePix(pix, page.XDpi(), page.YDpi(), result);
     } catch (...) {
         mImpl->api->Clear();
         throw;
@@ -385,14 +480,11 @@ int OcrEngine::WriteSearchablePdf(const std::vector<std::string>& files, const s
                     throw DorvexError(err::InvalidArgument, "page " + std::to_string(number) + " of " + file + " is too large to recognise");
                 }
                 OcrPage recognised;
-                recognised.PixelWidth = page.Width();
-                recognised.PixelHeight = page.Height();
-                recognised.XDpi = page.XDpi();
-                recognised.YDpi = page.YDpi();
                 try {
-                    mImpl->RecognizePix(pix, page.YDpi(), recognised);
-                    // The renderer embeds a JPEG file's own data, and the page image otherwise.
-                    api.SetInputName(file.c_str());
+                    mImpl->RecognizePix(pix, page.XDpi(), page.YDpi(), recognised);
+                    // The renderer embeds a JPEG file's own data, and the page image otherwise;
+                    // a page turned upright is embedded as it was read ("-": no file).
+                    api.SetInputName(recognised.Turned == 0 ? file.c_str() : "-");
                     if (!renderer->AddImage(&api)) {
                         throw cannotWrite("page " + std::to_string(number) + " of " + file + " could not be added");
                     }

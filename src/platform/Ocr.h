@@ -6,7 +6,10 @@
 // (the parser takes a title's character position for a word index), each with the number of
 // its text line (the parser's line boundary) and its pixel rectangle, and the page's
 // resolution and size. A page is recognised in two passes, as the letters' workflow asks:
-// first with automatic orientation and straightening; when that finds nothing, again without.
+// first with automatic orientation (a page lying on its side or upside down is turned upright)
+// and straightening (the lines of a skewed page are followed along their slant); when that
+// finds nothing, again without turning. The layout is read as one column of text, as letters
+// are set, so that a title and its value stay on one line.
 //
 // The engine's own messages go to the trace hook (DORVEX_TRACE=1), never to standard error.
 
@@ -32,6 +35,9 @@ struct OcrPage {
     int PixelWidth = 0;
     int PixelHeight = 0;
     int Pass = 0;  // 1: found with orientation and straightening; 2: by the second pass
+    // How far the page was turned clockwise (0, 90, 180, 270) to read it upright; rectangles,
+    // size and resolution are those of the upright page.
+    int Turned = 0;
 
     // The words of each line joined without separators, lines ended by "\n".
     std::string Text() const;
@@ -73,7 +79,8 @@ public:
     OcrPage Recognize(const Raster& page);
 
     // A searchable PDF of every page of `files`, in order: each page as scanned with the
-    // recognised text laid invisibly over it (the engine's PDF renderer). The file is written
+    // recognised text laid invisibly over it (the engine's PDF renderer; a page that had to be
+    // turned is put in upright). The file is written
     // beside `outPath`, synced and renamed over it only when whole; on any failure `outPath`
     // is left as it was and DorvexError is thrown. Returns the number of pages written.
     // `onPage`, when given, sees every page's recognition as it is added (file index in

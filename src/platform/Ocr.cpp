@@ -19,6 +19,7 @@
 #include <climits>
 #include <cstring>
 
+#include "platform/InkCells.h"
 #include "platform/RasterAccess.h"
 #include "support/CodePage.h"
 #include "support/Error.h"
@@ -260,71 +261,142 @@ bool OcrEngine::Impl::Start() {
     return true;
 }
 
+namespace {
+
+// One character of a line as the engine read it.
+struct ReadCharacter {
+    char32_t Code = 0;
+    PixelRect Box;  // the engine's own, rough
+};
+
+template <class T>
+T Median(std::vector<T> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? T{} : values[values.size() / 2];
+}
+
+bool IsMark(char32_t c) {
+    const bool han = (c >= 0x3400 && c < 0xA000) || (c >= 0xF900 && c < 0xFB00) || (c >= 0x20000 && c < 0x30000);
+    const bool alnum = (c >= U'0' && c <= U'9') || (c >= U'A' && c <= U'Z') || (c >= U'a' && c <= U'z') ||
+                       (c >= 0xFF10 && c <= 0xFF5A);
+    return !han && !alnum;
+}
+
+// Puts the characters of one line on the ink of the page's binary image: each character gets
+// the columns of ink that belong to it, between the top and bottom of the line's band (which
+// follows the slant of a skewed line along the engine's baseline). A mark to which no ink
+// belongs (the engine reads a quote into the wide gap of a letterhead) is left out; any other
+// character keeps the engine's box. Without a binary image the engine's boxes stay.
+std::vector<ReadCharacter> PlaceOnInk(std::vector<ReadCharacter> line, Pix* binary, const int* baseline) {
+    if (binary == nullptr || line.empty()) return line;
+    std::vector<long> heights, hanHeights;
+    for (const ReadCharacter& c : line) {
+        long h = c.Box.Bottom - c.Box.Top;
+        heights.push_back(h);
+        if (!IsMark(c.Code) && !(c.Code < 0x80)) hanHeights.push_back(h);
+    }
+    const double height = static_cast<double>(std::max<long>(1, Median(hanHeights.empty() ? heights : hanHeights)));
+    auto baseAt = [&](double x) -> double {
+        if (baseline == nullptr) return 0;
+        if (baseline[2] == baseline[0]) return baseline[1];
+        return baseline[1] + static_cast<double>(baseline[3] - baseline[1]) * (x - baseline[0]) / (baseline[2] - baseline[0]);
+    };
+    std::vector<double> tops, bottoms;
+    for (const ReadCharacter& c : line) {
+        if (!hanHeights.empty() && (IsMark(c.Code) || c.Code < 0x80)) continue;
+        double base = baseAt((c.Box.Left + c.Box.Right) / 2.0);
+        tops.push_back(c.Box.Top - base);
+        bottoms.push_back(c.Box.Bottom - base);
+    }
+    const double top = Median(tops) - 0.15 * height;
+    const double bottom = Median(bottoms) + 0.15 * height;
+    const long width = pixGetWidth(binary);
+    const long rows = pixGetHeight(binary);
+    long from = line.front().Box.Left, to = line.front().Box.Right;
+    for (const ReadCharacter& c : line) {
+        from = std::min(from, c.Box.Left);
+        to = std::max(to, c.Box.Right);
+    }
+    from = std::max<long>(0, from - std::lround(0.5 * height));
+    to = std::min<long>(width, to + std::lround(0.5 * height));
+    if (to <= from || line.size() * static_cast<std::size_t>(to - from) > 4'000'000) return line;
+    const l_uint32* data = pixGetData(binary);
+    const long wpl = pixGetWpl(binary);
+    auto band = [&](long x, long& y0, long& y1) {
+        double base = baseAt(static_cast<double>(x));
+        y0 = std::clamp<long>(std::lround(base + top), 0, rows);
+        y1 = std::clamp<long>(std::lround(base + bottom), 0, rows);
+    };
+    std::vector<int> profile(static_cast<std::size_t>(to - from), 0);
+    for (long x = from; x < to; ++x) {
+        long y0 = 0, y1 = 0;
+        band(x, y0, y1);
+        int ink = 0;
+        for (long y = y0; y < y1; ++y) ink += GET_DATA_BIT(data + y * wpl, x) ? 1 : 0;
+        profile[static_cast<std::size_t>(x - from)] = ink;
+    }
+    std::vector<double> expected;
+    for (const ReadCharacter& c : line) expected.push_back(ExpectedInkWidth(c.Code));
+    std::vector<std::optional<InkSpan>> spans = MatchInk(expected, InkRuns(profile, from), height);
+    std::vector<ReadCharacter> placed;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        if (spans[i]) {
+            long y0 = 0, y1 = 0;
+            band((spans[i]->Left + spans[i]->Right) / 2, y0, y1);
+            placed.push_back({line[i].Code, {spans[i]->Left, y0, spans[i]->Right, y1}});
+        } else if (IsMark(line[i].Code)) {
+            DebugTrace("tesseract: \"" + ToUtf8(std::u32string(1, line[i].Code)) + "\" read where there is no ink was left out");
+        } else {
+            placed.push_back(line[i]);
+        }
+    }
+    return placed;
+}
+
+}  // namespace
+
 std::vector<OcrWord> OcrEngine::Impl::CollectWords() {
     std::vector<OcrWord> words;
     IteratorPtr it(api->GetIterator());
     if (!it) EngineFailed("the engine gave no result for the page");
+    PixPtr binary(api->GetThresholdedImage());
+    if (!binary || pixGetDepth(binary.get()) != 1) {
+        DebugTrace("tesseract: no binary page; the characters keep the engine's own boxes");
+        binary.reset();
+    }
     const bool debug = std::getenv("DORVEX_OCR_DEBUG") != nullptr;
     long line = -1;
-    bool lineStarts = false;
-    char32_t previous = 0;
     do {
-        if (it->IsAtBeginningOf(tesseract::RIL_TEXTLINE)) {
-            lineStarts = true;
-            previous = 0;
-        }
-        if (it->Empty(tesseract::RIL_WORD)) continue;
-        PixelRect box;
-        {
-            int left = 0, top = 0, right = 0, bottom = 0;
-            if (!it->BoundingBox(tesseract::RIL_WORD, &left, &top, &right, &bottom)) {
-                DebugTrace("tesseract: a word without a rectangle was left out");
-                continue;
-            }
-            box = {left, top, right, bottom};
-        }
-        // The word's characters, as read and as printed, with the share of the word's width
-        // each takes: a full-width character (Chinese, full-width marks) one, any other half.
-        std::u32string characters;
-        std::vector<double> shares;
+        if (it->Empty(tesseract::RIL_TEXTLINE)) continue;
+        int baseline[4] = {0, 0, 0, 0};
+        const bool hasBaseline = it->Baseline(tesseract::RIL_TEXTLINE, &baseline[0], &baseline[1], &baseline[2], &baseline[3]);
+        std::vector<ReadCharacter> read;
         while (true) {
             TextPtr text(it->Empty(tesseract::RIL_SYMBOL) ? nullptr : it->GetUTF8Text(tesseract::RIL_SYMBOL));
-            if (text) {
+            int left = 0, top = 0, right = 0, bottom = 0;
+            if (text && it->BoundingBox(tesseract::RIL_SYMBOL, &left, &top, &right, &bottom)) {
                 for (char32_t c : ToU32(text.get())) {
-                    if (IsSpace(c)) continue;
-                    char32_t printed = AsPrinted(c, previous);
-                    characters.push_back(printed);
-                    shares.push_back(IsCjk(printed) ? 1.0 : 0.5);
-                    previous = printed;
+                    if (!IsSpace(c)) read.push_back({c, {left, top, right, bottom}});
                 }
-                if (debug) {
-                    int l = 0, t = 0, r = 0, b = 0;
-                    it->BoundingBox(tesseract::RIL_SYMBOL, &l, &t, &r, &b);
-                    std::fprintf(stderr, "SYM %ld %s %.1f [%d,%d,%d,%d] word [%ld,%ld,%ld,%ld]\n", line + (lineStarts ? 1 : 0), text.get(),
-                                 it->Confidence(tesseract::RIL_SYMBOL), l, t, r, b, box.Left, box.Top, box.Right, box.Bottom);
-                }
+            } else if (text) {
+                DebugTrace(std::string("tesseract: the character \"") + text.get() + "\" without a rectangle was left out");
             }
-            if (it->IsAtFinalElement(tesseract::RIL_WORD, tesseract::RIL_SYMBOL) || !it->Next(tesseract::RIL_SYMBOL)) break;
+            if (it->IsAtFinalElement(tesseract::RIL_TEXTLINE, tesseract::RIL_SYMBOL) || !it->Next(tesseract::RIL_SYMBOL)) break;
         }
-        if (characters.empty()) continue;
-        if (lineStarts) {
-            ++line;
-            lineStarts = false;
+        std::vector<ReadCharacter> placed = PlaceOnInk(read, binary.get(), hasBaseline ? baseline : nullptr);
+        if (placed.empty()) continue;
+        ++line;
+        char32_t previous = 0;
+        for (const ReadCharacter& c : placed) {
+            char32_t printed = AsPrinted(c.Code, previous);
+            if (debug) {
+                std::fprintf(stderr, "CHR %ld %s [%ld,%ld,%ld,%ld]\n", line, ToUtf8(std::u32string(1, printed)).c_str(), c.Box.Left,
+                             c.Box.Top, c.Box.Right, c.Box.Bottom);
+            }
+            words.push_back({ToUtf8(std::u32string(1, printed)), line, {c.Box}});
+            previous = printed;
         }
-        // The engine's own character boxes come from its line model and may be off by half a
-        // character or span several; the word's box is measured on the ink. The characters of
-        // a word are set side by side in it, each as wide as its share.
-        double total = 0;
-        for (double share : shares) total += share;
-        const double width = static_cast<double>(box.Right - box.Left);
-        double offset = 0;
-        for (std::size_t i = 0; i < characters.size(); ++i) {
-            long left = box.Left + std::lround(width * offset / total);
-            offset += shares[i];
-            long right = box.Left + std::lround(width * offset / total);
-            words.push_back({ToUtf8(std::u32string(1, characters[i])), line, {{left, box.Top, right, box.Bottom}}});
-        }
-    } while (it->Next(tesseract::RIL_WORD));
+    } while (it->Next(tesseract::RIL_TEXTLINE));
     return words;
 }
 

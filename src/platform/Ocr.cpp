@@ -364,7 +364,6 @@ std::vector<OcrWord> OcrEngine::Impl::CollectWords() {
         DebugTrace("tesseract: no binary page; the characters keep the engine's own boxes");
         binary.reset();
     }
-    const bool debug = std::getenv("DORVEX_OCR_DEBUG") != nullptr;
     long line = -1;
     do {
         if (it->Empty(tesseract::RIL_TEXTLINE)) continue;
@@ -389,10 +388,6 @@ std::vector<OcrWord> OcrEngine::Impl::CollectWords() {
         char32_t previous = 0;
         for (const ReadCharacter& c : placed) {
             char32_t printed = AsPrinted(c.Code, previous);
-            if (debug) {
-                std::fprintf(stderr, "CHR %ld %s [%ld,%ld,%ld,%ld]\n", line, ToUtf8(std::u32string(1, printed)).c_str(), c.Box.Left,
-                             c.Box.Top, c.Box.Right, c.Box.Bottom);
-            }
             words.push_back({ToUtf8(std::u32string(1, printed)), line, {c.Box}});
             previous = printed;
         }

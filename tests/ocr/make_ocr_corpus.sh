@@ -5,6 +5,7 @@
 # of pages in OUTDIR/pages.txt:
 #   file|dpi|class|font|points|skew|noise
 # where class is "clean" for a 300-dpi page without skew or noise and "degraded" otherwise.
+# turned.tif is letter 02 lying on its side.
 set -euo pipefail
 export LC_ALL=C.UTF-8  # character-wise substrings of the Chinese lines
 out=$1
@@ -117,4 +118,7 @@ while IFS= read -r row || [ -n "$row" ]; do
   esac
 done < "$here/letters.txt"
 flush_page
+# Letter 02 fed sideways (turned a quarter clockwise), for the orientation detection; not
+# among the scored pages.
+"$convert" 02.tif -rotate 90 -density 300 -units PixelsPerInch -type bilevel -compress Group4 turned.tif
 mv pages.tmp pages.txt

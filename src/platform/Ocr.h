@@ -6,9 +6,10 @@
 // (the parser takes a title's character position for a word index), each with the number of
 // its text line (the parser's line boundary) and its pixel rectangle, and the page's
 // resolution and size. A page is recognised in two passes, as the letters' workflow asks:
-// first with automatic orientation (a page lying on its side or upside down is turned upright)
-// and straightening (the lines of a skewed page are followed along their slant); when that
-// finds nothing, again without turning. The layout is read as one column of text, as letters
+// first with automatic orientation (a page that reads badly is asked for its orientation and,
+// lying on its side or upside down, read again turned upright) and straightening (the lines of
+// a skewed page are followed along their slant); when that finds nothing, again without
+// turning. The layout is read as one column of text, as letters
 // are set, so that a title and its value stay on one line.
 //
 // The engine's own messages go to the trace hook (DORVEX_TRACE=1), never to standard error.

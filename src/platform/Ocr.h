@@ -7,10 +7,10 @@
 // its text line (the parser's line boundary) and its pixel rectangle, and the page's
 // resolution and size. A page is recognised in two passes, as the letters' workflow asks:
 // first with automatic orientation (a page that reads badly is asked for its orientation and,
-// lying on its side or upside down, read again turned upright) and straightening (the lines of
-// a skewed page are followed along their slant); when that finds nothing, again without
-// turning. The layout is read as one column of text, as letters
-// are set, so that a title and its value stay on one line.
+// lying on its side or upside down, read again turned upright) and straightening (a skewed
+// page is levelled first); when that finds nothing, again as the page lies. The layout is
+// read as one column of text, as letters are set, so that a title and its value stay on one
+// line.
 //
 // The engine's own messages go to the trace hook (DORVEX_TRACE=1), never to standard error.
 
@@ -39,6 +39,9 @@ struct OcrPage {
     // How far the page was turned clockwise (0, 90, 180, 270) to read it upright; rectangles,
     // size and resolution are those of the upright page.
     int Turned = 0;
+    // The skew, in degrees, that the page was levelled by before it was read (0 for a level
+    // page); rectangles are those of the levelled page.
+    double Straightened = 0;
 
     // The words of each line joined without separators, lines ended by "\n".
     std::string Text() const;
@@ -81,7 +84,7 @@ public:
 
     // A searchable PDF of every page of `files`, in order: each page as scanned with the
     // recognised text laid invisibly over it (the engine's PDF renderer; a page that had to be
-    // turned is put in upright). The file is written
+    // turned or levelled is put in as it was read, so that the text lies over its print). The file is written
     // beside `outPath`, synced and renamed over it only when whole; on any failure `outPath`
     // is left as it was and DorvexError is thrown. Returns the number of pages written.
     // `onPage`, when given, sees every page's recognition as it is added (file index in

@@ -8,7 +8,8 @@ cd "$(dirname "$0")"
 
 PACKAGES=(build-essential cmake ninja-build pkg-config libgtest-dev libpugixml-dev libcurl4-openssl-dev
   libleptonica-dev libcpp-httplib-dev libsqlite3-dev libtiff-dev libzxing-dev libsane-dev curl time
-  zint imagemagick fonts-noto-cjk unpaper qt6-base-dev libgl-dev xvfb xauth netpbm)
+  zint imagemagick fonts-noto-cjk unpaper qt6-base-dev libgl-dev xvfb xauth netpbm
+  libtesseract-dev tesseract-ocr tesseract-ocr-chi-tra tesseract-ocr-osd fonts-arphic-ukai fonts-arphic-uming poppler-utils)
 
 install_packages() {
   local missing=()

@@ -18,6 +18,7 @@ int Decrypt(const Args& args);
 int Upload(const Args& args);
 int Server(const Args& args);
 int Clean(const Args& args);
+int Ocr(const Args& args);
 
 int Scan(const Args& args);
 int Recover(const Args& args);

@@ -53,6 +53,14 @@ Commands:
                  output (a second NAME becomes NAME_2.tif). Exit status 1 when any page
                  could not be read, processed or written (each is named on standard error).
                  `dorvex clean --help` lists the settings.
+  ocr [--json] [--pdf OUT.pdf] FILE...
+                 Recognise the first page of each image file (Tesseract, Traditional Chinese)
+                 and print the fields of the official letter on it (類別, 機關名稱, 受文者,
+                 發文日期, 發文字號, 主旨, ...), or its whole text when no field is found. With
+                 --json one JSON object per file; with --pdf a searchable PDF of every page
+                 (the scan with an invisible text layer), written whole or not at all. Exit
+                 status 1 when a file cannot be read or the engine or its chi_tra data is
+                 missing. `dorvex ocr --help`.
   scan --device DEVICE [--server URL --operator NAME] [--batch B] [--set NAME=VALUE]...
        [--no-upload] [--resume] [--json]
                  Scan unattended into documents (clean-up, splitting by barcode or separator
@@ -90,6 +98,7 @@ int main(int argc, char** argv) {
     if (command == "upload") return dorvex::cli::Upload(args);
     if (command == "server") return dorvex::cli::Server(args);
     if (command == "clean") return dorvex::cli::Clean(args);
+    if (command == "ocr") return dorvex::cli::Ocr(args);
     if (command == "scan") return dorvex::cli::Scan(args);
     if (command == "recover") return dorvex::cli::Recover(args);
     if (command == "devices") return dorvex::cli::Devices(args);

@@ -147,6 +147,7 @@ public:
 
 private:
     friend class PageFileBuilder;
+    friend struct RasterAccess;  // the other adapters of src/platform (platform/RasterAccess.h)
     explicit Raster(Pix* pix);
     void Reset(Pix* pix);
     Pix* mPix = nullptr;

@@ -16,6 +16,8 @@ constexpr int PathNotFound = 76;
 constexpr int DeviceIo = 57;
 constexpr int NotSetAtRunTime = 382;
 constexpr int NotSetAtDesignTime = 387;
+constexpr int CannotCreateObject = 429;  // a component (the recognition engine) cannot be started
+constexpr int AutomationError = 440;     // a component failed inside a call
 }  // namespace err
 
 class DorvexError : public std::runtime_error {

@@ -32,21 +32,6 @@ constexpr const char* kOcrUsage =
     "written, or the recognition engine or its Traditional Chinese data is missing; 64 for a\n"
     "usage error. DORVEX_TRACE=1 shows the engine's messages.\n";
 
-// The parser's fields for one recognised page (a parse that stops on a malformed line keeps
-// the fields found before it, as the scan window does).
-void ParsePage(CWordParser& parser, const OcrPage& page) {
-    parser.ClearResults();
-    parser.XDPI = static_cast<std::int16_t>(std::clamp(page.XDpi, 0, 32767));
-    parser.YDPI = static_cast<std::int16_t>(std::clamp(page.YDpi, 0, 32767));
-    parser.PixelWidth = static_cast<std::int16_t>(std::clamp(page.PixelWidth, 0, 32767));
-    parser.PixelHeight = static_cast<std::int16_t>(std::clamp(page.PixelHeight, 0, 32767));
-    try {
-        parser.Parse(page.Words, false, "");
-    } catch (const DorvexError& e) {
-        DebugTrace(std::string("dorvex ocr: parsing stopped: ") + e.what());
-    }
-}
-
 void PrintFields(const std::string& file, const CWordParser& parser, bool json) {
     if (json) {
         std::cout << "{\"file\":" << JsonString(file) << ",\"fields\":[";
@@ -89,15 +74,15 @@ int Ocr(const Args& args) {
     }
     if (files.empty()) return UsageError("ocr needs at least one image file");
 
-    OcrEngine engine;
+    CWordParser parser(ModSubTitle());
+    OcrEngine& engine = parser.Engine();
     if (!engine.IsSupported()) {
         std::cerr << "dorvex ocr: " << engine.LastError() << "\n";
         return 1;
     }
-    CWordParser parser(ModSubTitle());
     int status = 0;
     auto report = [&](std::size_t index, const OcrPage& page) {
-        ParsePage(parser, page);
+        parser.LoadPage(page);
         PrintFields(files[index], parser, json);
     };
     auto fail = [&](const std::string& file, const std::string& what) {

@@ -163,6 +163,8 @@ std::string ImgShowInfoText(const ImageFacts& facts);
 // Pairs of description and pattern separated by "|".
 constexpr const char* kSaveFilter =
     "TIFF Format|*.tif|PCX Format|*.pcx|BMP Format|*.bmp|PNG Format|*.png|JPEG|*.jpg";
+// Offered beside them when the recognition engine is present: the page with its text.
+constexpr const char* kSearchablePdfFilter = "PDF (可搜尋)|*.pdf";
 // The file format for a chosen file name by its extension (any case); 0 for another extension.
 int SaveFormatFor(const std::string& path, int bitsPerPixel);
 

@@ -4,6 +4,7 @@
 #include "model/PageFiles.h"
 #include "model/SettingsStore.h"
 #include "ocr/SubTitle.h"
+#include "ocr/WordParser.h"
 #include "server/Queries.h"
 #include "server/Transport.h"
 #include "server/Upload.h"
@@ -99,6 +100,15 @@ void FrmScan::Form_Load() {
     DebugTrace("建立PopupMenu");
     DebugTrace("Toolbar");
     Commands.Build(Props, mLanguage.get(), IsOcrEnabled());
+    mWordParser = std::make_unique<CWordParser>(ModSubTitle());
+    mWordParser->EngineOptions = OcrEngineOptions;
+    OCRDetail.Change.Connect([this](const std::string& key, const std::string& value) {
+        if (std::shared_ptr<CInno> doc = mDetailDoc.lock()) doc->PutWord(key, value);
+    });
+    OcrMenu.clear();
+    for (const std::string& title : OCRDetail.GetTitles()) {
+        OcrMenu.push_back({"mnuOCR[" + std::to_string(OcrMenu.size()) + "]", title, "mnuOCRTop", Command::None});
+    }
     Tree.Visible = Props.Get(prop::Mode) == "0";
     DebugTrace("取得掃描清單");
     if (online) {
@@ -228,7 +238,7 @@ void FrmScan::StartScan(bool append) {
         NotTopMostScope frame(TopMostWindow);
         mScanner->StartScan(append);
     }
-    // With recognition on, the new documents are read next (the recognition window).
+    if (IsOcrEnabled()) RecognizeScanList();
     Redraw();
 }
 
@@ -276,6 +286,8 @@ void FrmScan::RunAfterUpload(const std::string& inno, long code, const std::stri
 void FrmScan::ImgUpload(const std::shared_ptr<CInno>& doc) {
     TraceScope trace("Public Sub ImgUpload()");
     if (!mList) return;
+    // The field being edited goes into its document before the words are queued.
+    OCRDetail.ForceSync();
     mPrompter.Yield();
     FrmUpload upload(mPrompter);
     upload.TopMostWindow = TopMostWindow;

@@ -17,13 +17,17 @@
 #include "model/ScanList.h"
 #include "model/ScanTree.h"
 #include "model/ScanProperties.h"
+#include "ocr/DocDetail.h"
+#include "platform/Ocr.h"
 #include "server/Language.h"
 #include "support/Event.h"
 
 namespace dorvex {
 
+class CWordParser;
 class FrmConf;
 class FrmList;
+class FrmOCR;
 class FrmUpload;
 class IPrompter;
 class ITopMostWindow;
@@ -100,6 +104,29 @@ public:
     std::function<void()> PrintPage;   // prints the page shown
     std::function<void()> DelayUpload;  // the delayed upload
     std::function<void(FrmList&)> ShowListWindow;  // the page-count window
+    std::function<void(FrmOCR&)> ShowOcrWindow;    // the recognition run's progress
+
+    // ---- Recognition (with the recognition switch on) ----
+    // The field editor beside the viewer; its corrections go into the document it shows.
+    DocDetail OCRDetail;
+    // What the recognition engine is made with when the window loads.
+    OcrOptions OcrEngineOptions;
+    // The window's word parser, from Form_Load on (nullptr before).
+    CWordParser* WordParser() { return mWordParser.get(); }
+    // Reads the first page of a document into its words (again, even when read before, with
+    // `again`), then shows them in the field editor.
+    void RecognizeDocument(const std::shared_ptr<CInno>& doc, bool again);
+    // Reads every unread document of the scan list (the recognition window).
+    void RecognizeScanList();
+    // The field editor shows this document's words (nothing for nullptr).
+    void ShowWords(const std::shared_ptr<CInno>& doc);
+    // The OCR menu: one item per field title, keys "mnuOCR[0]", "mnuOCR[1]", ...
+    std::vector<MenuItem> OcrMenu;
+    // After a rubber band was drawn on the page: whether the OCR menu opens for it (recognition
+    // on, a band of some size kept, and "區塊刪除" not pressed).
+    bool OcrMenuWanted() const;
+    // Reads the rubber band's area of the page shown into the field of OcrMenu[index].
+    void OcrMenuClick(int index);
 
     // ---- Lifecycle ----
     void Form_Load();
@@ -130,7 +157,7 @@ public:
     // runs, and back on afterwards when recognition is on.
     void Execute(Command command);
     void MenuClick(const std::string& key) { Execute(Commands.MenuCommand(key)); }
-    void ButtonClick(const std::string& caption) { Execute(Commands.ButtonCommand(caption)); }
+    void ButtonClick(const std::string& caption);
     void KeyDown(KeyCode key) { Execute(Commands.KeyCommand(key)); }
     // The page-count window: every document of the scan list with its page count, to compare
     // with the server's and update them.
@@ -192,6 +219,8 @@ private:
     std::int16_t mTicks = 0;
     bool mLoaded = false;
     std::set<std::string> mRefusedThisRun;
+    std::unique_ptr<CWordParser> mWordParser;
+    std::weak_ptr<CInno> mDetailDoc;  // the document whose words the field editor shows
 };
 
 }  // namespace dorvex

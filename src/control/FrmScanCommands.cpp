@@ -3,9 +3,11 @@
 // on the thumbnails and the tree.
 
 #include <algorithm>
+#include <cstdio>
 
 #include "control/FrmScan.h"
 #include "model/PageFiles.h"
+#include "ocr/WordParser.h"
 #include "server/Queries.h"
 #include "model/PaperSize.h"
 #include "model/SettingsStore.h"
@@ -16,6 +18,7 @@
 #include "support/Prompter.h"
 #include "support/Text.h"
 #include "support/Trace.h"
+#include "support/WinInfo.h"
 
 namespace dorvex {
 
@@ -122,6 +125,7 @@ void FrmScan::Execute(Command command) {
             break;
         case Command::ImgShowInfo: ImgShowInfo(); break;
         case Command::TreeDelete: TreeDelete(Tree.Selected); break;
+        case Command::TreeRecognize: if (doc && IsOcrEnabled()) RecognizeDocument(doc, true); break;
         // Gestures the view carries out itself (label editing, the side panel, the field
         // editor's text) or that come with recognition.
         default: break;
@@ -129,6 +133,16 @@ void FrmScan::Execute(Command command) {
     mPrompter.Yield();
     if (IsOcrEnabled()) viewer.RubberBandMode = true;
     Redraw();
+}
+
+void FrmScan::ButtonClick(const std::string& caption) {
+    const Command command = Commands.ButtonCommand(caption);
+    // A punctuation button writes into the field being edited and leaves the viewer as it is.
+    if (command == Command::InsertText) {
+        OCRDetail.InsertText(caption);
+        return;
+    }
+    Execute(command);
 }
 
 void FrmScan::ShowPageCounts() {
@@ -170,17 +184,30 @@ void FrmScan::ImgShowInfo() {
 bool FrmScan::ShowSave() {
     const ImageViewer& viewer = mPages->OneViewer;
     if (!viewer.HasImage()) return false;
-    std::string path = mPrompter.SaveFileName("另存", kSaveFilter);
+    // A searchable PDF needs the recognition engine.
+    const bool pdf = mWordParser && mWordParser->IsSupported();
+    std::string path = mPrompter.SaveFileName("另存", pdf ? std::string(kSaveFilter) + "|" + kSearchablePdfFilter : kSaveFilter);
     if (path.empty()) return false;
-    int format = SaveFormatFor(path, viewer.Image().BitsPerPixel());
+    const bool toPdf = pdf && ToLowerAscii(GetFileExtension(path)) == "pdf";
+    int format = toPdf ? fileformat::TiffLzw : SaveFormatFor(path, viewer.Image().BitsPerPixel());
     if (format == 0) {
         mPrompter.MessageBox("不支援的檔案格式：" + path, "另存", MsgButtons::OK, MsgIcon::Exclamation);
         return false;
     }
+    std::string page;
     try {
-        viewer.Image().Save(path, format);
+        if (!toPdf) {
+            viewer.Image().Save(path, format);
+            return true;
+        }
+        // The page as shown, read and laid under its text; the PDF is written whole or not at all.
+        page = CWinInfo().getTmpFileName();
+        viewer.Image().Save(page, viewer.Image().BitsPerPixel() == 1 ? fileformat::TiffG4 : fileformat::TiffLzw);
+        mWordParser->Engine().WriteSearchablePdf({page}, path);
+        std::remove(page.c_str());
         return true;
     } catch (const DorvexError& e) {
+        if (!page.empty()) std::remove(page.c_str());
         mPrompter.MessageBox(e.what(), "另存", MsgButtons::OK, MsgIcon::Exclamation);
         return false;
     }
@@ -275,21 +302,24 @@ void FrmScan::TreeView1_Click(int node) {
     Tree.Selected = node;
     if (!doc) return;
     StatusText = doc->ErrorMsg;
-    if (doc == mPages->CurrentDoc) return;
-    mPages->CurrentDoc = doc;
-    mPages->OneViewer.Clear();
-    mPages->MultiViewer.Clear();
-    if (doc->FilesExists() && doc->ActPage() > 0) {
-        doc->SelectedIndex = 1;
-        try {
-            mPages->LoadImageByCInno(doc, true, true);
-        } catch (const DorvexError& e) {
-            mPrompter.MessageBox(e.what(), "", MsgButtons::OK, MsgIcon::Exclamation);
+    if (doc != mPages->CurrentDoc) {
+        mPages->CurrentDoc = doc;
+        mPages->OneViewer.Clear();
+        mPages->MultiViewer.Clear();
+        if (doc->FilesExists() && doc->ActPage() > 0) {
+            doc->SelectedIndex = 1;
+            try {
+                mPages->LoadImageByCInno(doc, true, true);
+            } catch (const DorvexError& e) {
+                mPrompter.MessageBox(e.what(), "", MsgButtons::OK, MsgIcon::Exclamation);
+            }
         }
+        auto batch = doc->BatchNo();
+        StatusBar.Update(batch ? batch->BatchNo : std::string(), doc->Inno(), doc->SelectedIndex);
+        Redraw();
     }
-    auto batch = doc->BatchNo();
-    StatusBar.Update(batch ? batch->BatchNo : std::string(), doc->Inno(), doc->SelectedIndex);
-    Redraw();
+    // The page is shown first; its reading follows.
+    if (IsOcrEnabled()) RecognizeDocument(doc, false);
 }
 
 void FrmScan::TreeView1_DblClick(int node) {

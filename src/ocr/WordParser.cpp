@@ -6,6 +6,7 @@
 
 #include "support/Error.h"
 #include "support/ModMath.h"
+#include "support/Trace.h"
 
 namespace dorvex {
 
@@ -80,6 +81,49 @@ void CWordParser::SetPixelPaddingTop(double v) { mPadTop = StoredRounded(v); }
 void CWordParser::SetPixelPaddingLeft(double v) { mPadLeft = StoredRounded(v); }
 void CWordParser::SetPixelPaddingRight(double v) { mPadRight = StoredRounded(v); }
 void CWordParser::SetPixelPaddingBottom(double v) { mPadBottom = StoredRounded(v); }
+
+CWordParser::CWordParser(CSubTitles& titles) : mTitles(&titles) {}
+CWordParser::~CWordParser() = default;
+
+OcrEngine& CWordParser::Engine() {
+    if (!mEngine) mEngine = std::make_unique<OcrEngine>(EngineOptions);
+    return *mEngine;
+}
+
+bool CWordParser::IsSupported() { return Engine().IsSupported(); }
+
+namespace {
+std::int16_t Clamped(int v) { return static_cast<std::int16_t>(std::clamp(v, 0, 32767)); }
+}  // namespace
+
+void CWordParser::Load(const std::string& path) {
+    ClearResults();
+    mLoadError.clear();
+    OcrPage page;
+    try {
+        page = Engine().RecognizeFirstPage(path);
+    } catch (const std::exception& e) {
+        mLoadError = e.what();
+        DebugTrace("recognition of " + path + " failed: " + mLoadError);
+        return;
+    }
+    LoadPage(page);
+}
+
+void CWordParser::LoadPage(const OcrPage& page) {
+    ClearResults();
+    mLoadError.clear();
+    XDPI = Clamped(page.XDpi);
+    YDPI = Clamped(page.YDpi);
+    PixelWidth = Clamped(page.PixelWidth);
+    PixelHeight = Clamped(page.PixelHeight);
+    try {
+        Parse(page.Words, false, "");
+    } catch (const DorvexError& e) {
+        mLoadError = e.what();
+        DebugTrace(std::string("parsing stopped: ") + e.what());
+    }
+}
 
 void CWordParser::ClearResults() {
     mResults.clear();

@@ -5,6 +5,7 @@
 // title line continues its value.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "ocr/DocType.h"
 #include "ocr/SubTitle.h"
 #include "ocr/Words.h"
+#include "platform/Ocr.h"
 
 namespace dorvex {
 
@@ -46,10 +48,27 @@ private:
 
 class CWordParser {
 public:
-    explicit CWordParser(CSubTitles& titles = ModSubTitle()) : mTitles(&titles) {}
+    explicit CWordParser(CSubTitles& titles = ModSubTitle());
+    ~CWordParser();
+    CWordParser(const CWordParser&) = delete;
+    CWordParser& operator=(const CWordParser&) = delete;
 
     // The page's whole text, set only when no line matched a rule.
     const std::string& Text() const { return mText; }
+
+    // The recognition engine, made with these options on first use.
+    OcrOptions EngineOptions;
+    OcrEngine& Engine();
+    // Whether the engine starts with its language data; asked once, kept for the parser's life.
+    bool IsSupported();
+    // Recognises the first page of an image file and parses its words. Never throws: a file the
+    // engine cannot read, a failing recognition or a parse stopped by a malformed line ends the
+    // load with the results collected so far (none when the engine failed); LoadError says why.
+    void Load(const std::string& path);
+    // Parses a page the engine has already recognised, ending as Load does.
+    void LoadPage(const OcrPage& page);
+    // Why the last Load or LoadPage ended early ("" when it did not).
+    const std::string& LoadError() const { return mLoadError; }
 
     // Starts a new page: empties the results and Text.
     void ClearResults();
@@ -87,6 +106,8 @@ private:
     void Reset();
 
     CSubTitles* mTitles;
+    std::unique_ptr<OcrEngine> mEngine;
+    std::string mLoadError;
     CDocType mDocType;
     std::vector<CPhase> mResults;
     std::string mText;

@@ -12,6 +12,7 @@ class FrmDelete;
 class FrmList;
 class FrmMergeCut;
 class FrmMultiMove;
+class FrmOCR;
 class FrmRotate;
 class FrmUpload;
 struct SourceSelection;
@@ -29,6 +30,8 @@ void RunListDialog(FrmList& dialog, QWidget* parent);
 // Runs the upload while the dialog is shown (its progress and status line), then waits for OK
 // unless the upload closes itself.
 void RunUploadDialog(FrmUpload& upload, QWidget* parent);
+// Runs the recognition while the window is shown and closes it at the end.
+void RunOcrDialog(FrmOCR& form, QWidget* parent);
 // false when cancelled.
 bool RunSelectSourceDialog(SourceSelection& selection, QWidget* parent);
 bool RunSourceSettingsDialog(SourceSettingsForm& form, QWidget* parent);

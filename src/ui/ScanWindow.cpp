@@ -5,6 +5,7 @@
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCursor>
 #include <QDialog>
 #include <QEventLoop>
 #include <QFileDialog>
@@ -43,6 +44,7 @@
 #include "model/ScanList.h"
 #include "support/ModGlobal.h"
 #include "ui/Dialogs.h"
+#include "ui/DocDetailView.h"
 #include "ui/PageView.h"
 #include "ui/QtPrompter.h"
 
@@ -221,6 +223,7 @@ struct ScanWindow::Parts {
     std::map<std::string, QAction*> buttons;  // Toolbar1 by key
     QMenu* treeMenu = nullptr;
     QMenu* imgEditMenu = nullptr;
+    QMenu* ocrMenu = nullptr;
     bool built = false;
 
     QSplitter* splitter = nullptr;
@@ -233,6 +236,7 @@ struct ScanWindow::Parts {
     QListWidget* thumbnails = nullptr;
     QToolButton* previousGroup = nullptr;
     QToolButton* nextGroup = nullptr;
+    DocDetailView* detail = nullptr;
 
     QComboBox* batchBox = nullptr;
     QAction* batchBoxAction = nullptr;
@@ -415,6 +419,15 @@ void ScanWindow::BuildWidgets() {
         std::optional<RasterRect> area = viewer.BandDrawn(band, view.width(), view.height(), IsOcrEnabled());
         mParts->page->Refresh();
         if (area) mParts->page->BringIntoView(*area);
+        // With recognition on, a band asks which field its text goes into.
+        if (mController.OcrMenuWanted() && mParts->ocrMenu) {
+            const QPoint at = QCursor::pos();
+            QTimer::singleShot(0, this, [this, at] {
+                if (mClosed || !mParts->ocrMenu->actions().size()) return;
+                mParts->ocrMenu->setActiveAction(mParts->ocrMenu->actions().front());
+                mParts->ocrMenu->exec(at, mParts->ocrMenu->actions().front());
+            });
+        }
     };
     p.page->Stroke = [this](const std::vector<StrokePoint>& points) { mController.OneViewer_Stroke(points); };
     p.viewers->addWidget(p.page);
@@ -457,9 +470,14 @@ void ScanWindow::BuildWidgets() {
     p.viewers->addWidget(p.multiPanel);
 
     p.splitter->addWidget(p.viewers);
+    // The field editor beside the viewer, shown with recognition on.
+    p.detail = new DocDetailView(mController.OCRDetail);
+    p.detail->hide();
+    p.splitter->addWidget(p.detail);
     p.splitter->setStretchFactor(0, 0);
     p.splitter->setStretchFactor(1, 1);
-    p.splitter->setSizes({260, 1000});
+    p.splitter->setStretchFactor(2, 0);
+    p.splitter->setSizes({260, 1000, 340});
     setCentralWidget(p.splitter);
 
     // The status bar: the message panel, the batch, document and page panels, and the progress
@@ -552,6 +570,17 @@ void ScanWindow::BuildCommandSurface() {
         connect(action, &QAction::triggered, this, [this, key] { mController.MenuClick(key); });
         p.actions[key] = action;
     }
+    p.ocrMenu = new QMenu(this);
+    p.ocrMenu->setObjectName("mnuOCRTop");
+    for (std::size_t i = 0; i < mController.OcrMenu.size(); ++i) {
+        const MenuItem& item = mController.OcrMenu[i];
+        QAction* action = p.ocrMenu->addAction(Caption(item.Caption));
+        action->setObjectName(Q(item.Key));
+        connect(action, &QAction::triggered, this, [this, i] {
+            mController.OcrMenuClick(static_cast<int>(i));
+            Refresh();
+        });
+    }
     p.built = true;
 }
 
@@ -597,6 +626,7 @@ void ScanWindow::RefreshCommands() {
         if (found->second->isCheckable()) found->second->setChecked(button.Pressed);
     }
     p.toolbar3->setVisible(IsOcrEnabled());
+    p.detail->setVisible(IsOcrEnabled());
 }
 
 void ScanWindow::RefreshTree() {
@@ -788,6 +818,7 @@ void ScanWindow::SetHooks() {
     c.ShowConfDialog = [this](FrmConf& dialog) { RunConfDialog(dialog, this); };
     c.ShowAbout = [this] { RunAboutDialog(this); };
     c.ShowListWindow = [this](FrmList& window) { RunListDialog(window, this); };
+    c.ShowOcrWindow = [this](FrmOCR& form) { RunOcrDialog(form, this); };
     c.PrintPage = [this] {
         QPrinter printer;
         QPrintDialog dialog(&printer, this);
@@ -804,6 +835,7 @@ void ScanWindow::ClearHooks() {
     c.ShowConfDialog = nullptr;
     c.ShowAbout = nullptr;
     c.ShowListWindow = nullptr;
+    c.ShowOcrWindow = nullptr;
     c.PrintPage = nullptr;
     if (!c.Loaded()) return;
     ScanPages& pages = c.Pages();

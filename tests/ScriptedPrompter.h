@@ -40,7 +40,12 @@ public:
         return answer;
     }
     std::string BrowseForFolder() override { return folder; }
-    std::string SaveFileName(const std::string&, const std::string&) override { return {}; }
+    std::string saveName;           // what SaveFileName answers
+    std::string saveFilter;         // the filter it was last offered
+    std::string SaveFileName(const std::string&, const std::string& filter) override {
+        saveFilter = filter;
+        return saveName;
+    }
     void Yield() override { ++yields; }
     // The person leaves once the scripted inputs are used up.
     bool Interactive() const override { return !inputs.empty(); }

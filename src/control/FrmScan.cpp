@@ -65,6 +65,8 @@ void FrmScan::Form_Load() {
     mPages = std::make_unique<ScanPages>(mPrompter, Props, *mList);
     mPages->Store = mStore;
     mPages->EnableOCR = mEnableOCR;
+    // With recognition on, a band drawn on the page is always an area to read.
+    if (IsOcrEnabled()) mPages->OneViewer.RubberBandMode = true;
     mScanner = std::make_unique<Acquisition>(mPrompter, Props, *mList, *mPages);
     mScanner->Store = mStore;
     mScanner->BatchBoxText = [this] { return CmbBatchNoText; };

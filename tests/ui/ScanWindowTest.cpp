@@ -22,6 +22,7 @@
 #include <QWindow>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 
 #include "ScriptedPrompter.h"
 #include "TestPages.h"
@@ -634,3 +635,95 @@ int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
+
+namespace dorvex {
+namespace {
+
+TEST_F(ScanWindowView, TheFieldEditorShowsTheDocumentAndWritesTheClerksCorrectionsIntoIt) {
+    auto doc = Document("B1", "A1", {12}, 400);
+    doc->SetWords({{"類別", "函"}, {"主旨", "請查照辦理"}, {"發文日期", "中華民國113年3月5日"}});
+    auto other = Document("B1", "A2", {3});
+    other->SetWords({{"類別", "公告"}});
+    SetOcrEnabled(true);
+    Open("0");
+    auto* detail = Child<QWidget>("OCRDetail");
+    ASSERT_TRUE(detail);
+    EXPECT_TRUE(detail->isVisible());
+    EXPECT_TRUE(Child<QToolBar>("Toolbar3")->isVisible());
+    ChooseInTree("A1(1)");
+    auto* subject = Child<QLineEdit>("TxtContent6");
+    auto* date = Child<QLineEdit>("TxtContent2");
+    auto* type = Child<QComboBox>("CbType");
+    EXPECT_EQ(subject->text(), QStringLiteral("請查照辦理"));
+    EXPECT_EQ(type->currentText(), QStringLiteral("函"));
+    EXPECT_EQ(date->palette().color(QPalette::Text), QColor(0, 0, 0));
+
+    // A comma from the punctuation bar goes in at the caret of the field being edited.
+    subject->setFocus();
+    subject->setCursorPosition(3);
+    Settle();
+    QAction* comma = nullptr;
+    for (QAction* action : Child<QToolBar>("Toolbar3")->actions()) {
+        if (action->text() == QStringLiteral("，")) comma = action;
+    }
+    ASSERT_TRUE(comma);
+    QTest::mouseClick(Child<QToolBar>("Toolbar3")->widgetForAction(comma), Qt::LeftButton);
+    Settle();
+    EXPECT_EQ(subject->text(), QStringLiteral("請查照，辦理"));
+    EXPECT_EQ(subject->cursorPosition(), 4);
+    EXPECT_TRUE(subject->hasFocus());
+
+    // A date that is not a Republic of China date turns red.
+    date->setFocus();
+    date->selectAll();
+    QTest::keyClicks(date, "2024/03/05");
+    Settle();
+    EXPECT_EQ(date->palette().color(QPalette::Text), QColor(255, 0, 0));
+
+    // A meeting notice shows its meeting row instead of the subject.
+    type->setFocus();
+    type->setCurrentIndex(7);
+    emit type->activated(7);
+    Settle();
+    EXPECT_TRUE(Child<QLineEdit>("TxtContent7")->isVisible());
+    EXPECT_FALSE(subject->isVisible());
+
+    // Leaving for the tree writes every correction into the document it was made in.
+    ChooseInTree("A2(1)");
+    EXPECT_EQ(type->currentText(), QStringLiteral("公告"));
+    std::map<std::string, std::string> words;
+    for (const CPhase& phase : doc->Words()) words[phase.Key] = phase.Value;
+    EXPECT_EQ(words["主旨"], "請查照，辦理");
+    EXPECT_EQ(words["發文日期"], "2024/03/05");
+    EXPECT_EQ(words["類別"], "開會通知單");
+    EXPECT_EQ(other->Words().size(), 1u);
+}
+
+TEST_F(ScanWindowView, ABandOpensTheOcrMenuAtItsFirstTitleOnlyWithRecognition) {
+    Document("B1", "A1", {12}, 400);
+    SetOcrEnabled(true);
+    Open("0");
+    ChooseInTree("A1(1)");
+    QString opened, active;
+    QStringList titles;
+    QTimer::singleShot(300, [&] {
+        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            opened = menu->objectName();
+            active = menu->activeAction() ? menu->activeAction()->objectName() : QString();
+            titles = Texts(menu->actions());
+            menu->close();
+        }
+    });
+    DrawBand({20, 20, 200, 40});
+    for (int i = 0; i < 10 && opened.isEmpty(); ++i) {
+        QTest::qWait(100);
+        Settle();
+    }
+    EXPECT_EQ(opened, QStringLiteral("mnuOCRTop"));
+    EXPECT_EQ(active, QStringLiteral("mnuOCR[0]"));
+    EXPECT_EQ(titles, (QStringList{"類別", "來文機關", "受文者", "來文日期", "來文字號", "速別", "附件", "主旨", "開會事由"}));
+    EXPECT_TRUE(controller->Pages().OneViewer.RubberBand);
+}
+
+}  // namespace
+}  // namespace dorvex

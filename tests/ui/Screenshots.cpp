@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <iostream>
+#include <memory>
 
 #include "control/Acquisition.h"
 #include "control/FrmScan.h"
@@ -50,6 +51,29 @@ void GrabLater(const std::string& name, QWidget* window = nullptr, int delayMs =
     });
 }
 
+// Grabs the window named `objectName` once it is shown (checked every 50 ms for 30 s), leaving it
+// open: for a window that closes itself.
+void GrabWhenShown(const QString& objectName, const std::string& name) {
+    auto* poll = new QTimer;
+    auto tries = std::make_shared<int>(0);
+    QObject::connect(poll, &QTimer::timeout, [poll, tries, objectName, name] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal && modal->objectName() == objectName && modal->isVisible()) {
+            if (modal->grab().save(QString::fromStdString(gOut + "/" + name + ".png"))) {
+                ++gTaken;
+                std::cout << gOut << "/" << name << ".png\n";
+            }
+        } else if (++*tries < 600) {
+            return;
+        } else {
+            std::cerr << "ui_screenshots: " << name << " was never shown\n";
+        }
+        poll->stop();
+        poll->deleteLater();
+    });
+    poll->start(50);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -65,11 +89,17 @@ int main(int argc, char** argv) {
         dorvex::ui::QtHost host;
         dorvex::OrbScan control(host);
         session.Configure(control);
+        // Recognition on: the letters are read after the scan and their fields shown.
+        control.SetEnableOCR(true);
         // The scan window after a scan of the letters, with a page shown; then its upload.
         host.BeforeLoad = [](dorvex::FrmScan& window) {
             QTimer::singleShot(300, [&window] {
+                GrabWhenShown("FrmOCR", "ocr-progress");
                 window.StartScan(true);
-                QWidget* shown = QApplication::activeWindow();
+                QWidget* shown = nullptr;
+                for (QWidget* top : QApplication::topLevelWidgets()) {
+                    if (top->objectName() == "FrmScan") shown = top;
+                }
                 // Without a window manager "maximised" means nothing: a desk-sized window.
                 if (shown) shown->resize(1400, 900);
                 GrabLater("scan-window", shown, 800, [&window, shown] {

@@ -12,7 +12,7 @@ void FrmDelayUpload::Form_Load(const std::tm& now) {
     CmbMinute.Select(now.tm_min / 10);
     CmbHour.Clear();
     for (int hour = now.tm_hour; hour <= 23; ++hour) {
-        char text[8];
+        char text[16];
         std::snprintf(text, sizeof text, "%02d", hour);
         CmbHour.items.push_back(text);
     }

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "ScriptedPrompter.h"
+#include "SmallDisk.h"
 #include "TestImages.h"
 #include "TestUtil.h"
 #include "control/FrmScan.h"
@@ -163,6 +164,34 @@ TEST_F(AtJobs, TheScanWindowListsBothExportsKeepsOneJobAndTellsWhenSchedulingFai
     ASSERT_EQ(person.messages.size(), 1u);
     EXPECT_NE(person.messages[0].find("無法排定"), std::string::npos) << person.messages[0];
     EXPECT_EQ(ReadListFile(tmp.File(kListFileName)).size(), 4u);
+}
+
+TEST_F(AtJobs, OnAFullDiskThePersonIsToldAndNothingIsScheduledOrLost) {
+    test::SmallDisk disk("1m");
+    DORVEX_NEED_SMALL_DISK(disk);
+    auto list = OneDocument(tmp, "F1", 2);  // the page files stay on the big disk
+    person.folder = disk.File("out");
+    std::filesystem::create_directories(person.folder);
+    const std::string listFile = disk.File(kListFileName);
+    AppendListLines(listFile, ListLine({"/x/E1.tif", "P", "E1", 1, 0, "op"}));
+    const std::string before = ReadFileBytes(listFile);
+    ScanWindow window(person, list, "http://127.0.0.1:9/upload.php");
+    disk.Fill();
+    window.scan.DelayUpload();
+    ASSERT_EQ(person.messages.size(), 1u);
+    EXPECT_NE(person.messages[0].find("延遲上傳失敗"), std::string::npos) << person.messages[0];
+    EXPECT_TRUE(queue.OwnJobs().empty()) << AllJobs();
+    EXPECT_EQ(ReadFileBytes(listFile), before);
+
+    // "全部另存" the same way: told, nothing half-written.
+    window.scan.SaveAllPages();
+    ASSERT_EQ(person.messages.size(), 2u);
+    EXPECT_NE(person.messages[1].find("全部另存失敗"), std::string::npos) << person.messages[1];
+    disk.Empty();
+    window.scan.SaveAllPages();
+    EXPECT_EQ(person.messages.size(), 2u);
+    EXPECT_EQ(ReadFileBytes(disk.File("out/F1/0002.jpg")), ReadFileBytes(list->AllInnos()[0]->FilePaths(2)));
+    EXPECT_EQ(ReadFileBytes(listFile), before);
 }
 
 // atd runs the job at the next minute: `dorvex cscript` sends the list to the server.

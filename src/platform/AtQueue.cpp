@@ -11,6 +11,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "support/WinInfo.h"
+
 extern char** environ;
 
 namespace dorvex {
@@ -116,7 +118,8 @@ int RunProgram(const std::vector<std::string>& argv, const std::string& input, s
 }
 
 AtQueue::AtQueue(std::string at, std::string atq, std::string atrm)
-    : mAt(std::move(at)), mAtq(std::move(atq)), mAtrm(std::move(atrm)) {}
+    : mAt(std::move(at)), mAtq(std::move(atq)), mAtrm(std::move(atrm)),
+      mMarker(std::string(kMarker) + ": " + CWinInfo().getTmpPath()) {}
 
 bool AtQueue::Add(int hour, int minute, const std::string& script) {
     mError.clear();
@@ -124,10 +127,14 @@ bool AtQueue::Add(int hour, int minute, const std::string& script) {
         mError = "no such time of day";
         return false;
     }
+    if (mMarker.find_first_of("\r\n") != std::string::npos) {
+        mError = "the temporary folder's name holds a line break";
+        return false;
+    }
     char when[8];
     std::snprintf(when, sizeof when, "%02d:%02d", hour, minute);
     std::string output;
-    int status = RunProgram({mAt, "-q", std::string(1, kQueue), when}, std::string(kMarker) + "\n" + script + "\n", output);
+    int status = RunProgram({mAt, "-q", std::string(1, kQueue), when}, mMarker + "\n" + script + "\n", output);
     // at says "job N at ..." when it queued the job.
     if (status != 0 || output.find("job ") == std::string::npos) {
         mError = output.empty() ? mAt + " failed" : output;
@@ -156,7 +163,7 @@ std::vector<AtJob> AtQueue::OwnJobs() {
         std::string id = line.substr(0, tab);
         std::string job;
         if (RunProgram({mAt, "-c", id}, "", job) != 0) continue;
-        if (job.find("\n" + std::string(kMarker) + "\n") == std::string::npos) continue;
+        if (job.find("\n" + mMarker + "\n") == std::string::npos) continue;
         jobs.push_back({id, line.substr(tab + 1, userAt - 2 - tab - 1)});
     }
     return jobs;

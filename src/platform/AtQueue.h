@@ -1,7 +1,7 @@
 #pragma once
 // The system's one-time job scheduler, `at` (atd runs the jobs). Jobs go into their own queue
-// letter and carry a marker line, so that only jobs this library scheduled, for this user, are
-// ever listed or removed.
+// letter and carry a marker line naming the temporary folder they work on, so that only jobs
+// this library scheduled, for this user and this folder, are ever listed or removed.
 
 #include <string>
 #include <vector>
@@ -18,8 +18,11 @@ public:
     static constexpr char kQueue = 'd';
     static constexpr const char* kMarker = "# Dorvex delayed upload";
 
-    // The programs to run; a test points them at a missing file to see a failure.
+    // The programs to run; a test points them at a missing file to see a failure. The jobs
+    // are those of the temporary folder at construction.
     explicit AtQueue(std::string at = "at", std::string atq = "atq", std::string atrm = "atrm");
+    // The marker line of our jobs.
+    const std::string& Marker() const { return mMarker; }
 
     // Queues `script` (shell commands) to run once, the next time the local clock reaches
     // hour:minute. False, with Error() saying why, when `at` refuses or cannot run.
@@ -32,6 +35,7 @@ public:
 
 private:
     std::string mAt, mAtq, mAtrm;
+    std::string mMarker;
     std::string mError;
 };
 

@@ -116,6 +116,15 @@ std::shared_ptr<CScanList> OneDocument(const test::TempFolder& tmp, const std::s
 
 TEST_F(AtJobs, SchedulingReplacesOnlyOurOwnJobAndSetLaterRoundsToTheMinute) {
     AddForeignJobs();
+    {
+        // Another desk's delayed upload (its own temporary folder).
+        test::TempFolder other;
+        AtQueue otherQueue;
+        Robot otherRobot(person, otherQueue);
+        ASSERT_TRUE(otherRobot.SetTimeout("23:45", "CSCRIPT " + other.File(kScriptFileName))) << otherRobot.LastError();
+        ASSERT_EQ(otherQueue.OwnJobs().size(), 1u);
+        foreign.push_back(otherQueue.OwnJobs()[0].id);
+    }
     Robot robot(person, queue);
     const std::string command = "CSCRIPT " + tmp.File(kScriptFileName);
     ASSERT_TRUE(robot.SetTimeout("23:40", command)) << robot.LastError();
@@ -180,7 +189,8 @@ TEST_F(AtJobs, OnAFullDiskThePersonIsToldAndNothingIsScheduledOrLost) {
     window.scan.DelayUpload();
     ASSERT_EQ(person.messages.size(), 1u);
     EXPECT_NE(person.messages[0].find("延遲上傳失敗"), std::string::npos) << person.messages[0];
-    EXPECT_TRUE(queue.OwnJobs().empty()) << AllJobs();
+    AtQueue diskQueue;
+    EXPECT_TRUE(diskQueue.OwnJobs().empty()) << AllJobs();
     EXPECT_EQ(ReadFileBytes(listFile), before);
 
     // "全部另存" the same way: told, nothing half-written.

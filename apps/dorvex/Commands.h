@@ -24,6 +24,8 @@ int Scan(const Args& args);
 int Recover(const Args& args);
 int Devices(const Args& args);
 int Demo(const Args& args);
+int Cscript(const Args& args);
+int Jobs(const Args& args);
 
 // Prints "dorvex: problem" and the hint to standard error; returns the usage exit status 64.
 int UsageError(const std::string& problem);

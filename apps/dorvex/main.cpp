@@ -71,6 +71,14 @@ Commands:
                  List what a restore would bring back from the recovery file: documents,
                  pages, files and problems.
   devices        List the scanner devices.
+  cscript FILE   Carry out a delayed-upload script ("Dorvex.vbs" in the temporary folder,
+                 written when a delayed upload is scheduled from the scan window; the
+                 scheduled job runs this). It sends every file of the list "Dorvex.dat"
+                 to the server, deletes each file the server accepted and keeps the lines
+                 of the others for the next run. Exit status 1 when files are still
+                 waiting or the script is not of that form.
+  jobs           List the delayed uploads scheduled (at jobs of queue "d") and the files
+                 still waiting in the list.
   demo           Start the reference server, open a scan window through the control on the
                  sample letters, scan, upload and close, and show what the server holds.
   --help         Show this help.
@@ -103,5 +111,7 @@ int main(int argc, char** argv) {
     if (command == "recover") return dorvex::cli::Recover(args);
     if (command == "devices") return dorvex::cli::Devices(args);
     if (command == "demo") return dorvex::cli::Demo(args);
+    if (command == "cscript") return dorvex::cli::Cscript(args);
+    if (command == "jobs") return dorvex::cli::Jobs(args);
     return dorvex::cli::UsageError("unknown command '" + command + "'");
 }

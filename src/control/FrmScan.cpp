@@ -24,6 +24,7 @@ FrmScan::FrmScan(IPrompter& prompter, SettingsStore* store)
         mOwnStore = std::make_unique<SettingsStore>();
         mStore = mOwnStore.get();
     }
+    DelayUpload = [this] { ScheduleDelayUpload(); };
 }
 
 FrmScan::~FrmScan() = default;

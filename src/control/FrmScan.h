@@ -24,8 +24,10 @@
 
 namespace dorvex {
 
+class AtQueue;
 class CWordParser;
 class FrmConf;
+class FrmDelayUpload;
 class FrmList;
 class FrmOCR;
 class FrmUpload;
@@ -102,7 +104,9 @@ public:
     std::function<void()> OnRedraw;  // lay out, redraw items and tree
     std::function<void()> ShowAbout;
     std::function<void()> PrintPage;   // prints the page shown
-    std::function<void()> DelayUpload;  // the delayed upload
+    std::function<void()> DelayUpload;  // the delayed upload (ScheduleDelayUpload unless replaced)
+    std::function<void(FrmDelayUpload&)> ShowDelayUploadDialog;  // without it, no time is chosen
+    AtQueue* Scheduler = nullptr;  // the system's `at` when null
     std::function<void(FrmList&)> ShowListWindow;  // the page-count window
     std::function<void(FrmOCR&)> ShowOcrWindow;    // the recognition run's progress
 
@@ -167,6 +171,11 @@ public:
     void ImgShowInfo();
     // Saves the page shown as a file of the chosen format; false when nothing was written.
     bool ShowSave();
+    // "全部另存": copies every document's page files into a folder the person picks.
+    void SaveAllPages();
+    // The delayed upload: asks for a time, writes the script, exports the documents into a
+    // folder the person picks, lists them and schedules the job; tells the person what failed.
+    void ScheduleDelayUpload();
     // Thumbnails: a click selects the page, a double click shows it in the single-page view.
     void MultiViewer_Click(int item);
     void MultiViewer_DblClick(int item);

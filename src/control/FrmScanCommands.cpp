@@ -34,6 +34,7 @@ void FrmScan::Execute(Command command) {
         case Command::ImgUpload: ImgUpload(); break;
         case Command::TreeSave: if (doc) ImgUpload(doc); break;
         case Command::ShowSave: ShowSave(); break;
+        case Command::SaveAllPages: SaveAllPages(); break;
         case Command::DelayUpload: if (DelayUpload) DelayUpload(); break;
         case Command::UpdateDBPage: ShowPageCounts(); break;
         case Command::ImgPrint: if (PrintPage && viewer.HasImage()) PrintPage(); break;

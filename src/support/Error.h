@@ -11,6 +11,7 @@ constexpr int InvalidArgument = 5;   // invalid procedure call or argument
 constexpr int Overflow = 6;
 constexpr int OutOfMemory = 7;
 constexpr int SubscriptOutOfRange = 9;
+constexpr int TypeMismatch = 13;
 constexpr int FileNotFound = 53;
 constexpr int PathNotFound = 76;
 constexpr int DeviceIo = 57;

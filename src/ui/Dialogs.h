@@ -8,6 +8,7 @@ namespace dorvex {
 
 class FrmBorderRemove;
 class FrmConf;
+class FrmDelayUpload;
 class FrmDelete;
 class FrmList;
 class FrmMergeCut;
@@ -27,6 +28,8 @@ void RunMultiMoveDialog(FrmMultiMove& dialog, QWidget* parent);
 void RunRotateDialog(FrmRotate& dialog, QWidget* parent);
 void RunMergeCutDialog(FrmMergeCut& dialog, QWidget* parent);
 void RunListDialog(FrmList& dialog, QWidget* parent);
+// The hour and minute of a delayed upload; the controller is loaded (Form_Load) first.
+void RunDelayUploadDialog(FrmDelayUpload& dialog, QWidget* parent);
 // Runs the upload while the dialog is shown (its progress and status line), then waits for OK
 // unless the upload closes itself.
 void RunUploadDialog(FrmUpload& upload, QWidget* parent);

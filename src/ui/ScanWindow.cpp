@@ -816,6 +816,7 @@ void ScanWindow::SetHooks() {
     c.OnRedraw = [this] { Refresh(); };
     c.ShowUploadWindow = [this](FrmUpload& upload) { RunUploadDialog(upload, this); };
     c.ShowConfDialog = [this](FrmConf& dialog) { RunConfDialog(dialog, this); };
+    c.ShowDelayUploadDialog = [this](FrmDelayUpload& dialog) { RunDelayUploadDialog(dialog, this); };
     c.ShowAbout = [this] { RunAboutDialog(this); };
     c.ShowListWindow = [this](FrmList& window) { RunListDialog(window, this); };
     c.ShowOcrWindow = [this](FrmOCR& form) { RunOcrDialog(form, this); };
@@ -833,6 +834,7 @@ void ScanWindow::ClearHooks() {
     c.OnRedraw = nullptr;
     c.ShowUploadWindow = nullptr;
     c.ShowConfDialog = nullptr;
+    c.ShowDelayUploadDialog = nullptr;
     c.ShowAbout = nullptr;
     c.ShowListWindow = nullptr;
     c.ShowOcrWindow = nullptr;

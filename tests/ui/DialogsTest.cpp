@@ -31,6 +31,7 @@
 #include "control/Acquisition.h"
 #include "control/ScanPages.h"
 #include "model/EditDialogs.h"
+#include "model/FrmDelayUpload.h"
 #include "model/FrmBorderRemove.h"
 #include "model/FrmConf.h"
 #include "model/ScanProperties.h"
@@ -387,6 +388,32 @@ TEST(RotateDialog, AFixedOrATypedAngle) {
     });
     ui::RunRotateDialog(cancelled, nullptr);
     EXPECT_FALSE(cancelled.ClickOK);
+}
+
+TEST(DelayUploadDialog, TheChosenHourAndMinuteBecomeTheTime) {
+    FrmDelayUpload dialog;
+    std::tm morning{};
+    morning.tm_hour = 9;
+    morning.tm_min = 5;
+    dialog.Form_Load(morning);
+    OnShown script([](QDialog& d) {
+        EXPECT_EQ(Text(d.windowTitle()), "延遲上傳");
+        auto* hour = Find<QComboBox>(d, "CmbHour");
+        EXPECT_EQ(hour->count(), 15);
+        EXPECT_EQ(Text(hour->currentText()), "10");
+        hour->setCurrentIndex(14);
+        Find<QComboBox>(d, "CmbMinute")->setCurrentIndex(3);
+        QTest::mouseClick(Find<QPushButton>(d, "CmdOK"), Qt::LeftButton);
+    });
+    ui::RunDelayUploadDialog(dialog, nullptr);
+    EXPECT_TRUE(dialog.ClickOK());
+    EXPECT_EQ(dialog.Time(), "23:30");
+
+    FrmDelayUpload cancelled;
+    cancelled.Form_Load(morning);
+    OnShown cancelScript([](QDialog& d) { QTest::keyClick(&d, Qt::Key_Escape); });
+    ui::RunDelayUploadDialog(cancelled, nullptr);
+    EXPECT_FALSE(cancelled.ClickOK());
 }
 
 TEST(MergeCutDialog, TheSentenceShowsWhatTheActionNeeds) {

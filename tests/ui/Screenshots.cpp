@@ -18,6 +18,7 @@
 #include "model/EditDialogs.h"
 #include "model/FrmBorderRemove.h"
 #include "model/FrmConf.h"
+#include "model/FrmDelayUpload.h"
 #include "platform/ScanDevice.h"
 #include "server/Queries.h"
 #include "server/Upload.h"
@@ -136,6 +137,13 @@ int main(int argc, char** argv) {
         dorvex::FrmRotate rotate;
         GrabLater("rotate");
         dorvex::ui::RunRotateDialog(rotate, nullptr);
+        dorvex::FrmDelayUpload delay;
+        std::tm morning{};
+        morning.tm_hour = 9;
+        morning.tm_min = 5;
+        delay.Form_Load(morning);
+        GrabLater("delay-upload");
+        dorvex::ui::RunDelayUploadDialog(delay, nullptr);
         dorvex::FrmMergeCut mergeCut;
         mergeCut.Inno = "1150000101";
         mergeCut.TotalPage = 2;

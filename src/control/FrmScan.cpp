@@ -191,6 +191,8 @@ void FrmScan::RefreshTimer_Timer() {
 
 void FrmScan::Form_QueryUnload() {
     DebugTrace("Private Sub Form_QueryUnload Start");
+    // A correction still in its field belongs to its document before anything is asked.
+    OCRDetail.ForceSync();
     // Closing always goes ahead: a failing step is traced and the next one runs.
     auto step = [](const char* what, const std::function<void()>& action) {
         try {
@@ -332,6 +334,8 @@ void FrmScan::Redraw() {
     state.ViewMode = ViewMode;
     state.Ocr = IsOcrEnabled();
     Commands.ResetItemsDisplay(state);
+    // The field editor follows the document shown, however it came to be shown.
+    if (IsOcrEnabled() && mPages->CurrentDoc != mDetailDoc.lock()) ShowWords(mPages->CurrentDoc);
     // The status panels follow the page shown.
     if (const std::shared_ptr<CInno>& doc = mPages->CurrentDoc; doc && !Minimized) {
         auto batch = doc->BatchNo();

@@ -207,7 +207,7 @@ bool FrmScan::ShowSave() {
         mWordParser->Engine().WriteSearchablePdf({page}, path);
         std::remove(page.c_str());
         return true;
-    } catch (const DorvexError& e) {
+    } catch (const std::exception& e) {
         if (!page.empty()) std::remove(page.c_str());
         mPrompter.MessageBox(e.what(), "另存", MsgButtons::OK, MsgIcon::Exclamation);
         return false;

@@ -40,12 +40,14 @@ void FrmScan::RecognizeDocument(const std::shared_ptr<CInno>& doc, bool again) {
             if (OnRedraw) OnRedraw();
             mPrompter.Yield();
             mWordParser->Load(first);
+            OCRDetail.ForceSync();  // an edit still in its field goes in before the new words
             doc->SetWords(mWordParser->GetData());
             const std::string& error = mWordParser->LoadError();
             StatusText = error.empty() ? doc->ErrorMsg : kReadFailed + error;
         }
     }
-    ShowWords(doc);
+    // The person may have gone on to another document while this one was read.
+    if (doc == mPages->CurrentDoc) ShowWords(doc);
     Redraw();
 }
 
@@ -105,11 +107,12 @@ void FrmScan::OcrMenuClick(int index) {
             }
         }
         failure = mWordParser->LoadError();
-    } catch (const DorvexError& e) {
+    } catch (const std::exception& e) {
         failure = e.what();
     }
     if (!tmp.empty()) std::remove(tmp.c_str());
     viewer.RubberBand.reset();
+    OCRDetail.ForceSync();  // an edit still in its field goes in before the area's text
     // Nothing read leaves the field as it was rather than emptying it.
     if (!text.empty()) doc->PutWord(key, text);
     StatusText = !failure.empty() ? kReadFailed + failure : text.empty() ? kNothingRead : doc->ErrorMsg;

@@ -101,8 +101,8 @@ std::int32_t ListNumber(const std::string& field) {
 std::string ListFilePath() { return CWinInfo().getTmpPath() + "/" + kListFileName; }
 std::string ScriptFilePath() { return CWinInfo().getTmpPath() + "/" + kScriptFileName; }
 
-ListLock::ListLock(const std::string& listPath) {
-    std::string path = listPath + ".lock";
+ListLock::ListLock(const std::string& listPath, const char* suffix) {
+    std::string path = listPath + suffix;
     mFd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (mFd < 0) throw DorvexError(err::PathNotFound, SystemError("cannot open", path));
     while (::flock(mFd, LOCK_EX) != 0) {

@@ -59,7 +59,9 @@ void RewriteListFile(const std::string& listPath, const std::vector<std::string>
 // the scan window and the robot's rewrite never interleave.
 class ListLock {
 public:
-    explicit ListLock(const std::string& listPath);
+    // `suffix` names the lock file beside the list: ".lock" guards a read or a write, ".run" a
+    // whole run of the robot.
+    explicit ListLock(const std::string& listPath, const char* suffix = ".lock");
     ~ListLock();
     ListLock(const ListLock&) = delete;
     ListLock& operator=(const ListLock&) = delete;

@@ -165,6 +165,10 @@ bool Robot::Upload(const std::string& path, const std::string& dvdPrefix, const 
 void Robot::UploadByListFile(const std::string& listPath) {
     TraceScope trace("UploadByListFile");
     if (!FileExists(listPath)) return;
+    // One run at a time: a second job waits for the first and then sends what is left, so that
+    // no page goes twice and no line is lost between two rewrites.
+    ListLock run(listPath, ".run");
+    if (!FileExists(listPath)) return;
     std::vector<ListFileLine> lines;
     {
         ListLock lock(listPath);
@@ -192,8 +196,15 @@ void Robot::UploadByListFile(const std::string& listPath) {
             keep.push_back(line.text);
             continue;
         }
-        std::int32_t pageIndex = ListNumber(f[4]);
-        if (Upload(f[0], f[1], f[2], ListNumber(f[3]), pageIndex, f[5], pageIndex > 1)) {
+        bool accepted = false;
+        try {
+            std::int32_t pageIndex = ListNumber(f[4]);
+            accepted = Upload(f[0], f[1], f[2], ListNumber(f[3]), pageIndex, f[5], pageIndex > 1);
+        } catch (const std::exception& e) {
+            // A line that cannot be sent stays for the next run; the lines after it go on.
+            DebugTrace(listPath + " line " + std::to_string(i + 1) + ": " + e.what());
+        }
+        if (accepted) {
             if (::unlink(f[0].c_str()) != 0) DebugTrace("cannot delete " + f[0]);
         } else {
             failedDocuments.insert(f[2]);

@@ -191,6 +191,7 @@ protected:
 
 TEST_F(RecognitionSession, AScanIsReadAndTheClerksCorrectionReachesTheServerWithTheUpload) {
     const auto expected = Expected("01.fields");
+    std::shared_ptr<CInno> kept;
     host.Person = [&](FrmScan& window) {
         window.StartScan(true);
         auto doc = window.ScanCompleteList()->GetInno2("A1");
@@ -209,8 +210,18 @@ TEST_F(RecognitionSession, AScanIsReadAndTheClerksCorrectionReachesTheServerWith
         window.OCRDetail.TxtContent_Change(6, "更正後的主旨");
         window.ImgUpload();
         EXPECT_EQ(WordOf(*doc, "主旨"), "更正後的主旨");
+        // A correction still in its field when the window closes goes into the document, which
+        // is then unsaved again: the person is asked.
+        window.OCRDetail.TxtContent_GotFocus(1);
+        window.OCRDetail.TxtContent_Change(1, "更正後的受文者");
+        person.messages.clear();
+        kept = doc;
     };
     control.ShowSingleTwain();
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(WordOf(*kept, "受文者"), "更正後的受文者");
+    ASSERT_FALSE(person.messages.empty());
+    EXPECT_EQ(person.messages[0], FrmScan::kAskSave);
     refserver::Storage storage(tmp.File("data"));
     std::map<std::string, std::string> stored;
     for (const auto& [key, value] : storage.Words("A1")) stored[key] = value;
@@ -270,9 +281,10 @@ TEST_F(RecognitionSession, AnAreaIsReadIntoTheChosenFieldAndAnEmptyAreaChangesNo
         EXPECT_FALSE(viewer.RubberBand);
 
         // A band over the empty margin leaves the field as it was.
+        const std::string subject = WordOf(*doc, "主旨");
         viewer.RubberBand = RasterRect{5, 5, 60, 60};
         window.OcrMenuClick(7);
-        EXPECT_NE(WordOf(*doc, "主旨"), "");
+        EXPECT_EQ(WordOf(*doc, "主旨"), subject);
         EXPECT_EQ(window.StatusText, "選取範圍內沒有辨識到文字");
 
         // With "區塊刪除" pressed the band is for erasing; without a band there is no menu.
@@ -288,7 +300,9 @@ TEST_F(RecognitionSession, AnAreaIsReadIntoTheChosenFieldAndAnEmptyAreaChangesNo
         window.Tree.Selected = 0;
         window.Execute(Command::TreeRecognize);
         EXPECT_EQ(WordOf(*doc, "類別"), "函");
+        EXPECT_EQ(WordOf(*doc, "發文日期"), Expected("01.fields").at("發文日期"));
         EXPECT_NE(WordOf(*doc, "主旨"), "手打");
+        EXPECT_NE(WordOf(*doc, "主旨"), "<none>");
 
         // An edit left in a field goes into the document it was made in when another is shown.
         window.ShowWords(doc);
@@ -299,6 +313,11 @@ TEST_F(RecognitionSession, AnAreaIsReadIntoTheChosenFieldAndAnEmptyAreaChangesNo
         EXPECT_EQ(WordOf(*doc, "受文者"), "某某學校");
         EXPECT_FALSE(other->IsParsed());
         EXPECT_EQ(window.OCRDetail.Text(1), "");
+        // However a document comes to be shown, the field editor follows it.
+        window.Pages().CurrentDoc = doc;
+        window.Redraw();
+        EXPECT_EQ(window.OCRDetail.TypeText(), "函");
+        EXPECT_EQ(window.OCRDetail.Text(1), "某某學校");
 
         // The page saved as a searchable PDF.
         person.saveName = tmp.File("letter.pdf");

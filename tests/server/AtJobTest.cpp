@@ -217,7 +217,10 @@ TEST_F(AtJobs, AScheduledJobSendsTheListToTheServer) {
     window.scan.DelayUpload();
     ASSERT_TRUE(person.messages.empty()) << person.messages.front();
 
-    // The same job for the next minute instead of the one chosen.
+    // The same job for the next minute instead of the one chosen, at least 15 s ahead: `at`
+    // takes the current minute for tomorrow's.
+    std::time_t now = std::time(nullptr);
+    if (now % 60 >= 45) std::this_thread::sleep_for(std::chrono::seconds(61 - now % 60));
     std::time_t soon = std::time(nullptr) + 60;
     std::tm local{};
     ASSERT_NE(::localtime_r(&soon, &local), nullptr);

@@ -706,7 +706,9 @@ TEST_F(ScanWindowView, ABandOpensTheOcrMenuAtItsFirstTitleOnlyWithRecognition) {
     ChooseInTree("A1(1)");
     QString opened, active;
     QStringList titles;
-    QTimer::singleShot(300, [&] {
+    // The menu runs its own loop: a timer looks for it until it is there and closes it.
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
         if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
             opened = menu->objectName();
             active = menu->activeAction() ? menu->activeAction()->objectName() : QString();
@@ -714,11 +716,13 @@ TEST_F(ScanWindowView, ABandOpensTheOcrMenuAtItsFirstTitleOnlyWithRecognition) {
             menu->close();
         }
     });
+    closer.start(100);
     DrawBand({20, 20, 200, 40});
-    for (int i = 0; i < 10 && opened.isEmpty(); ++i) {
+    for (int i = 0; i < 50 && opened.isEmpty(); ++i) {
         QTest::qWait(100);
         Settle();
     }
+    closer.stop();
     EXPECT_EQ(opened, QStringLiteral("mnuOCRTop"));
     EXPECT_EQ(active, QStringLiteral("mnuOCR[0]"));
     EXPECT_EQ(titles, (QStringList{"類別", "來文機關", "受文者", "來文日期", "來文字號", "速別", "附件", "主旨", "開會事由"}));

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "support/Text.h"
 #include "support/WinInfo.h"
 
 extern char** environ;
@@ -149,12 +150,7 @@ std::vector<AtJob> AtQueue::OwnJobs() {
     std::string listing;
     if (RunProgram({mAtq, "-q", std::string(1, kQueue)}, "", listing) != 0) return jobs;
     const std::string user = UserName();
-    std::size_t start = 0;
-    while (start < listing.size()) {
-        std::size_t end = listing.find('\n', start);
-        if (end == std::string::npos) end = listing.size();
-        std::string line = listing.substr(start, end - start);
-        start = end + 1;
+    for (const std::string& line : Split(listing, '\n')) {
         // "ID<TAB>Tue Dec  8 10:01:00 2026 d user": the queue letter and the owner close it.
         std::size_t tab = line.find('\t');
         std::size_t userAt = line.rfind(' ');

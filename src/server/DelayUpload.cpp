@@ -62,26 +62,15 @@ std::string ListLine(const ListEntry& entry) {
 std::vector<ListFileLine> ReadListFile(const std::string& path) {
     std::string text = FromAnsi(ReadBounded(path, kMaxListBytes));
     std::vector<ListFileLine> lines;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        start = end + 1;
+    for (std::string line : Split(text, '\n')) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.empty()) continue;
         if (lines.size() == kMaxListLines) {
             throw DorvexError(err::InvalidArgument, path + " holds more than " + std::to_string(kMaxListLines) + " lines");
         }
         ListFileLine read;
-        read.text = line;
-        std::size_t from = 0;
-        for (;;) {
-            std::size_t comma = line.find(',', from);
-            read.fields.push_back(line.substr(from, comma == std::string::npos ? std::string::npos : comma - from));
-            if (comma == std::string::npos) break;
-            from = comma + 1;
-        }
+        read.fields = Split(line, ',');
+        read.text = std::move(line);
         lines.push_back(std::move(read));
     }
     return lines;

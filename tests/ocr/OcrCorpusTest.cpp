@@ -64,11 +64,7 @@ TEST(OcrCorpus, FieldsOfTheGeneratedLettersComeOutExactly) {
         OcrPage page = engine.RecognizeFirstPage(CorpusDir() + "/" + file);
         CSubTitles titles;
         CWordParser parser(titles);
-        parser.XDPI = static_cast<std::int16_t>(page.XDpi);
-        parser.YDPI = static_cast<std::int16_t>(page.YDpi);
-        parser.PixelWidth = static_cast<std::int16_t>(page.PixelWidth);
-        parser.PixelHeight = static_cast<std::int16_t>(page.PixelHeight);
-        parser.Parse(page.Words, false, "");
+        parser.LoadPage(page);
         std::map<std::string, std::string> got;
         for (const CPhase& phase : parser.GetData()) got[phase.Key] = phase.Value;
 

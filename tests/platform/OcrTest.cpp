@@ -53,11 +53,7 @@ int ErrorNumber(const std::function<void()>& call, std::string* text = nullptr) 
 std::vector<CPhase> Fields(const OcrPage& page) {
     CSubTitles titles;
     CWordParser parser(titles);
-    parser.XDPI = static_cast<std::int16_t>(page.XDpi);
-    parser.YDPI = static_cast<std::int16_t>(page.YDpi);
-    parser.PixelWidth = static_cast<std::int16_t>(page.PixelWidth);
-    parser.PixelHeight = static_cast<std::int16_t>(page.PixelHeight);
-    parser.Parse(page.Words, false, "");
+    parser.LoadPage(page);
     return parser.GetData();
 }
 

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <memory>
 
+#include "support/CodePage.h"
 #include "support/Error.h"
 #include "support/ModMath.h"
 #include "support/Trace.h"
@@ -110,15 +111,56 @@ void CWordParser::Load(const std::string& path) {
     LoadPage(page);
 }
 
+namespace {
+
+// A line that opens with a field title and its colon, one character of the title misread
+// ("站絡人及電話：" for "聯絡人及電話："), gets the title back, so that the field is found. Only
+// titles of four characters or more, and only when exactly one title is that close.
+void MendMisreadTitles(std::vector<OcrWord>& words) {
+    for (std::size_t start = 0, end = 0; start < words.size(); start = end) {
+        end = start;
+        while (end < words.size() && words[end].RegionId == words[start].RegionId) ++end;
+        std::size_t colon = start;
+        while (colon < end && words[colon].Text != "：" && words[colon].Text != ":") ++colon;
+        const std::size_t length = colon - start;
+        if (colon == end || length < 4) continue;
+        int close = 0;  // titles one character away; the title itself counts as too many
+        std::size_t at = 0;
+        char32_t wanted = 0;
+        for (const std::string& title : CSubTitles::Titles()) {
+            const std::u32string wide = ToU32(title);
+            if (wide.size() != length) continue;
+            std::size_t differ = 0, where = 0;
+            for (std::size_t i = 0; i < length; ++i) {
+                if (ToU32(words[start + i].Text) != std::u32string(1, wide[i])) {
+                    ++differ;
+                    where = i;
+                }
+            }
+            if (differ == 0) close = 2;
+            if (differ == 1) {
+                ++close;
+                at = where;
+                wanted = wide[where];
+            }
+        }
+        if (close == 1) words[start + at].Text = ToUtf8(std::u32string(1, wanted));
+    }
+}
+
+}  // namespace
+
 void CWordParser::LoadPage(const OcrPage& page) {
     ClearResults();
     mLoadError.clear();
+    std::vector<OcrWord> words = page.Words;
+    MendMisreadTitles(words);
     XDPI = Clamped(page.XDpi);
     YDPI = Clamped(page.YDpi);
     PixelWidth = Clamped(page.PixelWidth);
     PixelHeight = Clamped(page.PixelHeight);
     try {
-        Parse(page.Words, false, "");
+        Parse(words, false, "");
     } catch (const DorvexError& e) {
         mLoadError = e.what();
         DebugTrace(std::string("parsing stopped: ") + e.what());

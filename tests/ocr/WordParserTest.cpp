@@ -163,3 +163,24 @@ TEST(WordParser, StreamingInterface) {
                                                      {"主旨", "甲續"},
                                                      {"說明", "乙"}}));
 }
+
+TEST(WordParser, ARecognisedPageGetsBackATitleMisreadByOneCharacter) {
+    CSubTitles titles;
+    CWordParser parser(titles);
+    OcrPage page;
+    page.XDpi = page.YDpi = 300;
+    page.PixelWidth = 2480;
+    page.PixelHeight = 3508;
+    AddLine(page.Words, "站絡人及電話：李大同", 0, 300, 300);
+    AddLine(page.Words, "發文日朗：中華民國113年5月14日", 1, 300, 360);
+    AddLine(page.Words, "發文日期：中華民國113年5月15日", 2, 300, 420);  // the later one wins
+    AddLine(page.Words, "速剮：最速件", 3, 300, 480);             // too short to be sure
+    AddLine(page.Words, "開會時點：上午", 4, 300, 540);           // as near 開會時間 as 開會地點
+    AddLine(page.Words, "備註：站絡人及電話：不在行首", 5, 300, 600);  // mended only where a line opens
+    parser.LoadPage(page);
+    EXPECT_EQ(parser.LoadError(), "");
+    const std::vector<CPhase> expected = {{"聯絡人及電話", "李大同"}, {"發文日期", "中華民國113年5月15日"}, {"備註", "站絡人及電話：不在行首"}};
+    EXPECT_EQ(parser.GetData(), expected);
+    EXPECT_EQ(parser.XDPI, 300);
+    EXPECT_EQ(parser.PixelWidth, 2480);
+}

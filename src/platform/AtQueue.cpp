@@ -137,11 +137,14 @@ bool AtQueue::Add(int hour, int minute, const std::string& script) {
     std::string output;
     int status = RunProgram({mAt, "-q", std::string(1, kQueue), when}, mMarker + "\n" + script + "\n", output);
     // at says "job N at ..." when it queued the job.
-    if (status != 0 || output.find("job ") == std::string::npos) {
+    const std::size_t job = output.find("job ");
+    if (status != 0 || job == std::string::npos) {
         mError = output.empty() ? mAt + " failed" : output;
         while (!mError.empty() && mError.back() == '\n') mError.pop_back();
         return false;
     }
+    mLastJobId.clear();
+    for (std::size_t i = job + 4; i < output.size() && output[i] >= '0' && output[i] <= '9'; ++i) mLastJobId += output[i];
     return true;
 }
 
@@ -165,9 +168,10 @@ std::vector<AtJob> AtQueue::OwnJobs() {
     return jobs;
 }
 
-int AtQueue::RemoveOwn() {
+int AtQueue::RemoveOwn(const std::string& keep) {
     int removed = 0;
     for (const AtJob& job : OwnJobs()) {
+        if (!keep.empty() && job.id == keep) continue;
         std::string output;
         if (RunProgram({mAtrm, job.id}, "", output) == 0) ++removed;
     }

@@ -27,16 +27,19 @@ public:
     // Queues `script` (shell commands) to run once, the next time the local clock reaches
     // hour:minute. False, with Error() saying why, when `at` refuses or cannot run.
     bool Add(int hour, int minute, const std::string& script);
+    // The number `at` gave the job last added.
+    const std::string& LastJobId() const { return mLastJobId; }
     // This user's jobs in our queue that carry the marker.
     std::vector<AtJob> OwnJobs();
-    // Removes them; returns how many were removed.
-    int RemoveOwn();
+    // Removes them, all but the job `keep`; returns how many were removed.
+    int RemoveOwn(const std::string& keep = "");
     const std::string& Error() const { return mError; }
 
 private:
     std::string mAt, mAtq, mAtrm;
     std::string mMarker;
     std::string mError;
+    std::string mLastJobId;
 };
 
 // Runs a program (no shell) with `input` on its standard input; its standard output and error

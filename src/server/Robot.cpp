@@ -114,11 +114,13 @@ bool Robot::SetTimeout(const std::string& time, const std::string& command) {
         mLastError = "找不到 dorvex 程式 (DORVEX_CLI, PATH)";
         return false;
     }
-    mQueue.RemoveOwn();
+    // The new job first: when `at` refuses it, the one scheduled before still stands.
     if (!mQueue.Add(hour, minute, script)) {
         mLastError = mQueue.Error();
         return false;
     }
+    // Without the new job's number nothing can be told apart: the old jobs stay.
+    if (!mQueue.LastJobId().empty()) mQueue.RemoveOwn(mQueue.LastJobId());
     return true;
 }
 

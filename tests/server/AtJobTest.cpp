@@ -9,6 +9,8 @@
 #include <fstream>
 #include <thread>
 
+#include <sys/stat.h>
+
 #include "ScriptedPrompter.h"
 #include "SmallDisk.h"
 #include "TestImages.h"
@@ -166,13 +168,19 @@ TEST_F(AtJobs, TheScanWindowListsBothExportsKeepsOneJobAndTellsWhenSchedulingFai
     EXPECT_EQ(lines[2].fields[2], "A2");
     EXPECT_EQ(ReadFileBytes(tmp.File(kScriptFileName)), ToAnsi(ScriptText(tmp.Path(), "http://127.0.0.1:9/upload.php")));
 
-    // No scheduler: the person hears that nothing will send the listed files.
-    AtQueue broken("/nonexistent/at");
+    // A scheduler that refuses new jobs (it still shows the old ones): the person hears that
+    // nothing will send the listed files.
+    const std::string refusing = tmp.File("refusing-at");
+    WriteFileAtomic(refusing, "#!/bin/sh\n[ \"$1\" = -c ] && exec at \"$@\"\necho 'cannot queue the job' >&2\nexit 1\n");
+    ASSERT_EQ(::chmod(refusing.c_str(), 0755), 0);
+    AtQueue broken(refusing);
     second.scan.Scheduler = &broken;
     second.scan.DelayUpload();
     ASSERT_EQ(person.messages.size(), 1u);
     EXPECT_NE(person.messages[0].find("無法排定"), std::string::npos) << person.messages[0];
     EXPECT_EQ(ReadListFile(tmp.File(kListFileName)).size(), 4u);
+    // The job scheduled before still stands.
+    EXPECT_EQ(queue.OwnJobs().size(), 1u) << AllJobs();
 }
 
 TEST_F(AtJobs, OnAFullDiskThePersonIsToldAndNothingIsScheduledOrLost) {

@@ -25,15 +25,6 @@ std::string SystemError(const std::string& what, const std::string& path) {
 }
 
 // Reads at most `limit` bytes of a file; throws when it is larger or cannot be read.
-std::string ReadBounded(const std::string& path, std::int64_t limit) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) throw DorvexError(err::FileNotFound, SystemError("cannot read", path));
-    if (info.st_size > limit) {
-        throw DorvexError(err::InvalidArgument, path + " is larger than " + std::to_string(limit) + " bytes");
-    }
-    return ReadFileBytes(path);
-}
-
 // A copy that replaces the target only once it is whole.
 void CopyFileAtomic(const std::string& from, const std::string& to) {
     WriteFileAtomic(to, ReadFileBytes(from));
@@ -60,7 +51,7 @@ std::string ListLine(const ListEntry& entry) {
 }
 
 std::vector<ListFileLine> ReadListFile(const std::string& path) {
-    std::string text = FromAnsi(ReadBounded(path, kMaxListBytes));
+    std::string text = FromAnsi(ReadFileBounded(path, kMaxListBytes));
     std::vector<ListFileLine> lines;
     for (std::string line : Split(text, '\n')) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -107,7 +98,7 @@ ListLock::~ListLock() { ::close(mFd); }  // closing releases the lock
 
 void AppendListLines(const std::string& listPath, const std::string& lines) {
     ListLock lock(listPath);
-    std::string old = FileExists(listPath) ? ReadBounded(listPath, kMaxListBytes) : std::string();
+    std::string old = FileExists(listPath) ? ReadFileBounded(listPath, kMaxListBytes) : std::string();
     if (!old.empty() && old.back() != '\n') old += "\r\n";  // a torn last line stays a line of its own
     WriteFileAtomic(listPath, old + ToAnsi(lines));
 }

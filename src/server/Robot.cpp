@@ -234,10 +234,7 @@ std::optional<std::string> ConstValue(const std::string& line, const std::string
 }  // namespace
 
 void RunRobotScript(const std::string& scriptPath, Robot& robot) {
-    if (GetFileLength(scriptPath) > kMaxScriptBytes) {
-        throw DorvexError(err::InvalidArgument, scriptPath + " is not a delayed-upload script (too large)");
-    }
-    std::string text = FromAnsi(ReadFileBytes(scriptPath));
+    std::string text = FromAnsi(ReadFileBounded(scriptPath, kMaxScriptBytes));
     std::vector<std::string> lines;
     std::size_t start = 0;
     while (start < text.size()) {

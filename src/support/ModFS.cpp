@@ -150,6 +150,37 @@ std::string ReadFileBytes(const std::string& path) {
     return data;
 }
 
+std::string ReadFileBounded(const std::string& path, std::size_t limit) {
+    // Non-blocking, so that a pipe put in the file's place cannot hold the reader.
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) throw DorvexError(err::FileNotFound, ErrnoText("cannot open", path));
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        throw DorvexError(err::InvalidArgument, path + " is not a regular file");
+    }
+    std::string data;
+    char buffer[65536];
+    for (;;) {
+        ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+            const int saved = errno;
+            ::close(fd);
+            errno = saved;
+            throw DorvexError(err::DeviceIo, ErrnoText("cannot read", path));
+        }
+        if (got == 0) break;
+        if (data.size() + static_cast<std::size_t>(got) > limit) {
+            ::close(fd);
+            throw DorvexError(err::InvalidArgument, path + " is larger than " + std::to_string(limit) + " bytes");
+        }
+        data.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    return data;
+}
+
 void WriteFileAtomic(const std::string& path, std::string_view bytes) {
     std::string temp = path + ".XXXXXX";
     int fd = ::mkstemp(temp.data());
@@ -181,6 +212,13 @@ void WriteFileAtomic(const std::string& path, std::string_view bytes) {
         ::unlink(temp.c_str());
         errno = savedErrno;
         throw DorvexError(err::DeviceIo, ErrnoText("cannot write", path));
+    }    // The rename itself is kept only once the folder is on the disk.
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);  // some file systems refuse a folder's sync; the file itself is synced
+        ::close(dir);
     }
 }
 

@@ -33,6 +33,9 @@ std::string TrimAtNull(std::string& text);
 bool SyncFile(const std::string& path);
 // Reads a whole file; throws DorvexError when it cannot be read.
 std::string ReadFileBytes(const std::string& path);
+// A regular file of at most `limit` bytes, read whole; throws DorvexError for anything else (a
+// folder, a pipe, a device, a file larger than the limit, even one that grows while it is read).
+std::string ReadFileBounded(const std::string& path, std::size_t limit);
 // Writes a file so that a crash leaves either the old or the new content: a sibling temporary
 // file is written, flushed to disk and renamed over the target. Throws DorvexError on failure
 // (a full disk, a missing folder) and leaves the old file untouched.

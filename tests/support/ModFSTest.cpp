@@ -4,6 +4,8 @@
 
 #include <filesystem>
 
+#include <sys/stat.h>
+
 #include "TestUtil.h"
 #include "support/Error.h"
 
@@ -74,4 +76,20 @@ TEST(ModFS, WritesReportAFullDisk) {
     if (!std::filesystem::exists("/dev/full")) GTEST_SKIP();
     // Writing through a full device must fail loudly rather than report success.
     EXPECT_FALSE(WriteBytesToFile("abc", "/dev/full"));
+}
+
+TEST(ModFS, ABoundedReadTakesOnlyARegularFileWithinItsLimit) {
+    test::TempFolder tmp;
+    const std::string file = tmp.File("list.dat");
+    WriteFileAtomic(file, std::string(100, 'x'));
+    EXPECT_EQ(ReadFileBounded(file, 100).size(), 100u);
+    EXPECT_THROW(ReadFileBounded(file, 99), DorvexError);
+    EXPECT_THROW(ReadFileBounded(tmp.File("missing"), 100), DorvexError);
+    EXPECT_THROW(ReadFileBounded(tmp.Path(), 100), DorvexError);
+    // A pipe in the file's place is refused at once instead of holding the reader.
+    const std::string pipe = tmp.File("pipe");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    EXPECT_THROW(ReadFileBounded(pipe, 100), DorvexError);
+    // So is a device that never ends.
+    EXPECT_THROW(ReadFileBounded("/dev/zero", 100), DorvexError);
 }

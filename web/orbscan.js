@@ -62,6 +62,7 @@
       this._values = {};
       this._pending = new Map();
       this._nextId = 1;
+      this._opened = false;
       let bag = null;
       for (const [name, key, fallback] of PROPERTIES) {
         this._values[name] = fallback;
@@ -84,6 +85,7 @@
       });
       this.ready.catch(() => {});  // reported through each call as well
       this._socket.onmessage = (event) => this._received(event.data, bag);
+      this._socket.onopen = () => { this._opened = true; };
       this._socket.onclose = (event) => this._closed(event);
     }
 
@@ -209,15 +211,14 @@
     }
 
     _closed(event) {
-      const reachedReady = this._pending !== null;
-      const error = new OrbScanError(
-        event.code === 1006
-          ? 'Cannot reach the Dorvex host at ' + this._host + ': it is not running, or this site is not allowed ' +
-            'to use it. ' + INSTALL_TEXT
-          : 'The Dorvex host closed the connection' + (event.reason ? ': ' + event.reason : '') + '.',
-        event.code === 1006 ? 'unreachable' : 'disconnected', 0);
+      // A handshake the host refused looks the same as no host at all, on purpose.
+      const error = this._opened
+        ? new OrbScanError('The Dorvex host closed the connection' + (event.reason ? ': ' + event.reason : '') + '.',
+          'disconnected', 0)
+        : new OrbScanError('Cannot reach the Dorvex host at ' + this._host + ': it is not running, or this site is ' +
+          'not allowed to use it. ' + INSTALL_TEXT, 'unreachable', 0);
       this._readyReject(error);
-      if (reachedReady) for (const call of this._pending.values()) call.reject(error);
+      for (const call of this._pending.values()) call.reject(error);
       this._pending.clear();
     }
   }

@@ -193,9 +193,10 @@ std::string ResponseText(const Decision& decision, const RequestHead& head, cons
                 headers += "Access-Control-Allow-Local-Network: true\r\n";
             }
             break;
+        case Answer::Refuse: body = "forbidden\n"; break;
         case Answer::NotFound: body = "not found\n"; break;
         case Answer::BadMethod: body = "method not allowed\n"; break;
-        default: break;
+        case Answer::Upgrade: break;
     }
     headers += "Content-Type: " + type + "\r\nX-Content-Type-Options: nosniff\r\nContent-Length: " +
                std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n";

@@ -171,7 +171,18 @@ void PageSession::Call(const QJsonObject& message, qint64 id) {
         if (!ok) return Violation(QString("argument %1 of %2 has the wrong type").arg(i + 1).arg(spec->name));
         if (kinds[i] == 's') texts[i] = arg.toString().toStdString();
     }
+    // Run from the event loop, not from inside the socket's message handling: a window's
+    // modal loop must not re-enter the socket that delivered the call.
     std::string method = spec->name;
+    bool flag = method == "AddInno" && args.at(2).toBool();
+    auto pages = method == "AddInno" ? static_cast<std::int32_t>(args.at(1).toDouble()) : 0;
+    QMetaObject::invokeMethod(
+        this, [this, id, method, texts, flag, pages] { Run(id, method, texts, pages, flag); }, Qt::QueuedConnection);
+}
+
+void PageSession::Run(qint64 id, const std::string& method, const std::vector<std::string>& texts,
+                      std::int32_t pages, bool multiPage) {
+    if (mGone) return;
     // One window at a time on the desk; AddInno opens none but waits for this page's own window.
     if (mInCall || (mDesk.busy && method != "AddInno")) {
         return SendError(id, "busy", 0, "Another Dorvex window is open on this desk; wait until it is closed.");
@@ -186,9 +197,8 @@ void PageSession::Call(const QJsonObject& message, qint64 id) {
     int number = 0;
     QString failure;
     try {
-        if (method == "AddInno") {
-            mControl.AddInno(texts[0], static_cast<std::int32_t>(args.at(1).toDouble()), args.at(2).toBool(), texts[3]);
-        } else if (method == "ShowMultiTwain") mControl.ShowMultiTwain(texts[0]);
+        if (method == "AddInno") mControl.AddInno(texts[0], pages, multiPage, texts[3]);
+        else if (method == "ShowMultiTwain") mControl.ShowMultiTwain(texts[0]);
         else if (method == "ShowMultiTwainA") mControl.ShowMultiTwainA();
         else if (method == "ShowMultiEdit") mControl.ShowMultiEdit(texts[0]);
         else if (method == "ShowSingleTwain") mControl.ShowSingleTwain();
@@ -247,6 +257,7 @@ void PageSession::Violation(const QString& why) {
 
 void PageSession::Disconnected() {
     mGone = true;
+    if (mSocket) mSocket->deleteLater();
     if (!mInCall) deleteLater();
 }
 

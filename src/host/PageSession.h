@@ -13,6 +13,7 @@
 #include <QPointer>
 #include <QWebSocket>
 #include <memory>
+#include <vector>
 
 #include "control/OrbScan.h"
 #include "host/HostServer.h"
@@ -43,6 +44,8 @@ private:
     void Load(const QJsonObject& message);
     void Set(const QJsonObject& message, qint64 id);
     void Call(const QJsonObject& message, qint64 id);
+    void Run(qint64 id, const std::string& method, const std::vector<std::string>& texts, std::int32_t pages,
+             bool multiPage);
     void Send(const QJsonObject& message);
     void SendError(qint64 id, const QString& code, int number, const QString& text);
     QJsonObject Properties() const;

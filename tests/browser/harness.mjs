@@ -77,10 +77,10 @@ export async function startServer(work) {
 }
 
 // `origins`: listed in the host's configuration. `consent`: the scripted person's answer.
-export async function startHost(work, origins, consent, pause = 200) {
+export async function startHost(work, origins, consent, pause = 200, port = 0) {
   const config = join(work, 'host.ini');
   writeFileSync(config, '[Origins]\n' + origins.map((o) => o + '=ask\n').join(''));
-  return startListening(bins.host, ['--port', '0', '--config', config, '--scripted-person', '--person-pause',
+  return startListening(bins.host, ['--port', String(port), '--config', config, '--scripted-person', '--person-pause',
     String(pause), '--person-folder', join(work, 'folder'), '--consent-answer', consent], {
     QT_QPA_PLATFORM: 'offscreen',
     XDG_CONFIG_HOME: join(work, 'config'),

@@ -36,17 +36,6 @@ const MethodSpec* FindMethod(const QString& name) {
     return nullptr;
 }
 
-bool IsProperty(const QString& key) {
-    static const char* const kKeys[] = {"EncServerURL", "SessionID", "EncOperator", "EncBatchNo", "EncInno",
-                                        "UploadReport", "OnlyScanList", "EncDVDPrefix", "LastTmpFile",
-                                        "EnableOverWrite", "EnablePageUpdater", "Proxy", "EnableTopMost",
-                                        "SessionIdName", "EnableOCR", "ScanListVisible"};
-    for (const char* k : kKeys) {
-        if (key == QLatin1String(k)) return true;
-    }
-    return false;
-}
-
 // A property value as text: a short string, or a boolean ("True"/"False" as a bag keeps it).
 bool ValueText(const QJsonValue& value, std::string& text) {
     if (value.isBool()) {
@@ -224,6 +213,12 @@ void PageSession::Run(qint64 id, const std::string& method, const std::vector<st
     }
     if (!code.isEmpty()) return SendError(id, code, number, failure);
     Send({{"type", "result"}, {"id", id}, {"properties", Properties()}});
+}
+
+bool PageSession::IsProperty(const QString& key) const {
+    PropertyBag keys;
+    mControl.WriteProperties(keys);
+    return keys.Has(key.toStdString());
 }
 
 QJsonObject PageSession::Properties() const {

@@ -49,6 +49,8 @@ private:
     void Send(const QJsonObject& message);
     void SendError(qint64 id, const QString& code, int number, const QString& text);
     QJsonObject Properties() const;
+    // One of the sixteen keys a property bag keeps.
+    bool IsProperty(const QString& key) const;
     void Disconnected();
     // Closes the connection for a message that breaks the rules.
     void Violation(const QString& why);

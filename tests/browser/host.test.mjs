@@ -64,10 +64,10 @@ test('the demo page scans, uploads and hears the control\'s events', async () =>
   try {
     const page = await browser.newPage();
     await page.goto(origin + '/demo/?host=http://127.0.0.1:' + host.port);
-    await page.waitForSelector('#status.good', { timeout: 20000 });
+    await page.waitForSelector('#status.good', { timeout: 60000 });
     const finished = (name) => page.waitForFunction(
       (n) => document.getElementById('status').textContent.startsWith(n + ' ') &&
-        !document.getElementById('multi').disabled, name, { timeout: 90000 });
+        !document.getElementById('multi').disabled, name, { timeout: 300000 });
     for (const [button, name] of [['#multi', 'ShowMultiTwain'], ['#single', 'ShowSingleTwain'], ['#uploaddir', 'UploadDir']]) {
       await page.click(button);
       await finished(name);
@@ -234,17 +234,17 @@ test('the host keeps serving after a page leaves in the middle of a scan', async
     const demo = origin + '/demo/?host=http://127.0.0.1:' + host.port;
     const first = await browser.newPage();
     await first.goto(demo);
-    await first.waitForSelector('#status.good', { timeout: 20000 });
+    await first.waitForSelector('#status.good', { timeout: 60000 });
     await first.click('#multi');
     await new Promise((resolve) => setTimeout(resolve, 500));
     await first.close();  // the window is open: the scripted person goes on with it
     const second = await browser.newPage();
     await second.goto(demo);
-    await second.waitForSelector('#status.good', { timeout: 20000 });
+    await second.waitForSelector('#status.good', { timeout: 60000 });
     // The desk is busy until the person closes the first page's window.
     await second.click('#multi');
     await second.waitForFunction(() => /finished|failed/.test(document.getElementById('status').textContent),
-      null, { timeout: 60000 });
+      null, { timeout: 300000 });
     assert.match(await second.textContent('#status'), /^ShowMultiTwain failed: Another Dorvex window is open/);
     // Nothing was lost: the first page's window uploaded both letters.
     let held = [];
@@ -259,7 +259,7 @@ test('the host keeps serving after a page leaves in the middle of a scan', async
       await second.waitForFunction(() => !document.getElementById('multi').disabled);
       await second.click('#multi');
       await second.waitForFunction(() => /finished|failed/.test(document.getElementById('status').textContent) &&
-        !document.getElementById('multi').disabled, null, { timeout: 90000 });
+        !document.getElementById('multi').disabled, null, { timeout: 300000 });
       status = await second.textContent('#status');
       if (status !== 'ShowMultiTwain finished.') await new Promise((resolve) => setTimeout(resolve, 500));
     }

@@ -9,19 +9,28 @@ cd "$(dirname "$0")"
 PACKAGES=(build-essential cmake ninja-build pkg-config libgtest-dev libpugixml-dev libcurl4-openssl-dev
   libleptonica-dev libcpp-httplib-dev libsqlite3-dev libtiff-dev libzxing-dev libsane-dev curl time
   zint imagemagick fonts-noto-cjk unpaper qt6-base-dev libgl-dev xvfb xauth netpbm
-  libtesseract-dev tesseract-ocr tesseract-ocr-chi-tra tesseract-ocr-osd fonts-arphic-ukai fonts-arphic-uming poppler-utils at)
+  libtesseract-dev tesseract-ocr tesseract-ocr-chi-tra tesseract-ocr-osd fonts-arphic-ukai fonts-arphic-uming poppler-utils at
+  qt6-websockets-dev chromium nodejs)
 
 install_packages() {
   local missing=()
   for p in "${PACKAGES[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
+  # npm comes with Debian's nodejs as its own package; a nodejs from elsewhere brings its own npm.
+  command -v npm >/dev/null 2>&1 || missing+=(npm)
   [ ${#missing[@]} -eq 0 ] && return 0
   local sudo=""
   [ "$(id -u)" -eq 0 ] || sudo="sudo"
   echo "Installing: ${missing[*]}"
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# The browser tests' one npm package (playwright-core, pinned in tests/browser/package-lock.json);
+# they drive Debian's chromium, so no browser is downloaded.
+install_node_packages() {
+  (cd tests/browser && npm ci --no-audit --no-fund --loglevel=error)
 }
 
 # The delayed upload's jobs run through atd; a container has no init to start it.
@@ -50,6 +59,7 @@ case "$cmd" in
     ;;
   test)
     install_packages
+    install_node_packages
     start_atd
     build build -DDORVEX_WERROR=ON
     (cd build && ctest --output-on-failure -j"$(nproc)")

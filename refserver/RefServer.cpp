@@ -7,6 +7,7 @@
 #include <optional>
 #include <thread>
 
+#include "refserver/DemoPage.h"
 #include "refserver/Protocol.h"
 #include "refserver/Seed.h"
 #include "refserver/Storage.h"
@@ -125,6 +126,8 @@ struct RefServer::Impl {
 
     void Get(const httplib::Request& request, httplib::Response& response) {
         const std::string& path = request.path;
+        std::string base = "http://" + options.host + ":" + std::to_string(request.local_port) + "/";
+        if (ServeDemo(request, response, storage, base)) return;
         if (path.size() >= 8 && path.compare(path.size() - 8, 8, "temp.php") == 0) {
             response.set_content("OK", "text/plain");
             return;

@@ -239,6 +239,15 @@ std::optional<StoredDocument> Storage::Find(const std::string& inno) {
     return result;
 }
 
+std::vector<std::string> Storage::Innos(std::size_t limit) {
+    std::lock_guard<std::mutex> guard(mMutex);
+    Statement list(mDb, "SELECT inno FROM documents ORDER BY inno LIMIT ?");
+    list.Bind(1, static_cast<std::int64_t>(limit));
+    std::vector<std::string> innos;
+    while (list.Step()) innos.push_back(list.Text(0));
+    return innos;
+}
+
 std::optional<int> Storage::Pages(const std::string& inno) {
     std::lock_guard<std::mutex> guard(mMutex);
     Statement doc(mDb, "SELECT pages FROM documents WHERE inno = ?");

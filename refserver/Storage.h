@@ -76,6 +76,8 @@ public:
     // Uploads in progress at once; a part 1 beyond them is refused.
     static constexpr std::size_t kMaxStaging = 256;
     std::optional<StoredDocument> Find(const std::string& inno);
+    // The numbers of the documents held, in order, at most `limit`.
+    std::vector<std::string> Innos(std::size_t limit);
     // Recorded page count, nullopt when the document is unknown.
     std::optional<int> Pages(const std::string& inno);
     bool SetPages(const std::string& inno, int pages);

@@ -8,3 +8,7 @@ build=${1:-build}
 mkdir -p docs/screenshots
 QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1600x1000x24" \
   "$build/tests/ui_screenshots" docs/screenshots "$build/samples/letters"
+# The demo page in headless Chromium, against the reference server and the host.
+(cd tests/browser && DORVEX_SCREENSHOTS="$PWD/../../docs/screenshots" DORVEX_BIN="$PWD/../../$build/apps/dorvex" \
+  DORVEX_HOST_BIN="$PWD/../../$build/apps/dorvex-host" DORVEX_LETTERS="$PWD/../../$build/samples/letters" \
+  node --test --test-name-pattern="demo page" host.test.mjs)

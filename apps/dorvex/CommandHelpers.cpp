@@ -1,10 +1,25 @@
 #include <cstdio>
+#include <filesystem>
+#include <unistd.h>
 #include <sstream>
 
 #include "Commands.h"
 #include "model/ScanProperties.h"
 
 namespace dorvex::cli {
+
+std::string BesideThisProgram(const std::string& name) {
+    std::error_code error;
+    std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    return (self.parent_path() / name).string();
+}
+
+void ExecProgram(std::vector<std::string> args) {
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+}
 
 std::string JsonString(const std::string& text) {
     std::ostringstream out;

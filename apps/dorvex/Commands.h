@@ -26,11 +26,16 @@ int Devices(const Args& args);
 int Demo(const Args& args);
 int Cscript(const Args& args);
 int Jobs(const Args& args);
+int Host(const Args& args);
 
 // Prints "dorvex: problem" and the hint to standard error; returns the usage exit status 64.
 int UsageError(const std::string& problem);
 
 // Shared by the commands.
+// The path of a program installed beside this one.
+std::string BesideThisProgram(const std::string& name);
+// Replaces this process with the program (args[0] is its path); returns only on failure.
+void ExecProgram(std::vector<std::string> args);
 std::string JsonString(const std::string& text);
 // "Settings (NAME=default):" and every setting's name and default.
 std::string SettingsHelp();

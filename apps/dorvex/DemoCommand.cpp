@@ -16,12 +16,6 @@
 namespace dorvex::cli {
 namespace {
 
-// This program's own path, to find the desktop program beside it.
-std::string ProgramPath() {
-    std::error_code error;
-    return std::filesystem::read_symlink("/proc/self/exe", error).string();
-}
-
 // The scripted person: every box is shown on standard output with the answer given.
 class DemoPerson : public IPrompter {
 public:
@@ -74,14 +68,8 @@ int Demo(const Args& args) {
     }
     // With a display and the desktop program beside this one, the real window opens.
     if ((std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY")) && !headless) {
-        std::string gui = std::filesystem::path(ProgramPath()).parent_path() / "dorvex-gui";
-        if (FileExists(gui)) {
-            std::vector<std::string> all = {gui, "--demo", "--letters", letters};
-            std::vector<char*> argv;
-            for (std::string& arg : all) argv.push_back(arg.data());
-            argv.push_back(nullptr);
-            ::execv(gui.c_str(), argv.data());
-        }
+        std::string gui = BesideThisProgram("dorvex-gui");
+        if (FileExists(gui)) ExecProgram({gui, "--demo", "--letters", letters});
     }
     bool held = true;  // the server holds both letters at the end
     std::string work;

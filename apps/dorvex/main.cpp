@@ -81,6 +81,11 @@ Commands:
                  still waiting in the list.
   demo           Start the reference server, open a scan window through the control on the
                  sample letters, scan, upload and close, and show what the server holds.
+  host [OPTIONS] Run the local service that lets web pages on this desk use the control
+                 (dorvex-host: 127.0.0.1 only, the origins listed in host.ini).
+  host allow ORIGIN [--always] | host forget ORIGIN | host origins | host port N
+                 List an origin (https://desk.example.org) that may ask the person to use
+                 the control, take one off, show the list, set the port.
   --help         Show this help.
 
 Exit status: 0 on success; 1 when an upload was not accepted whole; 2 when TEXT cannot be
@@ -113,5 +118,6 @@ int main(int argc, char** argv) {
     if (command == "demo") return dorvex::cli::Demo(args);
     if (command == "cscript") return dorvex::cli::Cscript(args);
     if (command == "jobs") return dorvex::cli::Jobs(args);
+    if (command == "host") return dorvex::cli::Host(args);
     return dorvex::cli::UsageError("unknown command '" + command + "'");
 }

@@ -120,6 +120,18 @@ void SettingsStore::Set(const std::string& section, const std::string& key, cons
     mEntries.insert(last, Entry{section, key, value});
 }
 
+void SettingsStore::Remove(const std::string& section, const std::string& key) {
+    std::erase_if(mEntries, [&](const Entry& entry) { return entry.section == section && entry.key == key; });
+}
+
+std::vector<std::string> SettingsStore::Keys(const std::string& section) const {
+    std::vector<std::string> keys;
+    for (const auto& entry : mEntries) {
+        if (entry.section == section) keys.push_back(entry.key);
+    }
+    return keys;
+}
+
 void SettingsStore::Save() const {
     std::ostringstream out;
     std::string section;

@@ -21,6 +21,9 @@ public:
     void Reload();
     std::optional<std::string> Get(const std::string& section, const std::string& key) const;
     void Set(const std::string& section, const std::string& key, const std::string& value);
+    void Remove(const std::string& section, const std::string& key);
+    // The keys of a section, in file order.
+    std::vector<std::string> Keys(const std::string& section) const;
     // Writes the file (creating its folder); throws DorvexError when it cannot.
     void Save() const;
 

@@ -4,6 +4,7 @@
 //   ui_screenshots OUTDIR LETTERS
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QTimer>
 #include <QWidget>
 #include <filesystem>
@@ -22,6 +23,7 @@
 #include "platform/ScanDevice.h"
 #include "server/Queries.h"
 #include "server/Upload.h"
+#include "ui/ConsentDialog.h"
 #include "ui/Dialogs.h"
 #include "ui/QtHost.h"
 
@@ -184,6 +186,12 @@ int main(int argc, char** argv) {
         counts.CmdQuery_Click();
         GrabLater("page-counts");
         dorvex::ui::RunListDialog(counts, nullptr);
+        // The host's question when a listed web page first connects.
+        dorvex::ui::ConsentDialog consent;
+        QEventLoop answered;
+        consent.Ask("https://desk.example.org", [&answered](dorvex::host::ConsentAnswer) { answered.quit(); });
+        GrabLater("host-consent", consent.Current());
+        answered.exec();
     } catch (const std::exception& e) {
         std::cerr << "ui_screenshots: " << e.what() << "\n";
         return 1;

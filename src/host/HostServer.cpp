@@ -37,6 +37,8 @@ void HostServer::Accept() {
             continue;
         }
         ++mOpen;
+        // Until the head is judged, no more than a head is taken in.
+        socket->setReadBufferSize(static_cast<qint64>(kMaxHeadBytes) + 1);
         connect(socket, &QObject::destroyed, this, [this] { --mOpen; });
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         // The head must come in time; the timer belongs to the socket and dies with it.
@@ -70,6 +72,7 @@ void HostServer::Inspect(QTcpSocket* socket) {
     }
     delete socket->findChild<QTimer*>(QStringLiteral("head-timer"), Qt::FindDirectChildrenOnly);
     disconnect(socket, &QTcpSocket::disconnected, socket, nullptr);
+    socket->setReadBufferSize(0);  // the WebSocket's own message limits hold from here
     mWebSockets.handleConnection(socket);
     // The head is still unread in the socket and no more bytes may come: tell the WebSocket
     // server it is there.

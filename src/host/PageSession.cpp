@@ -47,6 +47,15 @@ bool ValueText(const QJsonValue& value, std::string& text) {
     return true;
 }
 
+// Not empty, no folder separator, not "." or "..", no control character.
+bool IsDocumentNumber(const std::string& text) {
+    if (text.empty() || text == "." || text == ".." || text.find('/') != std::string::npos) return false;
+    for (unsigned char c : text) {
+        if (c < 0x20 || c == 0x7f) return false;
+    }
+    return true;
+}
+
 bool IsWholeNumber(const QJsonValue& value) {
     if (!value.isDouble()) return false;
     double number = value.toDouble();
@@ -160,11 +169,19 @@ void PageSession::Call(const QJsonObject& message, qint64 id) {
         if (!ok) return Violation(QString("argument %1 of %2 has the wrong type").arg(i + 1).arg(spec->name));
         if (kinds[i] == 's') texts[i] = arg.toString().toStdString();
     }
-    // Run from the event loop, not from inside the socket's message handling: a window's
-    // modal loop must not re-enter the socket that delivered the call.
     std::string method = spec->name;
     bool flag = method == "AddInno" && args.at(2).toBool();
     auto pages = method == "AddInno" ? static_cast<std::int32_t>(args.at(1).toDouble()) : 0;
+    // A document number names a file in the folder the person picks: it must stay a name
+    // there. A page count sizes downloads and files: it stays within what a letter can have.
+    if ((method == "AddInno" || method == "UploadFileWithInno") && !IsDocumentNumber(texts[0])) {
+        return Violation(QString("%1: the document number must be a plain name").arg(spec->name));
+    }
+    if (method == "AddInno" && (pages < 0 || pages > kMaxPages)) {
+        return Violation(QString("AddInno: the page count must lie in 0..%1").arg(kMaxPages));
+    }
+    // Run from the event loop, not from inside the socket's message handling: a window's
+    // modal loop must not re-enter the socket that delivered the call.
     QMetaObject::invokeMethod(
         this, [this, id, method, texts, flag, pages] { Run(id, method, texts, pages, flag); }, Qt::QueuedConnection);
 }

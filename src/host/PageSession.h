@@ -22,6 +22,7 @@ namespace dorvex::host {
 
 constexpr int kMaxTextLength = 2048;     // characters of one string argument or property
 constexpr int kMaxDocuments = 10000;     // AddInno calls of one page
+constexpr int kMaxPages = 9999;          // pages of one document a page may announce
 
 class PageSession : public QObject, private IComponentHost {
     Q_OBJECT

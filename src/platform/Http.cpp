@@ -136,6 +136,9 @@ HttpResult Perform(CURL* curl, const std::string& url, const HttpOptions& option
     HttpLimits limits = GetHttpLimits();
     char errorText[CURL_ERROR_SIZE] = {};
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    // Server addresses come from the embedding page: only the web's own protocols, redirects too.
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, limits.connectSeconds);

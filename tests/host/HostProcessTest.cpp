@@ -280,6 +280,39 @@ TEST(HostProcess, MessagesThatBreakTheRulesCloseTheConnection) {
     EXPECT_TRUE(host.Alive());
 }
 
+// Calls whose arguments would reach files outside the folder the person picks, or announce more
+// pages than a letter has, close the connection after the page is ready.
+TEST(HostProcess, ArgumentsOutsideTheirBoundsCloseTheConnection) {
+    HostProcess host("once");
+    ASSERT_GT(host.Port(), 0);
+    for (std::string bad : {std::string(R"({"type":"call","id":1,"method":"UploadFileWithInno","args":["../../Documents/contract"]})"),
+                            std::string(R"({"type":"call","id":1,"method":"UploadFileWithInno","args":[".."]})"),
+                            std::string(R"({"type":"call","id":1,"method":"AddInno","args":["A1",100000,false,"B1"]})"),
+                            std::string(R"({"type":"call","id":1,"method":"AddInno","args":["A1",-1,false,"B1"]})"),
+                            std::string(R"({"type":"call","id":1,"method":"AddInno","args":["a/b",1,false,"B1"]})")}) {
+        int fd = OpenPage(host.Port());
+        ASSERT_GE(fd, 0);
+        SendAll(fd, Frame(R"({"type":"load","bag":null})"));
+        ASSERT_NE(ReadUntil(fd, "}}", 3000).find("\"ready\""), std::string::npos);
+        SendAll(fd, Frame(bad));
+        bool closed = false;
+        std::string reply = ReadUntil(fd, "", 3000, &closed);
+        EXPECT_NE(reply.find("\"code\":\"protocol\""), std::string::npos) << bad;
+        EXPECT_EQ(reply.find("\"type\":\"result\""), std::string::npos) << bad;
+        ::close(fd);
+    }
+    // A plain number and a page count within bounds are taken.
+    int fd = OpenPage(host.Port());
+    ASSERT_GE(fd, 0);
+    SendAll(fd, Frame(R"({"type":"load","bag":null})"));
+    ASSERT_NE(ReadUntil(fd, "}}", 3000).find("\"ready\""), std::string::npos);
+    SendAll(fd, Frame(R"({"type":"call","id":2,"method":"AddInno","args":["A1",3,false,"B1"]})"));
+    std::string reply = ReadUntil(fd, "\"type\":\"result\"", 3000);
+    EXPECT_NE(reply.find("\"type\":\"result\""), std::string::npos) << reply;
+    ::close(fd);
+    EXPECT_TRUE(host.Alive());
+}
+
 TEST(HostProcess, AHeadTooLongIsRefused) {
     HostProcess host("once");
     ASSERT_GT(host.Port(), 0);

@@ -43,7 +43,8 @@ TEST(HostRules, RefusesHeadsTooLongOrMalformed) {
     EXPECT_EQ(ParseRequestHead("GET / HTTP/1.0\r\n\r\n", head), HeadState::Malformed);
     EXPECT_EQ(ParseRequestHead("GET / HTTP/1.1\r\nNo colon\r\n\r\n", head), HeadState::Malformed);
     EXPECT_EQ(ParseRequestHead("GET / HTTP/1.1\r\nBad name: x\r\n\r\n", head), HeadState::Malformed);
-    EXPECT_EQ(ParseRequestHead(std::string("GET / HTTP/1.1\r\nA: x\0y\r\n\r\n", 30), head), HeadState::Malformed);
+    static const char kNulInValue[] = "GET / HTTP/1.1\r\nA: x\0y\r\n\r\n";
+    EXPECT_EQ(ParseRequestHead(std::string(kNulInValue, sizeof kNulInValue - 1), head), HeadState::Malformed);
     EXPECT_EQ(ParseRequestHead("GET http://x/ HTTP/1.1\r\n\r\n", head), HeadState::Malformed);
 }
 

@@ -79,6 +79,18 @@ TEST(Transport, FailuresAreShownAndGiveAnEmptyReply) {
     EXPECT_EQ(person.messages.size(), 2u);
 }
 
+TEST(Transport, OnlyHttpAndHttpsAddressesAreReached) {
+    test::TempFolder dir;
+    WriteFileAtomic(dir.File("secret.txt"), "<Reply><ErrCode>0</ErrCode></Reply>");
+    CImgReq sender;
+    for (const std::string& url : {"file://" + dir.File("secret.txt"), std::string("gopher://127.0.0.1:9/_x"),
+                                   std::string("dict://127.0.0.1:9/x")}) {
+        EXPECT_EQ(sender.RequestByObject(url, CLangReq(), ""), "") << url;
+        // Refused before anything is sent: neither the file read nor a connection tried.
+        EXPECT_NE(sender.LastError().find("not supported or disabled"), std::string::npos) << sender.LastError();
+    }
+}
+
 TEST(Transport, ASilentServerEndsInBoundedTime) {
     HttpLimits saved = GetHttpLimits();
     SetHttpLimits({2, 1});

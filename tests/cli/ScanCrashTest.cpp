@@ -18,6 +18,7 @@
 #include "model/PageFiles.h"
 #include "model/ScanList.h"
 #include "platform/Raster.h"
+#include "platform/TiffFile.h"
 #include "support/ModFS.h"
 
 using namespace dorvex;
@@ -68,7 +69,11 @@ int PagesInPageFiles(const std::string& tmpDir) {
     for (const std::string& file : ListFiles(tmpDir, "*.tmp", true)) {
         if (GetFileLength(file) == 0) continue;
         ImageInfo info = ReadImageInfo(file);
-        EXPECT_TRUE(info.damage.empty()) << file << ": " << info.damage;
+        // Only a page whose append the kill cut off may be unreadable: it was never recorded,
+        // and the next append unlinks it.
+        if (!info.damage.empty()) {
+            EXPECT_TRUE(tiff_file::WalkChain(file).brokenTail) << file << ": " << info.damage;
+        }
         pages += info.pages;
     }
     return pages;

@@ -30,7 +30,11 @@ void ConsentKeeper::Answered(ConsentAnswer answer) {
     mQueue.pop_front();
     mAsking = false;
     if (answer == ConsentAnswer::Deny) mDenied.insert(asked.origin);
-    if (answer == ConsentAnswer::Always) {
+    // The list as it is now: an origin forgotten while the question was open stays out, and
+    // "always" goes into the file as it is, not over it.
+    mConfig.Reload();
+    const bool listed = mConfig.Access(asked.origin) == OriginAccess::Listed;
+    if (answer == ConsentAnswer::Always && listed) {
         try {
             mConfig.Allow(asked.origin, Consent::Always);
             mConfig.Save();
@@ -39,7 +43,7 @@ void ConsentKeeper::Answered(ConsentAnswer answer) {
             DebugTrace(std::string("cannot remember the consent: ") + e.what());
         }
     }
-    for (auto& done : asked.done) done(answer != ConsentAnswer::Deny);
+    for (auto& done : asked.done) done(answer != ConsentAnswer::Deny && listed);
     AskNext();
 }
 

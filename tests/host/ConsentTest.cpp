@@ -131,5 +131,26 @@ TEST_F(ConsentTest, TheConfigurationListsOnlyOriginsAndKeepsThePort) {
     EXPECT_EQ(reread.Access("http://127.0.0.1:8080"), OriginAccess::Unlisted);
 }
 
+TEST_F(ConsentTest, AnOriginForgottenWhileThePersonIsAskedStaysOut) {
+    HostConfig config(mPath);
+    HeldAsker asker;
+    ConsentKeeper keeper(config, asker);
+    std::vector<bool> results;
+    keeper.Request("https://desk.example.org", [&](bool allowed) { results.push_back(allowed); });
+    ASSERT_EQ(asker.waiting.size(), 1u);
+    // `dorvex host forget` runs while the question is open; another origin is listed meanwhile.
+    {
+        HostConfig other(mPath);
+        other.Forget("https://desk.example.org");
+        other.Allow("https://other.example.org", Consent::Ask);
+        other.Save();
+    }
+    asker.Answer(ConsentAnswer::Always);
+    EXPECT_EQ(results, std::vector<bool>{false});
+    HostConfig after(mPath);
+    EXPECT_NE(after.Access("https://desk.example.org"), OriginAccess::Listed);
+    EXPECT_EQ(after.Access("https://other.example.org"), OriginAccess::Listed);
+}
+
 }  // namespace
 }  // namespace dorvex::host

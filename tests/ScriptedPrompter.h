@@ -2,6 +2,7 @@
 // The person, scripted: records every message box and answers with the given buttons.
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -46,7 +47,11 @@ public:
         saveFilter = filter;
         return saveName;
     }
-    void Yield() override { ++yields; }
+    std::function<void()> onYield;  // what happens while the program lets events run
+    void Yield() override {
+        ++yields;
+        if (onYield) onYield();
+    }
     // The person leaves once the scripted inputs are used up.
     bool Interactive() const override { return !inputs.empty(); }
 };

@@ -4,6 +4,7 @@
 #include <climits>
 #include <optional>
 #include <cstdlib>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -198,6 +199,9 @@ void Robot::UploadByListFile(const std::string& listPath) {
             keep.push_back(line.text);
             continue;
         }
+        // The file as it was sent: one put in its place meanwhile (a new export) is not deleted.
+        struct stat sent {};
+        const bool known = ::stat(f[0].c_str(), &sent) == 0;
         bool accepted = false;
         try {
             std::int32_t pageIndex = ListNumber(f[4]);
@@ -207,7 +211,12 @@ void Robot::UploadByListFile(const std::string& listPath) {
             DebugTrace(listPath + " line " + std::to_string(i + 1) + ": " + e.what());
         }
         if (accepted) {
-            if (::unlink(f[0].c_str()) != 0) DebugTrace("cannot delete " + f[0]);
+            struct stat now {};
+            const bool same = known && ::stat(f[0].c_str(), &now) == 0 && now.st_dev == sent.st_dev &&
+                              now.st_ino == sent.st_ino && now.st_size == sent.st_size &&
+                              now.st_mtim.tv_sec == sent.st_mtim.tv_sec && now.st_mtim.tv_nsec == sent.st_mtim.tv_nsec;
+            if (!same) DebugTrace(f[0] + " was replaced while it was sent: kept for its own line");
+            else if (::unlink(f[0].c_str()) != 0) DebugTrace("cannot delete " + f[0]);
         } else {
             failedDocuments.insert(f[2]);
             keep.push_back(line.text);

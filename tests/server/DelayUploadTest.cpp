@@ -13,6 +13,7 @@
 #include "model/FrmDelayUpload.h"
 #include "model/ScanList.h"
 #include "platform/AtQueue.h"
+#include "platform/Raster.h"
 #include "refserver/RefServer.h"
 #include "refserver/Storage.h"
 #include "server/DelayUpload.h"
@@ -212,6 +213,25 @@ TEST_F(RobotList, AFileTheServerRefusedStaysListedForTheNextRun) {
     robot.UploadByListFile(list);
     EXPECT_EQ(ListText(), before);
     EXPECT_TRUE(FileExists(tmp.File("out/A1/0001.jpg")));
+}
+
+TEST_F(RobotList, AFileExportedAgainWhileItIsSentIsNotDeleted) {
+    const std::string page = tmp.File("out/R1.tif");
+    test::WriteGrayTiff(page, 1, 8, 8);
+    AppendListLines(list, ListLine({page, "P", "R1", 1, 0, "op"}));
+    // The clerk exports R1 again while the robot sends it: a new file takes the old one's place.
+    bool replaced = false;
+    person.onYield = [&] {
+        if (replaced) return;
+        test::WriteGrayTiff(page + ".new", 1, 9, 9);
+        std::filesystem::rename(page + ".new", page);
+        replaced = true;
+    };
+    robot.UploadByListFile(list);
+    ASSERT_TRUE(replaced);
+    EXPECT_TRUE(Stored("R1"));
+    EXPECT_TRUE(FileExists(page));
+    EXPECT_EQ(ReadImageInfo(page).width, 9);
 }
 
 TEST_F(RobotList, AMissingFileIsDroppedAndAShortLineStopsTheRunKeepingTheRest) {

@@ -25,6 +25,8 @@ For tests and demonstrations without a person at the screen:
   --person-pause MS           the scripted person's pause between steps (default 300)
   --person-folder DIR         the folder the scripted person picks when asked for one
   --consent-answer A          answers every consent question: once, always or deny
+  --idle-timeout MS           a page that answers nothing, not even a ping, for this long is
+                              let go (default 600000, ten minutes)
 )";
 
 int Usage(const std::string& problem) {
@@ -33,7 +35,7 @@ int Usage(const std::string& problem) {
 }
 
 bool ParseNumber(const std::string& text, int low, int high, int& value) {
-    if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return false;
     value = std::stoi(text);
     return value >= low && value <= high;
 }
@@ -41,12 +43,12 @@ bool ParseNumber(const std::string& text, int low, int high, int& value) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName("Dorvex");
-    QApplication::setQuitOnLastWindowClosed(false);
+    // The arguments are read before the application starts, so that --help and a usage error
+    // need no display.
     std::vector<std::string> args(argv + 1, argv + argc);
     std::string configPath = dorvex::host::HostConfig::DefaultPath(), folder, consentAnswer;
     int port = -1, pause = 300;
+    dorvex::host::HostLimits limits;
     bool scripted = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -66,6 +68,8 @@ int main(int argc, char** argv) {
             configPath = value;
         } else if (arg == "--person-pause") {
             if (!ParseNumber(value, 0, 600000, pause)) return Usage("--person-pause takes milliseconds");
+        } else if (arg == "--idle-timeout") {
+            if (!ParseNumber(value, 100, 86400000, limits.idleMilliseconds)) return Usage("--idle-timeout takes milliseconds");
         } else if (arg == "--person-folder") {
             folder = value;
         } else if (arg == "--consent-answer") {
@@ -76,6 +80,9 @@ int main(int argc, char** argv) {
         }
     }
 
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Dorvex");
+    QApplication::setQuitOnLastWindowClosed(false);
     QFile scriptFile(QStringLiteral(":/web/orbscan.js"));
     if (!scriptFile.open(QIODevice::ReadOnly)) {
         std::cerr << "dorvex-host: orbscan.js is missing from this build\n";
@@ -96,7 +103,7 @@ int main(int argc, char** argv) {
     }
     dorvex::host::Desk desk{*windows};
     dorvex::host::ConsentKeeper consent(config, *asker);
-    dorvex::host::HostServer server(desk, consent, config, scriptFile.readAll());
+    dorvex::host::HostServer server(desk, consent, config, scriptFile.readAll(), limits);
     if (!server.Listen(static_cast<quint16>(port))) {
         std::cerr << "dorvex-host: cannot listen on 127.0.0.1:" << port << ": " << server.ErrorString().toStdString()
                   << " (is another dorvex host running?)\n";

@@ -166,7 +166,7 @@ Decision Decide(const RequestHead& head, int port, const std::function<OriginAcc
 }
 
 std::string ResponseText(const Decision& decision, const RequestHead& head, const std::string& script,
-                         const std::string& version) {
+                         const HostStatus& status) {
     std::string headers = std::string(StatusLine(decision.answer)) + "\r\n";
     std::string body, type = "text/plain; charset=utf-8";
     // Only a listed origin is ever named back; never a wildcard.
@@ -180,7 +180,8 @@ std::string ResponseText(const Decision& decision, const RequestHead& head, cons
             headers += "Cache-Control: no-cache\r\n";
             break;
         case Answer::Health:
-            body = "{\"service\":\"dorvex-host\",\"version\":\"" + version + "\"}";
+            body = "{\"service\":\"dorvex-host\",\"version\":\"" + status.version + "\",\"connections\":" +
+                   std::to_string(status.connections) + ",\"pages\":" + std::to_string(status.pages) + "}";
             type = "application/json";
             headers += "Cache-Control: no-store\r\n";
             break;

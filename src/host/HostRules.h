@@ -56,8 +56,15 @@ struct Decision {
 // `access` tells whether a normalized origin is listed in the person's configuration.
 Decision Decide(const RequestHead& head, int port, const std::function<OriginAccess(const std::string&)>& access);
 
+// What the health check tells.
+struct HostStatus {
+    std::string version;
+    int connections = 0;  // open now, the one asking included
+    int pages = 0;        // page sessions alive, a page whose window is still open included
+};
+
 // The whole HTTP response for every answer but Upgrade. `script` is the body of /orbscan.js.
 std::string ResponseText(const Decision& decision, const RequestHead& head, const std::string& script,
-                         const std::string& version);
+                         const HostStatus& status);
 
 }  // namespace dorvex::host

@@ -5,6 +5,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 #include <QWebSocket>
+#include <memory>
 
 #include "host/HostRules.h"
 #include "host/PageSession.h"
@@ -12,6 +13,21 @@
 #include "support/Version.h"
 
 namespace dorvex::host {
+namespace {
+
+// One of the host's connection slots, held while the socket it belongs to lives. A child of the
+// socket rather than a signal connection: the WebSocket drops every connection of its socket
+// when it goes.
+class ConnectionSlot : public QObject {
+public:
+    ConnectionSlot(QObject* socket, std::shared_ptr<int> open) : QObject(socket), mOpen(std::move(open)) { ++*mOpen; }
+    ~ConnectionSlot() override { --*mOpen; }
+
+private:
+    std::shared_ptr<int> mOpen;
+};
+
+}  // namespace
 
 HostServer::HostServer(Desk& desk, ConsentKeeper& consent, HostConfig& config, QByteArray script, HostLimits limits,
                        QObject* parent)
@@ -31,24 +47,33 @@ bool HostServer::Listen(quint16 port) { return mTcp.listen(QHostAddress::LocalHo
 
 void HostServer::Accept() {
     while (QTcpSocket* socket = mTcp.nextPendingConnection()) {
-        if (mOpen >= mLimits.maxConnections) {
+        if (*mOpen >= mLimits.maxConnections) {
             socket->abort();
             socket->deleteLater();
             continue;
         }
-        ++mOpen;
+        // Every way a connection ends deletes its socket, and the slot with it.
+        new ConnectionSlot(socket, mOpen);
         // Until the head is judged, no more than a head is taken in.
         socket->setReadBufferSize(static_cast<qint64>(kMaxHeadBytes) + 1);
-        connect(socket, &QObject::destroyed, this, [this] { --mOpen; });
-        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        // The head must come in time; the timer belongs to the socket and dies with it.
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] { Drop(socket); });
+        // The head must come in time, a plain answer must be read by then, and a handshake must
+        // have become a page; the timer belongs to the socket and dies with it.
         auto* timer = new QTimer(socket);
         timer->setSingleShot(true);
         timer->setObjectName(QStringLiteral("head-timer"));
-        connect(timer, &QTimer::timeout, socket, [socket] { socket->abort(); });
+        connect(timer, &QTimer::timeout, this, [this, socket] { Drop(socket); });
         timer->start(mLimits.headMilliseconds);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { Inspect(socket); });
     }
+}
+
+void HostServer::Drop(QTcpSocket* socket) {
+    mUpgrading.removeAll(socket);
+    disconnect(socket, &QTcpSocket::readyRead, this, nullptr);
+    disconnect(socket, &QTcpSocket::disconnected, this, nullptr);
+    socket->abort();
+    socket->deleteLater();
 }
 
 void HostServer::Inspect(QTcpSocket* socket) {
@@ -67,16 +92,15 @@ void HostServer::Inspect(QTcpSocket* socket) {
     Decision decision = Decide(head, Port(), [this](const std::string& origin) { return mConfig.Access(origin); });
     if (decision.answer != Answer::Upgrade) {
         if (decision.answer == Answer::Refuse) DebugTrace("host: refused " + head.method + " " + head.target);
-        std::string text = ResponseText(decision, head, mScript.toStdString(), LibraryVersion());
+        std::string text =
+            ResponseText(decision, head, mScript.toStdString(), HostStatus{LibraryVersion(), *mOpen, mPages});
         return Reply(socket, QByteArray::fromStdString(text));
     }
-    delete socket->findChild<QTimer*>(QStringLiteral("head-timer"), Qt::FindDirectChildrenOnly);
-    disconnect(socket, &QTcpSocket::disconnected, socket, nullptr);
     socket->setReadBufferSize(0);  // the WebSocket's own message limits hold from here
+    // The WebSocket server reads the handshake from the event loop. Until a page comes of it in
+    // NewPage, a connection that ends (the handshake failed) is let go here as any other.
+    mUpgrading.push_back(socket);
     mWebSockets.handleConnection(socket);
-    // The head is still unread in the socket and no more bytes may come: tell the WebSocket
-    // server it is there.
-    emit socket->readyRead();
 }
 
 void HostServer::Reply(QTcpSocket* socket, const QByteArray& response) {
@@ -86,10 +110,37 @@ void HostServer::Reply(QTcpSocket* socket, const QByteArray& response) {
 
 void HostServer::NewPage() {
     while (QWebSocket* socket = mWebSockets.nextPendingConnection()) {
+        // The connection under it is the one of ours from the same peer address and port.
+        QTcpSocket* transport = nullptr;
+        for (auto it = mUpgrading.begin(); it != mUpgrading.end();) {
+            if (!*it) {
+                it = mUpgrading.erase(it);
+                continue;
+            }
+            if ((*it)->peerPort() == socket->peerPort() && (*it)->peerAddress() == socket->peerAddress()) {
+                transport = *it;
+                mUpgrading.erase(it);
+                break;
+            }
+            ++it;
+        }
+        if (transport == nullptr) {  // not one of ours: no slot, no session
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        // From here the page's session owns the connection, and only it deletes it: the
+        // WebSocket under it must go first.
+        disconnect(transport, &QTcpSocket::disconnected, this, nullptr);
+        disconnect(transport, &QTcpSocket::disconnected, &mWebSockets, nullptr);
+        delete transport->findChild<QTimer*>(QStringLiteral("head-timer"), Qt::FindDirectChildrenOnly);
         socket->setMaxAllowedIncomingMessageSize(mLimits.maxMessageBytes);
         socket->setMaxAllowedIncomingFrameSize(mLimits.maxMessageBytes);
         // The origin was checked at the handshake; the session asks the person.
-        new PageSession(socket, NormalizeOrigin(socket->origin().toStdString()), mDesk, mConsent, this);
+        auto* page = new PageSession(socket, transport, NormalizeOrigin(socket->origin().toStdString()), mDesk,
+                                     mConsent, mLimits.idleMilliseconds, this);
+        ++mPages;
+        connect(page, &QObject::destroyed, this, [this] { --mPages; });
     }
 }
 

@@ -5,9 +5,12 @@
 // PageSession.
 
 #include <QByteArray>
+#include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QTcpServer>
 #include <QWebSocketServer>
+#include <memory>
 
 #include "control/OrbScan.h"
 #include "host/Consent.h"
@@ -15,9 +18,10 @@
 namespace dorvex::host {
 
 struct HostLimits {
-    int maxConnections = 16;          // open sockets, pages and plain requests together
+    int maxConnections = 16;          // connections open now, pages and plain requests together
     int headMilliseconds = 5000;      // for a request head to arrive
     qint64 maxMessageBytes = 64 * 1024;
+    int idleMilliseconds = 10 * 60 * 1000;  // a page that answers nothing, not even a ping, for this long is gone
 };
 
 // The person's desktop: one window at a time, whichever page asked for it.
@@ -41,6 +45,8 @@ private:
     void Inspect(QTcpSocket* socket);
     void Reply(QTcpSocket* socket, const QByteArray& response);
     void NewPage();
+    // Lets a connection go that the WebSocket server did not take.
+    void Drop(QTcpSocket* socket);
 
     Desk& mDesk;
     ConsentKeeper& mConsent;
@@ -49,7 +55,9 @@ private:
     HostLimits mLimits;
     QTcpServer mTcp;
     QWebSocketServer mWebSockets;
-    int mOpen = 0;  // sockets open now
+    std::shared_ptr<int> mOpen = std::make_shared<int>(0);  // connections open now (their slots)
+    int mPages = 0;  // page sessions alive
+    QList<QPointer<QTcpSocket>> mUpgrading;  // handed to the WebSocket server, no page yet
 };
 
 }  // namespace dorvex::host

@@ -2,6 +2,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -64,9 +65,23 @@ bool IsWholeNumber(const QJsonValue& value) {
 
 }  // namespace
 
-PageSession::PageSession(QWebSocket* socket, std::string origin, Desk& desk, ConsentKeeper& consent, QObject* parent)
-    : QObject(parent), mSocket(socket), mOrigin(std::move(origin)), mDesk(desk), mControl(*this) {
+PageSession::PageSession(QWebSocket* socket, QTcpSocket* transport, std::string origin, Desk& desk,
+                         ConsentKeeper& consent, int idleMilliseconds, QObject* parent)
+    : QObject(parent),
+      mSocket(socket),
+      mTransport(transport),
+      mIdleMilliseconds(idleMilliseconds),
+      mOrigin(std::move(origin)),
+      mDesk(desk),
+      mControl(*this) {
     socket->setParent(this);
+    transport->setParent(this);
+    mHeard.start();
+    connect(socket, &QWebSocket::textMessageReceived, this, &PageSession::Heard);
+    connect(socket, &QWebSocket::binaryMessageReceived, this, &PageSession::Heard);
+    connect(socket, &QWebSocket::pong, this, &PageSession::Heard);
+    connect(&mAlive, &QTimer::timeout, this, &PageSession::CheckAlive);
+    mAlive.start(std::max(100, mIdleMilliseconds / 4));
     connect(socket, &QWebSocket::textMessageReceived, this, &PageSession::Received);
     connect(socket, &QWebSocket::binaryMessageReceived, this, [this] { Violation("binary messages are not spoken"); });
     connect(socket, &QWebSocket::disconnected, this, &PageSession::Disconnected);
@@ -84,7 +99,22 @@ PageSession::PageSession(QWebSocket* socket, std::string origin, Desk& desk, Con
     });
 }
 
-PageSession::~PageSession() = default;
+PageSession::~PageSession() {
+    // The WebSocket still writes to its connection while it goes; the connection goes after it.
+    delete mSocket.data();
+    delete mTransport.data();
+}
+
+void PageSession::CheckAlive() {
+    if (!mSocket || mSocket->state() != QAbstractSocket::ConnectedState) return;
+    if (mHeard.elapsed() < mIdleMilliseconds) {
+        mSocket->ping();
+        return;
+    }
+    DebugTrace("host: a page answered nothing for " + std::to_string(mHeard.elapsed() / 1000) + " s; closing it");
+    // A peer that answers nothing would not take a closing handshake either.
+    mSocket->abort();
+}
 
 void PageSession::Consented(bool allowed) {
     if (mGone) return;

@@ -8,9 +8,12 @@
 // The host sends "welcome" (consent given) or "refused", then "ready", "result", "error" and
 // "event" messages.
 
+#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QObject>
 #include <QPointer>
+#include <QTcpSocket>
+#include <QTimer>
 #include <QWebSocket>
 #include <memory>
 #include <vector>
@@ -27,7 +30,10 @@ constexpr int kMaxPages = 9999;          // pages of one document a page may ann
 class PageSession : public QObject, private IComponentHost {
     Q_OBJECT
 public:
-    PageSession(QWebSocket* socket, std::string origin, Desk& desk, ConsentKeeper& consent, QObject* parent);
+    // `transport` is the connection the WebSocket runs on: the session deletes it after the
+    // WebSocket. A page that answers nothing, not even a ping, for `idleMilliseconds` is gone.
+    PageSession(QWebSocket* socket, QTcpSocket* transport, std::string origin, Desk& desk, ConsentKeeper& consent,
+                int idleMilliseconds, QObject* parent);
     ~PageSession() override;
 
 private:
@@ -53,10 +59,17 @@ private:
     // One of the sixteen keys a property bag keeps.
     bool IsProperty(const QString& key) const;
     void Disconnected();
+    void Heard() { mHeard.restart(); }
+    // Pings the page, and lets it go when it has not answered for the idle time.
+    void CheckAlive();
     // Closes the connection for a message that breaks the rules.
     void Violation(const QString& why);
 
     QPointer<QWebSocket> mSocket;
+    QPointer<QTcpSocket> mTransport;
+    QTimer mAlive;
+    QElapsedTimer mHeard;
+    int mIdleMilliseconds;
     std::string mOrigin;
     Desk& mDesk;
     OrbScan mControl;

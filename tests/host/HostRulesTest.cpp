@@ -97,7 +97,7 @@ TEST(HostRules, PreflightsAreAnsweredForListedOriginsOnly) {
     RequestHead listed = Head(head + "Origin: https://desk.example.org\r\n\r\n");
     Decision yes = DecideFor(head + "Origin: https://desk.example.org\r\n\r\n");
     ASSERT_EQ(yes.answer, Answer::Preflight);
-    std::string text = ResponseText(yes, listed, "", "1");
+    std::string text = ResponseText(yes, listed, "", HostStatus{"1"});
     EXPECT_NE(text.find("HTTP/1.1 204"), std::string::npos);
     EXPECT_NE(text.find("Access-Control-Allow-Origin: https://desk.example.org\r\n"), std::string::npos);
     EXPECT_NE(text.find("Access-Control-Allow-Private-Network: true\r\n"), std::string::npos);
@@ -105,7 +105,7 @@ TEST(HostRules, PreflightsAreAnsweredForListedOriginsOnly) {
     RequestHead unlisted = Head(head + "Origin: https://other.example.org\r\n\r\n");
     Decision no = DecideFor(head + "Origin: https://other.example.org\r\n\r\n");
     EXPECT_EQ(no.answer, Answer::Refuse);
-    text = ResponseText(no, unlisted, "", "1");
+    text = ResponseText(no, unlisted, "", HostStatus{"1"});
     EXPECT_NE(text.find("HTTP/1.1 403"), std::string::npos);
     EXPECT_EQ(text.find("Access-Control"), std::string::npos);
     EXPECT_EQ(DecideFor("OPTIONS /health HTTP/1.1\r\nHost: 127.0.0.1:47615\r\n\r\n").answer, Answer::Refuse);
@@ -116,7 +116,7 @@ TEST(HostRules, NeverAWildcardAndNoOriginNamedToAnUnlistedPage) {
     RequestHead head = Head("GET /orbscan.js HTTP/1.1\r\nHost: 127.0.0.1:47615\r\n\r\n");
     Decision d = DecideFor("GET /orbscan.js HTTP/1.1\r\nHost: 127.0.0.1:47615\r\n\r\n");
     ASSERT_EQ(d.answer, Answer::Script);
-    std::string text = ResponseText(d, head, script, "1");
+    std::string text = ResponseText(d, head, script, HostStatus{"1"});
     EXPECT_NE(text.find("Content-Type: text/javascript"), std::string::npos);
     EXPECT_EQ(text.substr(text.size() - script.size()), script);
     EXPECT_EQ(text.find("Access-Control-Allow-Origin"), std::string::npos);
@@ -125,7 +125,7 @@ TEST(HostRules, NeverAWildcardAndNoOriginNamedToAnUnlistedPage) {
               Answer::Refuse);
     RequestHead listedHead = Head("GET /health HTTP/1.1\r\nHost: 127.0.0.1:47615\r\nOrigin: https://desk.example.org\r\n\r\n");
     text = ResponseText(DecideFor("GET /health HTTP/1.1\r\nHost: 127.0.0.1:47615\r\nOrigin: https://desk.example.org\r\n\r\n"),
-                        listedHead, "", "1");
+                        listedHead, "", HostStatus{"1"});
     EXPECT_NE(text.find("Access-Control-Allow-Origin: https://desk.example.org\r\n"), std::string::npos);
     EXPECT_EQ(text.find("Access-Control-Allow-Origin: *"), std::string::npos);
     EXPECT_EQ(DecideFor("POST /health HTTP/1.1\r\nHost: 127.0.0.1:47615\r\n\r\n").answer, Answer::BadMethod);

@@ -47,6 +47,33 @@ inline void WriteGrayTiff(const std::string& path, int pages, std::uint32_t widt
     std::ofstream(path, std::ios::binary) << out;
 }
 
+// A one-page 8-bit grey TIFF of any size, all white, PackBits-compressed (64 bytes a row of
+// 4096 pixels): a page far over the decoding budget in a small file. `width` is a multiple of
+// 128.
+inline void WriteLargeWhiteTiff(const std::string& path, std::uint32_t width, std::uint32_t height) {
+    std::string row;
+    for (std::uint32_t x = 0; x < width; x += 128) row += "\x81\xff";  // 128 times 0xff
+    std::string out = "II";
+    PutLE(out, 42, 2);
+    PutLE(out, 8, 4);
+    struct Entry { std::uint16_t tag, type; std::uint32_t value; };
+    const std::uint32_t dataOffset = 8 + 2 + 9 * 12 + 4;
+    const std::vector<Entry> entries = {{256, 4, width}, {257, 4, height}, {258, 3, 8}, {259, 3, 32773}, {262, 3, 1},
+                                        {273, 4, dataOffset}, {277, 3, 1}, {278, 4, height},
+                                        {279, 4, static_cast<std::uint32_t>(row.size()) * height}};
+    PutLE(out, static_cast<std::uint32_t>(entries.size()), 2);
+    for (const Entry& e : entries) {
+        PutLE(out, e.tag, 2);
+        PutLE(out, e.type, 2);
+        PutLE(out, 1, 4);
+        PutLE(out, e.value, 4);
+    }
+    PutLE(out, 0, 4);
+    std::ofstream file(path, std::ios::binary);
+    file << out;
+    for (std::uint32_t y = 0; y < height; ++y) file << row;
+}
+
 // A one-page uncompressed CMYK TIFF of 16 bits per ink (as ImageMagick writes it by default):
 // the left third cyan, the middle white, the right black.
 inline void WriteCmykTiff(const std::string& path, std::uint32_t width, std::uint32_t height) {

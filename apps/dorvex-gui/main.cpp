@@ -54,6 +54,13 @@ int Usage(const std::string& problem) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The usage needs no display.
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--help" || std::string(argv[i]) == "-h") {
+            std::cout << kUsage;
+            return 0;
+        }
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName("Dorvex");
     dorvex::ui::QtHost host;
@@ -66,10 +73,6 @@ int main(int argc, char** argv) {
     try {
         for (std::size_t i = 0; i < args.size(); ++i) {
             const std::string& arg = args[i];
-            if (arg == "--help" || arg == "-h") {
-                std::cout << kUsage;
-                return 0;
-            }
             if (arg == "--demo") {
                 demo = true;
                 continue;

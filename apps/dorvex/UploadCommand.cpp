@@ -59,7 +59,7 @@ int Upload(const Args& args) {
                 allAccepted = false;
             }
         } else if (FileExists(path)) {
-            auto info = ProbeImage(path);
+            auto info = ProbeImageHeader(path);
             upload.AddFile(path, GetFileName(path, ".*"), static_cast<std::int16_t>(info ? info->pages : 0), "", 0, "");
         } else {
             std::cerr << "dorvex upload: " << path << ": no such file or folder\n";

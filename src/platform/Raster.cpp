@@ -637,6 +637,29 @@ ImageInfo ReadImageInfo(const std::string& path) {
     return info;
 }
 
+std::optional<ImageInfo> ProbeImageHeader(const std::string& path) {
+    try {
+        RouteImagingMessages();
+        l_int32 format = LeptonicaFormat(path);
+        if (IsTiffFormat(format)) {
+            ImageInfo info = ReadImageInfo(path);
+            if (!info.damage.empty()) return std::nullopt;
+            return info;
+        }
+        l_int32 w = 0, h = 0, bps = 0, spp = 0, cmap = 0, f = 0;
+        if (pixReadHeader(path.c_str(), &f, &w, &h, &bps, &spp, &cmap) != 0 || w <= 0 || h <= 0) return std::nullopt;
+        ImageInfo info;
+        info.pages = 1;
+        info.width = w;
+        info.height = h;
+        info.bitsPerPixel = cmap ? 8 : bps * std::min(spp, 3);
+        info.format = format == IFF_JFIF_JPEG ? fileformat::Jpeg : format == IFF_PNG ? fileformat::Png : fileformat::Bmp;
+        return info;
+    } catch (const DorvexError&) {
+        return std::nullopt;
+    }
+}
+
 std::optional<ImageInfo> ProbeImage(const std::string& path) {
     try {
         ImageInfo info = ReadImageInfo(path);

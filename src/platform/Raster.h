@@ -182,6 +182,10 @@ private:
 ImageInfo ReadImageInfo(const std::string& path);
 // Whether the file is an image we read, its first page decoding cleanly.
 std::optional<ImageInfo> ProbeImage(const std::string& path);
+// Whether the file is an image whose pages can be counted, from its headers alone (no pixel is
+// decoded, so a page over the decoding budget passes): what sending the file needs. No
+// resolution is read for a file that is not a TIFF.
+std::optional<ImageInfo> ProbeImageHeader(const std::string& path);
 // Removes page `page` of a multi-page file (rewritten beside and renamed over).
 void DeletePage(const std::string& path, int page);
 // Moves page `from` of a multi-page file so that it becomes page `to` (one rewrite).

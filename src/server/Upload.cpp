@@ -107,7 +107,7 @@ void FrmUpload::ScanFolder(const std::string& folder, std::set<std::string>& vis
             ScanFolder(entry, visited);
             continue;
         }
-        std::optional<ImageInfo> info = ProbeImage(entry);
+        std::optional<ImageInfo> info = ProbeImageHeader(entry);
         if (!info) continue;
         std::string ext = ToUpperAscii(GetFileExtension(entry));
         if (ext == "TIF" || ext == "TIFF") {
@@ -198,7 +198,7 @@ void FrmUpload::UploadEntryFile(CImgReq& request, const UploadEntry& entry) {
     bool allowed = EnableOverWrite || mAllowedThisRun.count(inno) > 0 || !RemoteExists(inno);
     if (allowed) mAllowedThisRun.insert(inno);
 
-    if (!ProbeImage(entry.file)) {
+    if (!ProbeImageHeader(entry.file)) {
         SetStatus(inno + "不是影像檔");
         AddReportLine(inno, 0, "非影像檔格式", entry.file);
         AfterUpload.Raise(inno, 0, "非影像檔格式");

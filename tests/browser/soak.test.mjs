@@ -73,7 +73,10 @@ test('hundreds of page loads and tabs closed mid-window leave the host as it was
       loads + 10, before.fds, afterwards.fds, before.rss.toFixed(1), afterwards.rss.toFixed(1));
     assert.deepEqual(open, { connections: 0, pages: 0 });
     assert.ok(afterwards.fds <= before.fds, 'descriptors ' + before.fds + ' -> ' + afterwards.fds);
-    assert.ok(afterwards.rss - before.rss <= 8, 'resident memory ' + before.rss + ' -> ' + afterwards.rss + ' MiB');
+    // A sanitizer build keeps freed memory in quarantine: there only the plain build's figure counts.
+    if (process.env.DORVEX_SANITIZED !== '1') {
+      assert.ok(afterwards.rss - before.rss <= 8, 'resident memory ' + before.rss + ' -> ' + afterwards.rss + ' MiB');
+    }
 
     // A new page still gets the script, the control and a window.
     const fresh = await context.newPage();

@@ -128,6 +128,14 @@ TEST(CleanCommand, EveryReadablePageIsProcessedAndEveryOtherNamed) {
     EXPECT_NE(broken.err.find("page 2 of"), std::string::npos) << broken.err;
     EXPECT_FALSE(FileExists(dir.File("out/broken.tif")));  // not written with a page missing
 
+    // A page over the decoding budget is named too large, never taken for a file that is not
+    // an image.
+    test::WriteLargeWhiteTiff(dir.File("huge.tif"), 4096, 65536);
+    Outcome huge = Clean(dir, {"-o", dir.File("out"), dir.File("huge.tif")});
+    EXPECT_EQ(huge.status, 1);
+    EXPECT_NE(huge.err.find("too large (4096 x 65536 pixels"), std::string::npos) << huge.err;
+    EXPECT_EQ(huge.err.find("not an image"), std::string::npos) << huge.err;
+
     test::WriteGrayTiff(dir.File("whole.tif"), 3, 200, 120);
     std::string bytes = ReadFileBytes(dir.File("whole.tif"));
     WriteBytesToFile(bytes.substr(0, bytes.size() * 7 / 10), dir.File("cut.tif"));

@@ -218,7 +218,9 @@ TEST(HostSoak, ThousandsOfConnectionsComeAndGoAndTheHostStillServes) {
               << "\n";
     EXPECT_EQ(open, 0);
     EXPECT_LE(descriptorsAfter, descriptorsBefore);
+#ifndef __SANITIZE_ADDRESS__  // the sanitizer keeps freed memory in quarantine
     EXPECT_LE(residentAfter - residentBefore, 4 * 1024) << "resident memory grew";
+#endif
 
     // It still serves the script and opens a window for a new page.
     EXPECT_TRUE(OneConnection(port, 6));

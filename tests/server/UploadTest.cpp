@@ -10,6 +10,7 @@
 #include "ScriptedPrompter.h"
 #include "TestImages.h"
 #include "TestUtil.h"
+#include "platform/Raster.h"
 #include "platform/Xml.h"
 #include "server/Base64.h"
 #include "server/ScriptedPeer.h"
@@ -114,6 +115,22 @@ TEST(Upload, SendsAFileInOneMebibyteChunksInOrder) {
     ASSERT_FALSE(f.upload.LogFile().empty());
     EXPECT_EQ(f.upload.LogFile().rfind(f.dir.Path() + "/Upload", 0), 0u);
     EXPECT_EQ(ReadFileBytes(f.upload.LogFile()), ToAnsi(f.upload.Report()));
+}
+
+// Sending needs no pixels: a page over the decoding budget (268 megapixels) goes whole.
+TEST(Upload, APageTooLargeToDecodeIsStillSent) {
+    ScriptedPeer peer({PeerAction::Reply(kOk)}, true);
+    Fixture f(peer.Url());
+    f.upload.EnableOverWrite = true;
+    std::string path = f.dir.File("HUGE.tif");
+    test::WriteLargeWhiteTiff(path, 4096, 65536);
+    ASSERT_FALSE(ProbeImage(path));  // its pixels are over the budget
+    f.upload.AddFile(path, "HUGE", 1, "", 0, "");
+    ASSERT_TRUE(f.upload.StartUploadFiles());
+    std::string joined;
+    for (const Chunk& chunk : Chunks(peer)) joined += chunk.bytes;
+    EXPECT_EQ(joined, ReadFileBytes(path));
+    EXPECT_EQ(f.upload.Report(), "HUGE,1,上傳成功,\r\n");
 }
 
 TEST(Upload, TheWindowIsToldOfEveryStatusAndChunkBeforeItYields) {

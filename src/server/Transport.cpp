@@ -20,26 +20,32 @@ CImgReq::CImgReq(IPrompter* prompter) : mPrompter(prompter), mSession(std::make_
 CImgReq::~CImgReq() = default;
 
 std::string CImgReq::RequestByObject(const std::string& url, const CBaseReq& request, const std::string& proxy) {
+    std::vector<std::string> texts = request.GetRequestXML();
+    mLastError.clear();
+    mLastStatus = 0;
+    mLastReply.clear();
+    for (std::size_t i = 1; i < texts.size(); ++i) {
+        if (RequestByText(url, texts[i], proxy).empty() && !mLastError.empty()) return {};
+    }
+    return mLastReply;
+}
+
+std::string CImgReq::RequestByText(const std::string& url, const std::string& text, const std::string& proxy) {
     HttpOptions options;
     if (UseServerClient) {
         options.contentType = "application/xml";
         options.proxy = proxy;
         options.verifyCertificates = false;
     }
-    std::vector<std::string> texts = request.GetRequestXML();
     mLastError.clear();
-    mLastStatus = 0;
-    mLastReply.clear();
-    for (std::size_t i = 1; i < texts.size(); ++i) {
-        HttpResult result = mSession->Post(url, texts[i], options);
-        mLastStatus = result.transferred ? result.status : 0;
-        mLastReply = result.transferred ? DecodeReply(result.body, result.contentType) : std::string();
-        if (!result.Ok()) {
-            mLastError = result.error.empty() ? "the request failed" : result.error;
-            DebugTrace("RequestByObject failed: " + mLastError);
-            if (mPrompter != nullptr) mPrompter->MessageBox(mLastError, "", MsgButtons::OK, MsgIcon::None);
-            return {};
-        }
+    HttpResult result = mSession->Post(url, text, options);
+    mLastStatus = result.transferred ? result.status : 0;
+    mLastReply = result.transferred ? DecodeReply(result.body, result.contentType) : std::string();
+    if (!result.Ok()) {
+        mLastError = result.error.empty() ? "the request failed" : result.error;
+        DebugTrace("RequestByObject failed: " + mLastError);
+        if (mPrompter != nullptr) mPrompter->MessageBox(mLastError, "", MsgButtons::OK, MsgIcon::None);
+        return {};
     }
     return mLastReply;
 }

@@ -27,6 +27,8 @@ public:
     // oversized reply, an HTTP error status) is shown to the person and gives "" (which no
     // caller can read as XML); the reply that came with an error status stays in LastReply().
     std::string RequestByObject(const std::string& url, const CBaseReq& request, const std::string& proxy);
+    // The same for one request's text already rendered.
+    std::string RequestByText(const std::string& url, const std::string& text, const std::string& proxy);
     // The description of the last failure ("" after a success).
     const std::string& LastError() const { return mLastError; }
     // The HTTP status of the last reply (0 when none arrived) and its text whatever the status.

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <future>
 
 #include "platform/Raster.h"
 #include "server/Language.h"
@@ -222,10 +223,9 @@ void FrmUpload::UploadEntryFile(CImgReq& request, const UploadEntry& entry) {
     std::ifstream in(entry.file, std::ios::binary);
     if (!in) throw DorvexError(err::FileNotFound, "cannot open " + entry.file);
 
-    std::string reply;
-    ReplyStatus status;
-    bool transportFailed = false;
-    for (std::int32_t part = 1; part <= parts; ++part) {
+    // The next part is read and encoded while the server takes the last one: one part ahead,
+    // read in order, so at most two parts are held.
+    auto render = [&](std::int32_t part) {
         std::string chunk(static_cast<std::size_t>(std::min<std::int64_t>(kChunkSize, size - (part - 1) * kChunkSize)), '\0');
         if (!in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()))) {
             throw DorvexError(err::DeviceIo, "cannot read " + entry.file);
@@ -243,7 +243,21 @@ void FrmUpload::UploadEntryFile(CImgReq& request, const UploadEntry& entry) {
         upload.SetBuff(std::move(chunk));
         upload.ParentName = entry.parentName;
         upload.EnableOverWrite = entry.pageIndex == 0 ? EnableOverWrite : true;
-        reply = request.RequestByObject(ServerURL, upload, Proxy);
+        std::string text;
+        upload.RenderTo(text);
+        return text;
+    };
+    std::future<std::string> next;
+    if (parts >= 1) next = std::async(std::launch::async, render, 1);
+
+    std::string reply;
+    ReplyStatus status;
+    bool transportFailed = false;
+    for (std::int32_t part = 1; part <= parts; ++part) {
+        std::string text = next.get();
+        if (part < parts) next = std::async(std::launch::async, render, part + 1);
+        reply = request.RequestByText(ServerURL, text, Proxy);
+        text = std::string();
         UploadProValue = part;
         Show();
         long httpStatus = 200;
@@ -260,6 +274,8 @@ void FrmUpload::UploadEntryFile(CImgReq& request, const UploadEntry& entry) {
         status = ReadReplyStatus(reply, httpStatus);
         if (status.kind != ReplyStatus::Success) break;
     }
+    // A part read ahead for a file that stopped is not sent; its reading ends before the file closes.
+    if (next.valid()) next.wait();
     in.close();
 
     if (transportFailed) status = ReplyStatus{};

@@ -3,7 +3,9 @@
 #include <libpq-fe.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <condition_variable>
+#include <cstdlib>
 #include <mutex>
 
 #include "support/Error.h"
@@ -102,9 +104,14 @@ public:
     explicit PostgresConnection(PGconn* conn) : mConn(conn) {}
 
     SqlResult Run(const std::string& sql, const std::vector<SqlValue>& params) override {
+        // PostgreSQL takes exactly the parameters a statement names.
+        std::size_t used = 0;
+        for (std::size_t at = sql.find('$'); at != std::string::npos; at = sql.find('$', at + 1)) {
+            used = std::max<std::size_t>(used, std::strtoul(sql.c_str() + at + 1, nullptr, 10));
+        }
+        if (used > params.size()) Fail("a statement names more parameters than it was given: " + sql);
         std::vector<std::string> texts;
-        texts.reserve(params.size());
-        for (const auto& value : params) texts.push_back(Text(value));
+        for (std::size_t i = 0; i < used; ++i) texts.push_back(Text(params[i]));
         std::vector<const char*> values;
         for (const auto& text : texts) values.push_back(text.c_str());
         PGresult* raw = PQexecParams(mConn, sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(),

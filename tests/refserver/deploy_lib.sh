@@ -7,6 +7,7 @@
 #   pg_start                  start the cluster; sets $pg_url (postgresql://dorvex@127.0.0.1:PORT)
 #   pg_create NAME            create a database; prints its URI
 #   server_start VAR ARGS...  start `$dorvex server ARGS` on a free port; VAR_pid, VAR_port
+#   server_stop VAR           stop it; fail unless it stopped cleanly
 #   nginx_start NAME=PORT[,PORT...]...  one proxy per upstream group; sets nginx_port_NAME
 
 deploy_pids=()
@@ -114,6 +115,16 @@ server_start() {
   [ -n "$port" ] || { cat "$log" >&2; deploy_fail "dorvex server did not start"; }
   printf -v "${var}_pid" '%s' "$pid"
   printf -v "${var}_port" '%s' "$port"
+  printf -v "${var}_log" '%s' "$log"
+}
+
+# Stops a server as SIGTERM does and fails unless it stopped cleanly (under the sanitizers, a
+# leak or a fault found on the way out is a failure too).
+server_stop() {
+  local pid_var="${1}_pid" log_var="${1}_log" rc=0
+  kill -TERM "${!pid_var}"
+  wait "${!pid_var}" || rc=$?
+  [ $rc -eq 0 ] || { cat "${!log_var}" >&2; deploy_fail "dorvex server ($1) stopped with status $rc"; }
 }
 
 # nginx as Debian installs it, with its default upstream settings (HTTP/1.0 to the server, a

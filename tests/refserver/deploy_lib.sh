@@ -59,6 +59,20 @@ free_port() {
   deploy_fail "no free loopback port"
 }
 
+# Waits up to 10 s for CHECK to pass while PID runs; when it does not, stops PID with SIGNAL.
+await_ready() {  # await_ready PID SIGNAL CHECK...
+  local pid=$1 signal=$2
+  shift 2
+  for _ in $(seq 100); do
+    "$@" && return 0
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill "-$signal" "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+  return 1
+}
+
 # Becomes the command, run as the unprivileged user when this is root (call it in a subshell
 # or in the background, where its process id is the command's).
 as_user() {
@@ -80,14 +94,11 @@ pg_start() {
     as_user "$pg_bin/postgres" -D "$work/pg/data" -k "$work/pg" -h 127.0.0.1 -p "$port" \
       -c max_connections=200 -c shared_buffers=64MB ${DEPLOY_PG_OPTIONS:-} > "$work/pg/server.log" 2>&1 &
     pg_pid=$!
-    for _ in $(seq 100); do
-      "$pg_bin/pg_isready" -q -h 127.0.0.1 -p "$port" && { pg_url="postgresql://dorvex@127.0.0.1:$port"; return; }
-      kill -0 "$pg_pid" 2>/dev/null || break
-      sleep 0.1
-    done
-    kill -INT "$pg_pid" 2>/dev/null || true
-    wait "$pg_pid" 2>/dev/null || true
-    pg_pid=""
+    if await_ready "$pg_pid" INT "$pg_bin/pg_isready" -q -h 127.0.0.1 -p "$port"; then
+      pg_url="postgresql://dorvex@127.0.0.1:$port"
+      return
+    fi
+    pg_pid=""  # the port was taken meanwhile, most likely: another one
   done
   cat "$work/pg/server.log" >&2
   deploy_fail "PostgreSQL did not start"
@@ -125,6 +136,14 @@ server_stop() {
   kill -TERM "${!pid_var}"
   wait "${!pid_var}" || rc=$?
   [ $rc -eq 0 ] || { cat "${!log_var}" >&2; deploy_fail "dorvex server ($1) stopped with status $rc"; }
+}
+
+nginx_listening() {  # nginx_listening GROUP...: whether every group's port takes connections
+  local group var
+  for group in "$@"; do
+    var="nginx_port_${group%%=*}"
+    (exec 3<>"/dev/tcp/127.0.0.1/${!var}") 2>/dev/null || return 1
+  done
 }
 
 # nginx as Debian installs it, with its default upstream settings (HTTP/1.0 to the server, a
@@ -167,20 +186,7 @@ EOF
     } > "$conf"
     nginx -p "$dir" -e "$dir/error.log" -c "$conf" > "$dir/stdout.log" 2>&1 &
     nginx_pid=$!
-    local ready=1
-    for _ in $(seq 100); do
-      ready=0
-      for group in "$@"; do
-        name=${group%%=*}
-        local var="nginx_port_$name"
-        (exec 3<>"/dev/tcp/127.0.0.1/${!var}") 2>/dev/null || ready=1
-      done
-      [ $ready -eq 0 ] && return
-      kill -0 "$nginx_pid" 2>/dev/null || break
-      sleep 0.1
-    done
-    kill -QUIT "$nginx_pid" 2>/dev/null || true
-    wait "$nginx_pid" 2>/dev/null || true
+    await_ready "$nginx_pid" QUIT nginx_listening "$@" && return
     nginx_pid=""
   done
   cat "$dir/error.log" >&2

@@ -72,15 +72,15 @@ std::string UrlDecode(const std::string& text) {
     return out;
 }
 
-std::string Protocol::Handle(const std::string& body, const std::string& sender) {
+std::string Protocol::Handle(const std::string& body, const std::string& session) {
     try {
-        return HandleParsed(body, sender);
+        return HandleParsed(body, session);
     } catch (const std::exception& e) {
         return ReplyText("", code::StorageFailed, std::string("the server failed: ") + e.what());
     }
 }
 
-std::string Protocol::HandleParsed(const std::string& body, const std::string& sender) {
+std::string Protocol::HandleParsed(const std::string& body, const std::string& session) {
     XmlDocument::Refusal why;
     auto doc = XmlDocument::Parse(body, &why, kMaxXmlDepth);
     if (why == XmlDocument::Refusal::TooDeep) {
@@ -97,7 +97,7 @@ std::string Protocol::HandleParsed(const std::string& body, const std::string& s
         if (!upload) return ReplyText(method, code::BadRequest, "<BatchUpload> is missing");
         UploadPart part;
         part.operatorName = op;
-        part.owner = sender;
+        part.session = session;
         part.name = Attr(upload, "name");
         auto total = WholeAttr(upload, "total", 1, kMaxParts);
         auto current = WholeAttr(upload, "this", 1, kMaxParts);

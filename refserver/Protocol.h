@@ -15,9 +15,9 @@ class Protocol {
 public:
     Protocol(Storage& storage, Seed seed) : mStorage(storage), mSeed(std::move(seed)) {}
 
-    // The reply to a POSTed request; never throws. `sender` names the connection it came
-    // over (the parts of one file must share it).
-    std::string Handle(const std::string& body, const std::string& sender = {});
+    // The reply to a POSTed request; never throws. `session` is the value of the sender's
+    // session cookie ("" without one): with the operator, it tells whose upload a part is.
+    std::string Handle(const std::string& body, const std::string& session = {});
     // Where the bytes of part `part` lie for the enciphered, URL-decoded document number;
     // nullopt when there is no such document or part.
     struct FileRange {
@@ -35,7 +35,7 @@ public:
     static std::optional<long> PartNumber(const std::string& text);
 
 private:
-    std::string HandleParsed(const std::string& body, const std::string& sender);
+    std::string HandleParsed(const std::string& body, const std::string& session);
     Storage& mStorage;
     Seed mSeed;
 };

@@ -24,7 +24,7 @@ struct RefServer::Impl {
 
     Impl(const RefServerOptions& opts)
         : options(opts),
-          storage(opts.dataDir),
+          storage(opts.dataDir, opts.databaseUrl),
           protocol(storage, opts.seedFile.empty() ? Seed{} : LoadSeed(opts.seedFile)) {}
 
     // Worker threads: each connection holds one while it is open, so that many slow or idle
@@ -45,6 +45,31 @@ struct RefServer::Impl {
             value = value * 10 + static_cast<std::uint64_t>(c - '0');
         }
         return value;
+    }
+
+    // The value of the cookie `name` ("" when the request has none): the sender of an upload,
+    // whichever connection or proxy carried the request.
+    static std::string SessionCookie(const httplib::Request& request, const std::string& name) {
+        std::size_t count = request.get_header_value_count("Cookie");
+        for (std::size_t i = 0; i < count; ++i) {
+            std::string header = request.get_header_value("Cookie", i);
+            std::size_t at = 0;
+            while (at < header.size()) {
+                std::size_t end = header.find(';', at);
+                if (end == std::string::npos) end = header.size();
+                std::string pair = header.substr(at, end - at);
+                at = end + 1;
+                std::size_t first = pair.find_first_not_of(' ');
+                if (first == std::string::npos) continue;
+                std::size_t equals = pair.find('=', first);
+                if (equals == std::string::npos || pair.compare(first, equals - first, name) != 0) continue;
+                std::string value = pair.substr(equals + 1);
+                while (!value.empty() && value.back() == ' ') value.pop_back();
+                if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+                return value;
+            }
+        }
+        return "";
     }
 
     // Ends the exchange with a refusal; the connection is not kept for another request, as
@@ -120,8 +145,7 @@ struct RefServer::Impl {
         });
         if (tooLong) return Refuse(response, 413, TooLong());
         if (!read) return Refuse(response, 400, "the request body could not be read");
-        std::string sender = request.remote_addr + " " + std::to_string(request.remote_port);
-        response.set_content(protocol.Handle(body, sender), "text/xml; charset=utf-8");
+        response.set_content(protocol.Handle(body, SessionCookie(request, options.sessionCookie)), "text/xml; charset=utf-8");
     }
 
     void Get(const httplib::Request& request, httplib::Response& response) {

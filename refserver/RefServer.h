@@ -14,6 +14,11 @@ struct RefServerOptions {
     std::string dataDir;
     std::string seedFile;  // "" for an empty seed
     std::size_t maxBody = 8 * 1024 * 1024;  // bytes of one request body
+    // "" keeps the database in dataDir (SQLite); a PostgreSQL URI puts it there, so that
+    // several instances sharing it and dataDir serve the same documents.
+    std::string databaseUrl;
+    // The cookie that tells the clients apart (the page's SessionIdName).
+    std::string sessionCookie = "SessionID";
 };
 
 class RefServer {

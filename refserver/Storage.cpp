@@ -1,7 +1,6 @@
 #include "refserver/Storage.h"
 
 #include <fcntl.h>
-#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,8 +8,8 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <memory>
 
+#include "refserver/Database.h"
 #include "support/Error.h"
 #include "support/ModFS.h"
 #include "support/Random.h"
@@ -19,17 +18,12 @@ namespace dorvex::refserver {
 namespace {
 
 constexpr std::int64_t kStaleSeconds = 3600;
+// How often an instance looks for uploads gone stale.
+constexpr std::int64_t kSweepSeconds = 60;
 
 std::int64_t Now() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
-// Starts writing the file's new data to disk now, so that the sync before it is committed
-// finds little left to do.
-void StartWriteback(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
-    ::close(fd);
-}
+std::int64_t Number(const std::string& text) { return std::strtoll(text.c_str(), nullptr, 10); }
 
 std::string RandomName() {
     static const char kHex[] = "0123456789abcdef";
@@ -41,251 +35,264 @@ std::string RandomName() {
     return name;
 }
 
-struct Statement {
-    sqlite3_stmt* stmt = nullptr;
-    Statement(sqlite3* db, const char* sql) {
-        if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK) {
-            throw DorvexError(err::DeviceIo, std::string("storage: ") + sqlite3_errmsg(db));
-        }
+std::string ErrnoMessage() { return std::strerror(errno); }
+
+// Writes a part at `offset` of its staging file and cuts off what lies beyond it, so a part
+// that an interrupted attempt wrote only in part is written over whole. Starts writing the
+// data to disk now, so that the sync before the file is stored finds little left to do.
+bool WritePart(const std::string& path, std::int64_t offset, const std::string& bytes, bool create) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | (create ? O_CREAT | O_EXCL : 0), 0644);
+    if (fd < 0) return false;
+    bool ok = true;
+    std::size_t done = 0;
+    while (ok && done < bytes.size()) {
+        ssize_t n = ::pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) ok = false;
+        else done += static_cast<std::size_t>(n);
     }
-    ~Statement() { sqlite3_finalize(stmt); }
-    Statement& Bind(int i, const std::string& text) {
-        sqlite3_bind_text(stmt, i, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-        return *this;
+    if (ok && ::ftruncate(fd, static_cast<off_t>(offset) + static_cast<off_t>(bytes.size())) != 0) ok = false;
+    if (ok) ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);  // only a hint: its failure changes nothing
+    int saved = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        saved = errno;
     }
-    Statement& Bind(int i, std::int64_t value) {
-        sqlite3_bind_int64(stmt, i, value);
-        return *this;
-    }
-    bool Step() {
-        int rc = sqlite3_step(stmt);
-        if (rc == SQLITE_ROW) return true;
-        if (rc == SQLITE_DONE) return false;
-        throw DorvexError(err::DeviceIo, std::string("storage: ") + sqlite3_errmsg(sqlite3_db_handle(stmt)));
-    }
-    std::string Text(int column) const {
-        const unsigned char* text = sqlite3_column_text(stmt, column);
-        return text ? std::string(reinterpret_cast<const char*>(text), static_cast<std::size_t>(sqlite3_column_bytes(stmt, column))) : std::string();
-    }
-    std::int64_t Int(int column) const { return sqlite3_column_int64(stmt, column); }
+    errno = saved;
+    return ok;
+}
+
+// A rename is kept across a crash only once its folder is flushed too.
+bool SyncFolder(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
+const char* const kSchema[] = {
+    "CREATE TABLE IF NOT EXISTS documents(inno TEXT PRIMARY KEY, pages BIGINT NOT NULL, multipage BIGINT NOT NULL, "
+    "operator TEXT, dvdprefix TEXT, refname TEXT, parentname TEXT, updated BIGINT)",
+    "CREATE TABLE IF NOT EXISTS files(inno TEXT NOT NULL, pageindex BIGINT NOT NULL, path TEXT NOT NULL, "
+    "size BIGINT NOT NULL, PRIMARY KEY(inno, pageindex))",
+    "CREATE TABLE IF NOT EXISTS words(inno TEXT NOT NULL, seq BIGINT NOT NULL, key TEXT NOT NULL, "
+    "value TEXT NOT NULL, PRIMARY KEY(inno, seq))",
+    // One upload in progress per file: its sender, how far it got and where its bytes lie.
+    "CREATE TABLE IF NOT EXISTS staging(inno TEXT NOT NULL, pageindex BIGINT NOT NULL, operator TEXT NOT NULL, "
+    "session TEXT NOT NULL, total BIGINT NOT NULL, next BIGINT NOT NULL, size BIGINT NOT NULL, path TEXT NOT NULL, "
+    "lastuse BIGINT NOT NULL, PRIMARY KEY(inno, pageindex))",
 };
+
+Outcome Refused(int code, const std::string& description) { return {code, description}; }
+
+Outcome ExistsRefusal(const std::string& name) {
+    return {code::Exists, "文件 " + name + " 已存在，未允許覆蓋 (overwrite=\"0\")"};
+}
 
 }  // namespace
 
-Storage::Storage(const std::string& dataDir) : mDir(dataDir) {
+struct Storage::Staging {
+    std::string operatorName, session, path;
+    std::int64_t total = 0, next = 1, size = 0;
+};
+
+Storage::Storage(const std::string& dataDir, const std::string& databaseUrl) : mDir(dataDir) {
     std::filesystem::create_directories(mDir + "/files");
-    // Unfinished uploads do not survive a restart: their clients have long given up.
-    std::filesystem::remove_all(mDir + "/staging");
     std::filesystem::create_directories(mDir + "/staging");
-    if (sqlite3_open((mDir + "/dorvex.db").c_str(), &mDb) != SQLITE_OK) {
-        std::string message = mDb ? sqlite3_errmsg(mDb) : "out of memory";
-        sqlite3_close(mDb);
-        throw DorvexError(err::DeviceIo, "cannot open the database in " + mDir + ": " + message);
-    }
-    sqlite3_busy_timeout(mDb, 5000);
-    Exec("PRAGMA journal_mode=WAL");
-    Exec("PRAGMA synchronous=NORMAL");
-    Exec("CREATE TABLE IF NOT EXISTS documents(inno TEXT PRIMARY KEY, pages INTEGER NOT NULL, "
-         "multipage INTEGER NOT NULL, operator TEXT, dvdprefix TEXT, refname TEXT, parentname TEXT, updated INTEGER)");
-    Exec("CREATE TABLE IF NOT EXISTS files(inno TEXT NOT NULL, pageindex INTEGER NOT NULL, path TEXT NOT NULL, "
-         "size INTEGER NOT NULL, PRIMARY KEY(inno, pageindex))");
-    Exec("CREATE TABLE IF NOT EXISTS words(inno TEXT NOT NULL, seq INTEGER NOT NULL, key TEXT NOT NULL, "
-         "value TEXT NOT NULL, PRIMARY KEY(inno, seq))");
+    mDb = databaseUrl.empty() ? OpenSqlite(mDir + "/dorvex.db") : OpenPostgres(databaseUrl);
+    // Instances starting at once make the schema one after another.
+    mDb->Transaction("dorvex schema", [](SqlConnection& db) {
+        for (const char* sql : kSchema) db.Run(sql);
+    });
+    DropStale(true);
 }
 
-Storage::~Storage() { sqlite3_close(mDb); }
+Storage::~Storage() = default;
 
-void Storage::Exec(const std::string& sql) {
-    char* message = nullptr;
-    if (sqlite3_exec(mDb, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
-        std::string text = message ? message : "unknown error";
-        sqlite3_free(message);
-        throw DorvexError(err::DeviceIo, "storage: " + text);
-    }
+// Paths are kept relative to the data folder, which instances may mount at different places;
+// a database from before holds absolute ones.
+std::string Storage::Resolve(const std::string& stored) const {
+    return !stored.empty() && stored[0] == '/' ? stored : mDir + "/" + stored;
 }
 
-void Storage::DropStale() {
+void Storage::DropStale(bool sweepFolder) {
     std::int64_t now = Now();
-    for (auto it = mStaging.begin(); it != mStaging.end();) {
-        if (now - it->second.lastUse > kStaleSeconds) {
-            std::remove(it->second.path.c_str());
-            it = mStaging.erase(it);
-        } else {
-            ++it;
+    auto stale = mDb->Run("DELETE FROM staging WHERE lastuse < $1 RETURNING path", {now - kStaleSeconds});
+    for (const auto& row : stale.rows) std::remove(Resolve(row[0]).c_str());
+    mLastSweep = now;
+    if (!sweepFolder) return;
+    // Staging files that no upload names: left by an instance killed before it recorded them.
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(mDir + "/staging", ignored)) {
+        struct stat st {};
+        if (::stat(entry.path().c_str(), &st) != 0 || now - st.st_mtime <= kStaleSeconds) continue;
+        std::string relative = "staging/" + entry.path().filename().string();
+        if (mDb->Run("SELECT 1 FROM staging WHERE path = $1", {relative}).rows.empty()) {
+            std::remove(entry.path().c_str());
         }
     }
 }
 
 Outcome Storage::AddPart(const UploadPart& part) {
-    std::lock_guard<std::mutex> guard(mMutex);
-    DropStale();
-    StagingKey key{part.operatorName, part.name, part.pageIndex};
-    std::string which = part.name + " (page index " + std::to_string(part.pageIndex) + ")";
-    auto found = mStaging.find(key);
-    if (part.part == 1) {
-        // A new first part starts the file over, whoever sent the parts before it; their
-        // sender's next part is refused.
-        if (found != mStaging.end()) {
-            std::remove(found->second.path.c_str());
-            mStaging.erase(found);
-        }
-        if (!part.overwrite) {
-            Statement exists(mDb, "SELECT 1 FROM documents WHERE inno = ?");
-            if (exists.Bind(1, part.name).Step()) {
-                return {code::Exists, "文件 " + part.name + " 已存在，未允許覆蓋 (overwrite=\"0\")"};
-            }
-        }
-        if (mStaging.size() >= kMaxStaging) {
-            return {code::StorageFailed, "the server has too many uploads in progress; try again later"};
-        }
-        found = mStaging.emplace(key, Staging{mDir + "/staging/" + RandomName(), part.total, 1, Now(), part.owner}).first;
+    if (Now() - mLastSweep >= kSweepSeconds) DropStale(false);
+    // Files to remove once the outcome is decided: old staging and obsolete files when the
+    // transaction commits, files it had made when it does not.
+    std::vector<std::string> dropOnSuccess, dropOnFailure;
+    Outcome outcome;
+    try {
+        mDb->Transaction(part.name, [&](SqlConnection& db) { outcome = AddPartLocked(db, part, dropOnSuccess, dropOnFailure); });
+    } catch (const DorvexError& e) {
+        for (const auto& path : dropOnFailure) std::remove(path.c_str());
+        return Refused(code::StorageFailed, std::string("the server could not record the part: ") + e.what());
     }
-    if (found != mStaging.end() && found->second.owner != part.owner) {
-        return {code::Superseded, "another upload of " + which + " started after this one and replaced it; this upload "
-                                  "was abandoned and must start again from part 1"};
-    }
-    if (found == mStaging.end() || found->second.next != part.part || found->second.total != part.total) {
-        std::string expected = found == mStaging.end() ? std::string("1") : std::to_string(found->second.next);
-        if (found != mStaging.end()) {
-            std::remove(found->second.path.c_str());
-            mStaging.erase(found);
-        }
-        return {code::OutOfOrder, "part " + std::to_string(part.part) + " of " + std::to_string(part.total) +
-                                      " arrived out of order (expected part " + expected + "); the upload of " +
-                                      which + " must start again from part 1"};
-    }
-    Staging& staging = found->second;
-    if (!AppendBytesToFile(part.bytes, staging.path)) {
-        std::remove(staging.path.c_str());
-        mStaging.erase(found);
-        return {code::StorageFailed, "the server could not store the file: " + std::string(std::strerror(errno))};
-    }
-    StartWriteback(staging.path);
-    staging.next++;
-    staging.lastUse = Now();
-    if (part.part < part.total) return {};
-    Staging done = staging;
-    mStaging.erase(found);
-    Outcome outcome = Commit(part, done);
-    if (!outcome.Ok()) std::remove(done.path.c_str());
+    for (const auto& path : dropOnSuccess) std::remove(path.c_str());
     return outcome;
 }
 
-Outcome Storage::Commit(const UploadPart& part, const Staging& staging) {
-    if (!part.overwrite) {
-        Statement exists(mDb, "SELECT 1 FROM documents WHERE inno = ?");
-        if (exists.Bind(1, part.name).Step()) {
-            return {code::Exists, "文件 " + part.name + " 已存在，未允許覆蓋 (overwrite=\"0\")"};
+// Runs in the document's transaction: no other part of the document is taken meanwhile, on
+// this instance or another.
+Outcome Storage::AddPartLocked(SqlConnection& db, const UploadPart& part, std::vector<std::string>& dropOnSuccess,
+                               std::vector<std::string>& dropOnFailure) {
+    std::string which = part.name + " (page index " + std::to_string(part.pageIndex) + ")";
+    const std::vector<SqlValue> key{part.name, static_cast<std::int64_t>(part.pageIndex)};
+    auto drop = [&](const Staging& staging) {
+        db.Run("DELETE FROM staging WHERE inno = $1 AND pageindex = $2", key);
+        dropOnSuccess.push_back(Resolve(staging.path));
+    };
+    std::optional<Staging> found;
+    auto rows = db.Run("SELECT operator, session, total, next, size, path FROM staging WHERE inno = $1 AND pageindex = $2", key).rows;
+    if (!rows.empty()) found = Staging{rows[0][0], rows[0][1], rows[0][5], Number(rows[0][2]), Number(rows[0][3]), Number(rows[0][4])};
+    if (part.part == 1) {
+        // A new first part starts the file over, whoever sent the parts before it; their
+        // sender's next part is refused.
+        if (found) drop(*found);
+        found.reset();
+        if (!part.overwrite && !db.Run("SELECT 1 FROM documents WHERE inno = $1", {part.name}).rows.empty()) {
+            return ExistsRefusal(part.name);
         }
+        if (Number(db.Run("SELECT count(*) FROM staging").rows.at(0).at(0)) >= static_cast<std::int64_t>(kMaxStaging)) {
+            return Refused(code::StorageFailed, "the server has too many uploads in progress; try again later");
+        }
+        Staging fresh{part.operatorName, part.session, "staging/" + RandomName(), part.total, 1, 0};
+        db.Run("INSERT INTO staging(inno, pageindex, operator, session, total, next, size, path, lastuse) "
+               "VALUES($1, $2, $3, $4, $5, 1, 0, $6, $7)",
+               {part.name, static_cast<std::int64_t>(part.pageIndex), part.operatorName, part.session,
+                static_cast<std::int64_t>(part.total), fresh.path, Now()});
+        found = fresh;
     }
-    std::string target = mDir + "/files/" + RandomName();
-    if (!SyncFile(staging.path) || std::rename(staging.path.c_str(), target.c_str()) != 0) {
-        return {code::StorageFailed, "the server could not store the file: " + std::string(std::strerror(errno))};
+    if (found && (found->operatorName != part.operatorName || found->session != part.session)) {
+        return Refused(code::Superseded, "another upload of " + which + " started after this one and replaced it; this "
+                                         "upload was abandoned and must start again from part 1");
     }
-    std::vector<std::string> obsolete;
-    try {
-        Exec("BEGIN IMMEDIATE");
-        {
-            // Page index 0 replaces the whole document; a page index replaces that page and any
-            // multi-page file the document had.
-            Statement old(mDb, part.pageIndex == 0
-                                   ? "SELECT path FROM files WHERE inno = ?1"
-                                   : "SELECT path FROM files WHERE inno = ?1 AND (pageindex = 0 OR pageindex = ?2 OR pageindex > ?3)");
-            old.Bind(1, part.name);
-            if (part.pageIndex != 0) old.Bind(2, part.pageIndex).Bind(3, std::max(part.pages, part.pageIndex));
-            while (old.Step()) obsolete.push_back(old.Text(0));
-            Statement drop(mDb, part.pageIndex == 0
-                                    ? "DELETE FROM files WHERE inno = ?1"
-                                    : "DELETE FROM files WHERE inno = ?1 AND (pageindex = 0 OR pageindex = ?2 OR pageindex > ?3)");
-            drop.Bind(1, part.name);
-            if (part.pageIndex != 0) drop.Bind(2, part.pageIndex).Bind(3, std::max(part.pages, part.pageIndex));
-            drop.Step();
-        }
-        {
-            Statement add(mDb, "INSERT INTO files(inno, pageindex, path, size) VALUES(?, ?, ?, ?)");
-            struct stat st {};
-            ::stat(target.c_str(), &st);
-            add.Bind(1, part.name).Bind(2, part.pageIndex).Bind(3, target).Bind(4, static_cast<std::int64_t>(st.st_size)).Step();
-        }
-        {
-            Statement doc(mDb,
-                          "INSERT INTO documents(inno, pages, multipage, operator, dvdprefix, refname, parentname, updated) "
-                          "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8) ON CONFLICT(inno) DO UPDATE SET pages = ?2, "
-                          "multipage = ?3, operator = ?4, dvdprefix = ?5, refname = ?6, parentname = ?7, updated = ?8");
-            doc.Bind(1, part.name).Bind(2, part.pages).Bind(3, part.pageIndex == 0 ? 1 : 0).Bind(4, part.operatorName)
-                .Bind(5, part.dvdPrefix).Bind(6, part.refName).Bind(7, part.parentName).Bind(8, Now()).Step();
-        }
-        Exec("COMMIT");
-    } catch (const DorvexError& e) {
-        sqlite3_exec(mDb, "ROLLBACK", nullptr, nullptr, nullptr);
-        std::remove(target.c_str());
-        return {code::StorageFailed, std::string("the server could not record the file: ") + e.what()};
+    if (!found || found->next != part.part || found->total != part.total) {
+        std::string expected = found ? std::to_string(found->next) : std::string("1");
+        if (found) drop(*found);
+        return Refused(code::OutOfOrder, "part " + std::to_string(part.part) + " of " + std::to_string(part.total) +
+                                             " arrived out of order (expected part " + expected + "); the upload of " +
+                                             which + " must start again from part 1");
     }
-    for (const auto& path : obsolete) std::remove(path.c_str());
+    Staging& staging = *found;
+    std::string stagingPath = Resolve(staging.path);
+    if (part.part == 1) dropOnFailure.push_back(stagingPath);
+    if (!WritePart(stagingPath, staging.size, part.bytes, part.part == 1)) {
+        std::string why = ErrnoMessage();
+        drop(staging);
+        return Refused(code::StorageFailed, "the server could not store the file: " + why);
+    }
+    staging.size += static_cast<std::int64_t>(part.bytes.size());
+    if (part.part < part.total) {
+        db.Run("UPDATE staging SET next = next + 1, size = $3, lastuse = $4 WHERE inno = $1 AND pageindex = $2",
+               {part.name, static_cast<std::int64_t>(part.pageIndex), staging.size, Now()});
+        return {};
+    }
+    db.Run("DELETE FROM staging WHERE inno = $1 AND pageindex = $2", key);
+    Outcome outcome = Commit(db, part, staging, dropOnSuccess, dropOnFailure);
+    if (!outcome.Ok()) dropOnSuccess.push_back(stagingPath);
+    return outcome;
+}
+
+Outcome Storage::Commit(SqlConnection& db, const UploadPart& part, const Staging& staging,
+                        std::vector<std::string>& dropOnSuccess, std::vector<std::string>& dropOnFailure) {
+    if (!part.overwrite && !db.Run("SELECT 1 FROM documents WHERE inno = $1", {part.name}).rows.empty()) {
+        return ExistsRefusal(part.name);
+    }
+    std::string target = "files/" + RandomName();
+    if (!SyncFile(Resolve(staging.path)) || std::rename(Resolve(staging.path).c_str(), Resolve(target).c_str()) != 0 ||
+        !SyncFolder(mDir + "/files")) {
+        return Refused(code::StorageFailed, "the server could not store the file: " + ErrnoMessage());
+    }
+    dropOnFailure.push_back(Resolve(target));
+    // Page index 0 replaces the whole document; a page index replaces that page and any
+    // multi-page file the document had.
+    std::vector<SqlValue> which{part.name, static_cast<std::int64_t>(part.pageIndex),
+                                static_cast<std::int64_t>(std::max(part.pages, part.pageIndex))};
+    const char* condition = part.pageIndex == 0 ? " WHERE inno = $1"
+                                                : " WHERE inno = $1 AND (pageindex = 0 OR pageindex = $2 OR pageindex > $3)";
+    for (const auto& row : db.Run(std::string("SELECT path FROM files") + condition, which).rows) {
+        dropOnSuccess.push_back(Resolve(row[0]));
+    }
+    db.Run(std::string("DELETE FROM files") + condition, which);
+    db.Run("INSERT INTO files(inno, pageindex, path, size) VALUES($1, $2, $3, $4)",
+           {part.name, static_cast<std::int64_t>(part.pageIndex), target, staging.size});
+    db.Run("INSERT INTO documents(inno, pages, multipage, operator, dvdprefix, refname, parentname, updated) "
+           "VALUES($1, $2, $3, $4, $5, $6, $7, $8) ON CONFLICT(inno) DO UPDATE SET pages = $2, "
+           "multipage = $3, operator = $4, dvdprefix = $5, refname = $6, parentname = $7, updated = $8",
+           {part.name, static_cast<std::int64_t>(part.pages), static_cast<std::int64_t>(part.pageIndex == 0 ? 1 : 0),
+            part.operatorName, part.dvdPrefix, part.refName, part.parentName, Now()});
     return {};
 }
 
 std::optional<StoredDocument> Storage::Find(const std::string& inno) {
-    std::lock_guard<std::mutex> guard(mMutex);
-    Statement doc(mDb, "SELECT pages, multipage FROM documents WHERE inno = ?");
-    if (!doc.Bind(1, inno).Step()) return std::nullopt;
+    // One statement: the document and its files as one commit left them.
+    auto rows = mDb->Run("SELECT d.pages, d.multipage, f.pageindex, f.path, f.size FROM documents d "
+                         "LEFT JOIN files f ON f.inno = d.inno WHERE d.inno = $1 ORDER BY f.pageindex",
+                         {inno}).rows;
+    if (rows.empty()) return std::nullopt;
     StoredDocument result;
     result.inno = inno;
-    result.pages = static_cast<int>(doc.Int(0));
-    result.multiPage = doc.Int(1) != 0;
-    Statement files(mDb, "SELECT pageindex, path, size FROM files WHERE inno = ? ORDER BY pageindex");
-    files.Bind(1, inno);
-    while (files.Step()) result.files.push_back({static_cast<int>(files.Int(0)), files.Text(1), files.Int(2)});
+    result.pages = static_cast<int>(Number(rows[0][0]));
+    result.multiPage = Number(rows[0][1]) != 0;
+    for (const auto& row : rows) {
+        if (row[3].empty()) continue;  // a document without files
+        result.files.push_back({static_cast<int>(Number(row[2])), Resolve(row[3]), Number(row[4])});
+    }
     return result;
 }
 
 std::vector<std::string> Storage::Innos(std::size_t limit) {
-    std::lock_guard<std::mutex> guard(mMutex);
-    Statement list(mDb, "SELECT inno FROM documents ORDER BY inno LIMIT ?");
-    list.Bind(1, static_cast<std::int64_t>(limit));
     std::vector<std::string> innos;
-    while (list.Step()) innos.push_back(list.Text(0));
+    for (const auto& row : mDb->Run("SELECT inno FROM documents ORDER BY inno LIMIT $1", {static_cast<std::int64_t>(limit)}).rows) {
+        innos.push_back(row[0]);
+    }
     return innos;
 }
 
 std::optional<int> Storage::Pages(const std::string& inno) {
-    std::lock_guard<std::mutex> guard(mMutex);
-    Statement doc(mDb, "SELECT pages FROM documents WHERE inno = ?");
-    if (!doc.Bind(1, inno).Step()) return std::nullopt;
-    return static_cast<int>(doc.Int(0));
+    auto rows = mDb->Run("SELECT pages FROM documents WHERE inno = $1", {inno}).rows;
+    if (rows.empty()) return std::nullopt;
+    return static_cast<int>(Number(rows[0][0]));
 }
 
 bool Storage::SetPages(const std::string& inno, int pages) {
-    std::lock_guard<std::mutex> guard(mMutex);
-    Statement update(mDb, "UPDATE documents SET pages = ? WHERE inno = ?");
-    update.Bind(1, pages).Bind(2, inno).Step();
-    return sqlite3_changes(mDb) > 0;
+    return mDb->Run("UPDATE documents SET pages = $1 WHERE inno = $2", {static_cast<std::int64_t>(pages), inno}).changed > 0;
 }
 
 void Storage::SetWords(const std::string& inno, const std::vector<std::pair<std::string, std::string>>& words) {
-    std::lock_guard<std::mutex> guard(mMutex);
-    Exec("BEGIN IMMEDIATE");
-    try {
-        Statement drop(mDb, "DELETE FROM words WHERE inno = ?");
-        drop.Bind(1, inno).Step();
+    mDb->Transaction(inno, [&](SqlConnection& db) {
+        db.Run("DELETE FROM words WHERE inno = $1", {inno});
         std::int64_t seq = 0;
         for (const auto& [key, value] : words) {
-            Statement add(mDb, "INSERT INTO words(inno, seq, key, value) VALUES(?, ?, ?, ?)");
-            add.Bind(1, inno).Bind(2, ++seq).Bind(3, key).Bind(4, value).Step();
+            db.Run("INSERT INTO words(inno, seq, key, value) VALUES($1, $2, $3, $4)", {inno, ++seq, key, value});
         }
-        Exec("COMMIT");
-    } catch (...) {
-        sqlite3_exec(mDb, "ROLLBACK", nullptr, nullptr, nullptr);
-        throw;
-    }
+    });
 }
 
 std::vector<std::pair<std::string, std::string>> Storage::Words(const std::string& inno) {
-    std::lock_guard<std::mutex> guard(mMutex);
-    Statement select(mDb, "SELECT key, value FROM words WHERE inno = ? ORDER BY seq");
-    select.Bind(1, inno);
     std::vector<std::pair<std::string, std::string>> words;
-    while (select.Step()) words.emplace_back(select.Text(0), select.Text(1));
+    for (const auto& row : mDb->Run("SELECT key, value FROM words WHERE inno = $1 ORDER BY seq", {inno}).rows) {
+        words.emplace_back(row[0], row[1]);
+    }
     return words;
 }
 

@@ -1,20 +1,22 @@
 #pragma once
-// The reference server's storage: documents and their files in SQLite (WAL), file contents in
-// files under the data folder written beside and renamed into place. Chunked uploads are
-// assembled in a staging folder and become visible only when their last part arrived.
-// Thread-safe: one mutex serialises every operation.
+// The reference server's storage: documents, their files' metadata, words and the uploads in
+// progress in a database (SQLite in the data folder, or PostgreSQL shared by several server
+// instances); file contents under the data folder (shared by those instances), each assembled
+// in a staging file and renamed into place once its last part arrived and was flushed. Any
+// instance may take any part of an upload: all the state between parts is in the database.
+// Thread-safe.
 
+#include <atomic>
 #include <cstdint>
-#include <map>
-#include <mutex>
+#include <memory>
 #include <optional>
 #include <string>
-#include <tuple>
 #include <vector>
 
-struct sqlite3;
-
 namespace dorvex::refserver {
+
+class Database;
+class SqlConnection;
 
 struct StoredFile {
     int pageIndex = 0;
@@ -41,9 +43,10 @@ struct UploadPart {
     long total = 0;
     long part = 0;
     std::string bytes;
-    // Who sent the part: the connection (peer address and port). A file's upload belongs to
-    // the sender of its part 1; parts from anyone else are refused.
-    std::string owner;
+    // Who sent the part, with the operator: the session cookie's value ("" without one),
+    // whatever connection carried it. A file's upload belongs to the sender of its part 1;
+    // parts from anyone else are refused.
+    std::string session;
 };
 
 // The outcome of one operation: 0 or a refusal code with its description.
@@ -67,7 +70,9 @@ constexpr int Superseded = -9;  // another upload of the same file started after
 
 class Storage {
 public:
-    explicit Storage(const std::string& dataDir);
+    // `databaseUrl` "" keeps the database in dataDir/dorvex.db (SQLite); a PostgreSQL URI
+    // puts it there (the schema is made on first use). Throws DorvexError when it cannot open.
+    explicit Storage(const std::string& dataDir, const std::string& databaseUrl = "");
     ~Storage();
     Storage(const Storage&) = delete;
     Storage& operator=(const Storage&) = delete;
@@ -85,24 +90,17 @@ public:
     std::vector<std::pair<std::string, std::string>> Words(const std::string& inno);
 
 private:
-    struct Staging {
-        std::string path;
-        long total = 0;
-        long next = 1;
-        std::int64_t lastUse = 0;
-        std::string owner;
-    };
-    // Operator, document number and page index: compared field by field, so no name can pass
-    // for another whatever characters it holds.
-    using StagingKey = std::tuple<std::string, std::string, int>;
-    Outcome Commit(const UploadPart& part, const Staging& staging);
-    void Exec(const std::string& sql);
-    void DropStale();
+    struct Staging;
+    Outcome AddPartLocked(SqlConnection& db, const UploadPart& part, std::vector<std::string>& dropOnSuccess,
+                          std::vector<std::string>& dropOnFailure);
+    Outcome Commit(SqlConnection& db, const UploadPart& part, const Staging& staging,
+                   std::vector<std::string>& dropOnSuccess, std::vector<std::string>& dropOnFailure);
+    void DropStale(bool sweepFolder);
+    std::string Resolve(const std::string& stored) const;
 
-    std::mutex mMutex;
     std::string mDir;
-    sqlite3* mDb = nullptr;
-    std::map<StagingKey, Staging> mStaging;
+    std::unique_ptr<Database> mDb;
+    std::atomic<std::int64_t> mLastSweep{0};
 };
 
 }  // namespace dorvex::refserver

@@ -2,6 +2,7 @@
 #include <iostream>
 
 #include "Commands.h"
+#include "refserver/Database.h"
 #include "refserver/RefServer.h"
 #include "support/Error.h"
 
@@ -18,11 +19,17 @@ int Server(const Args& args) {
         else if (arg == "--data") options.dataDir = value;
         else if (arg == "--seed") options.seedFile = value;
         else if (arg == "--max-body") options.maxBody = std::strtoull(value.c_str(), nullptr, 10);
+        else if (arg == "--db") options.databaseUrl = value;
+        else if (arg == "--session-cookie") options.sessionCookie = value;
         else return UsageError("unknown option '" + arg + "'");
     }
     std::size_t colon = listen.rfind(':');
     if (listen.empty() || colon == std::string::npos) return UsageError("server needs --listen HOST:PORT");
     if (options.dataDir.empty()) return UsageError("server needs --data DIR");
+    if (!options.databaseUrl.empty() && !refserver::IsPostgresUrl(options.databaseUrl)) {
+        return UsageError("--db takes a PostgreSQL URI (postgresql://USER@HOST:PORT/DBNAME)");
+    }
+    if (options.sessionCookie.empty()) return UsageError("--session-cookie needs a cookie name");
     if (options.maxBody < 1024) return UsageError("--max-body must be at least 1024 bytes");
     options.host = listen.substr(0, colon);
     options.port = std::atoi(listen.substr(colon + 1).c_str());

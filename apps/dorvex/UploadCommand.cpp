@@ -2,6 +2,7 @@
 #include <iostream>
 
 #include "Commands.h"
+#include "platform/Http.h"
 #include "platform/Raster.h"
 #include "server/Upload.h"
 #include "support/ModFS.h"
@@ -14,6 +15,7 @@ int Upload(const Args& args) {
     std::string operatorName;
     std::string prefix;
     std::string proxy;
+    std::string session;
     bool overwrite = false;
     std::vector<std::string> paths;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -25,10 +27,10 @@ int Upload(const Args& args) {
         };
         if (arg == "--overwrite") {
             overwrite = true;
-        } else if (arg == "--server" || arg == "--operator" || arg == "--prefix" || arg == "--proxy") {
+        } else if (arg == "--server" || arg == "--operator" || arg == "--prefix" || arg == "--proxy" || arg == "--session") {
             const std::string* v = value(arg.c_str());
             if (v == nullptr) return UsageError(arg + " needs a value");
-            (arg == "--server" ? server : arg == "--operator" ? operatorName : arg == "--prefix" ? prefix : proxy) = *v;
+            (arg == "--server" ? server : arg == "--operator" ? operatorName : arg == "--prefix" ? prefix : arg == "--proxy" ? proxy : session) = *v;
         } else if (arg.rfind("--", 0) == 0) {
             return UsageError("unknown option '" + arg + "'");
         } else {
@@ -36,6 +38,12 @@ int Upload(const Args& args) {
         }
     }
     if (paths.empty()) return UsageError("upload needs at least one file or folder");
+    if (!session.empty()) {
+        // The session cookie goes with every request, as the control sends the page's.
+        std::size_t equals = session.find('=');
+        if (equals == 0 || equals == std::string::npos) return UsageError("--session needs NAME=VALUE");
+        PlantCookie(server, session.substr(0, equals), session.substr(equals + 1));
+    }
     if (!proxy.empty()) {
         // The control's requests follow the environment's proxy settings.
         ::setenv("http_proxy", proxy.c_str(), 1);

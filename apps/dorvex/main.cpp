@@ -31,15 +31,24 @@ Commands:
                    --operator NAME    the operator sent with every request
                    --prefix P         the prefix passed through to the server (dvdprefix)
                    --proxy HOST:PORT  send through this HTTP proxy
+                   --session NAME=VALUE
+                                      send the session cookie NAME=VALUE with every
+                                      request (the server tells uploaders apart by it)
                    --overwrite        replace documents the server already holds (without
                                       it, a document the server holds stops the upload)
                  Exit status 0 when every file was accepted, 1 otherwise.
-  server --listen HOST:PORT --data DIR [--seed FILE] [--max-body BYTES]
+  server --listen HOST:PORT --data DIR [--db URL] [--seed FILE] [--max-body BYTES]
+         [--session-cookie NAME]
                  Run the reference server: it speaks the whole protocol at every path,
                  stores uploads in DIR (SQLite and files) and answers scan lists,
                  capabilities, messages and OCR corrections from the seed file. PORT 0 picks
                  a free port. It prints "listening on URL" when ready and stops on Ctrl-C or
-                 SIGTERM. See docs/protocol.md.
+                 SIGTERM. With --db postgresql://USER@HOST:PORT/DBNAME the documents and the
+                 uploads in progress are kept in PostgreSQL and only the files in DIR, so
+                 that several instances sharing the database and DIR (a network file
+                 system) serve the same documents behind a load balancer. An upload belongs
+                 to its operator and session cookie (NAME, default SessionID), whatever
+                 connection or instance its parts reach. See docs/protocol.md.
   clean [--set NAME=VALUE]... [-o DIR] FILE...
                  Run the clean-up chain (invert, deskew, trim, border removal, fit, despeckle,
                  rotation, as the settings ask) on every page of the image files, with the

@@ -1,6 +1,8 @@
 #include "refserver/RefServer.h"
 
 #include <gtest/gtest.h>
+#include <httplib.h>
+#include <libpq-fe.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -42,6 +44,23 @@ const char* kSeed = R"(<Seed>
   <FixedWords><Word><OldText>臺</OldText><NewText>台</NewText></Word></FixedWords>
 </Seed>)";
 
+// With DORVEX_TEST_POSTGRES set to a server's URI without a database name (the deployment test
+// starts a cluster and runs these tests again so), each server gets a new database of its own
+// there; otherwise "" (SQLite in the data folder).
+std::string NewDatabase() {
+    const char* base = std::getenv("DORVEX_TEST_POSTGRES");
+    if (base == nullptr || *base == '\0') return "";
+    static int count = 0;
+    std::string name = "t" + std::to_string(::getpid()) + "_" + std::to_string(++count);
+    PGconn* admin = PQconnectdb((std::string(base) + "/postgres").c_str());
+    EXPECT_EQ(PQstatus(admin), CONNECTION_OK) << PQerrorMessage(admin);
+    PGresult* made = PQexec(admin, ("CREATE DATABASE " + name).c_str());
+    EXPECT_EQ(PQresultStatus(made), PGRES_COMMAND_OK) << PQerrorMessage(admin);
+    PQclear(made);
+    PQfinish(admin);
+    return std::string(base) + "/" + name;
+}
+
 struct Server {
     test::TempFolder dir;
     std::unique_ptr<RefServer> server;
@@ -52,6 +71,7 @@ struct Server {
         options.dataDir = dir.File("data");
         options.seedFile = dir.File("seed.xml");
         options.maxBody = maxBody;
+        options.databaseUrl = NewDatabase();
         server = std::make_unique<RefServer>(options);
         server->Start();
         url = server->BaseUrl() + "app/upload.php";
@@ -68,18 +88,18 @@ struct Server {
     }
 };
 
-// Another client of the same server, with a connection of its own.
+// Another client of the same server with its own session cookie ("": none), over a new
+// connection for every request, as a proxy in front of the server would pass them on.
 struct Client {
-    std::string url;
-    CImgReq sender;
-    explicit Client(const Server& server) : url(server.url) {}
+    int port;
+    std::string cookie;
+    Client(const Server& server, std::string session) : port(server.server->Port()), cookie(std::move(session)) {}
     std::string Post(const std::string& body) {
-        struct Raw : CBaseReq {
-            std::string text;
-            std::vector<std::string> GetRequestXML() const override { return {"", text}; }
-        } raw;
-        raw.text = body;
-        return sender.RequestByObject(url, raw, "");
+        httplib::Client http("127.0.0.1", port);
+        httplib::Headers headers;
+        if (!cookie.empty()) headers.emplace("Cookie", "lang=zh; SessionID=" + cookie + "; theme=dark");
+        auto reply = http.Post("/app/upload.php", headers, body, "text/xml");
+        return reply && reply->status == 200 ? reply->body : "";
     }
 };
 
@@ -225,7 +245,7 @@ TEST(RefServer, ConcurrentClientsAreSafe) {
     std::atomic<int> accepted{0};
     for (int c = 0; c < 6; ++c) {
         clients.emplace_back([&, c] {
-            Client client(s);
+            Client client(s, "session-" + std::to_string(c));
             for (int d = 0; d < 5; ++d) {
                 std::string name = "C" + std::to_string(c) + "-" + std::to_string(d);
                 std::string payload = std::string(3000 + c * 100 + d, static_cast<char>('a' + c));
@@ -248,6 +268,7 @@ TEST(RefServer, StorageSurvivesARestart) {
     test::TempFolder dir;
     RefServerOptions options;
     options.dataDir = dir.File("data");
+    options.databaseUrl = NewDatabase();
     {
         RefServer first(options);
         first.Start();
@@ -259,12 +280,17 @@ TEST(RefServer, StorageSurvivesARestart) {
         raw.text = Upload("KEEP", 1, 1, Base64Encode("kept bytes"));
         EXPECT_EQ(Code(sender.RequestByObject(first.BaseUrl(), raw, "")), "0");
     }
-    Storage storage(options.dataDir);
+    Storage storage(options.dataDir, options.databaseUrl);
     auto doc = storage.Find("KEEP");
     ASSERT_TRUE(doc);
     ASSERT_EQ(doc->files.size(), 1u);
     EXPECT_EQ(ReadFileBytes(doc->files[0].path), "kept bytes");
-    EXPECT_THROW(RefServer bad(RefServerOptions{"127.0.0.1", 0, "/proc/forbidden/x", "", 1024}), std::exception);
+    RefServerOptions bad;
+    bad.dataDir = "/proc/forbidden/x";
+    EXPECT_THROW(RefServer server(bad), std::exception);
+    bad.dataDir = dir.File("other");
+    bad.databaseUrl = "postgresql://nobody@127.0.0.1:1/none?connect_timeout=2";
+    EXPECT_THROW(RefServer server(bad), DorvexError);
 }
 
 TEST(RefServer, DeeplyNestedRequestsAreRefused) {
@@ -330,9 +356,9 @@ std::string StoredBytes(Server& s, const std::string& name) {
 
 }  // namespace
 
-TEST(RefServer, AFileStartedAgainElsewhereRefusesTheFirstUploader) {
+TEST(RefServer, AFileStartedAgainByAnotherSenderRefusesTheFirstUploader) {
     Server s;
-    Client a(s), b(s);
+    Client a(s, "alpha"), b(s, "beta");
     std::string a1(700, 'a'), a2(700, 'A'), b1(500, 'b'), b2(500, 'B'), b3(500, '3');
     EXPECT_EQ(Code(a.Post(Upload("SAME", 3, 1, Base64Encode(a1)))), "0");
     EXPECT_EQ(Code(b.Post(Upload("SAME", 3, 1, Base64Encode(b1)))), "0");
@@ -343,6 +369,18 @@ TEST(RefServer, AFileStartedAgainElsewhereRefusesTheFirstUploader) {
     EXPECT_EQ(Code(b.Post(Upload("SAME", 3, 2, Base64Encode(b2)))), "0");
     EXPECT_EQ(Code(b.Post(Upload("SAME", 3, 3, Base64Encode(b3)))), "0");
     EXPECT_EQ(StoredBytes(s, "SAME"), b1 + b2 + b3);
+
+    // The same cookie under another operator is another sender.
+    auto as = [](const std::string& op, const std::string& body) {
+        std::string text = body;
+        text.replace(text.find("operator=\"op\""), 13, "operator=\"" + op + "\"");
+        return text;
+    };
+    EXPECT_EQ(Code(a.Post(as("clerk1", Upload("OPS", 2, 1, Base64Encode(a1))))), "0");
+    EXPECT_EQ(Code(a.Post(as("clerk2", Upload("OPS", 2, 1, Base64Encode(b1))))), "0");
+    EXPECT_EQ(Code(a.Post(as("clerk1", Upload("OPS", 2, 2, Base64Encode(a2))))), "-9");
+    EXPECT_EQ(Code(a.Post(as("clerk2", Upload("OPS", 2, 2, Base64Encode(b2))))), "0");
+    EXPECT_EQ(StoredBytes(s, "OPS"), b1 + b2);
 
     // Names holding the characters a joined key would use stay apart.
     auto upload = [](const std::string& op, const std::string& name, int part, const std::string& data) {
@@ -362,7 +400,7 @@ TEST(RefServer, AFileStartedAgainElsewhereRefusesTheFirstUploader) {
 void RaceUploads(int clientCount, int rounds) {
     Server s;
     std::vector<std::unique_ptr<Client>> clients;
-    for (int c = 0; c < clientCount; ++c) clients.push_back(std::make_unique<Client>(s));
+    for (int c = 0; c < clientCount; ++c) clients.push_back(std::make_unique<Client>(s, "racer-" + std::to_string(c)));
     constexpr int kParts = 4;
     auto piece = [](int c, int round, int part) {
         return std::string(300 + 37 * c + part, static_cast<char>('A' + c)) + std::to_string(round) + "/" + std::to_string(part);
@@ -405,6 +443,34 @@ void RaceUploads(int clientCount, int rounds) {
         }
         ASSERT_EQ(matches, 1) << "round " << round << ": the stored file is no client's whole file (" << stored.size() << " bytes)";
     }
+}
+
+// Every part over a new connection, as behind a proxy: the sender is its operator and cookie.
+TEST(RefServer, PartsOfOneSenderMayComeOverAnyConnection) {
+    Server s;
+    Client withCookie(s, "desk-7"), withoutCookie(s, "");
+    std::string p1(900, '1'), p2(900, '2'), p3(100, '3');
+    for (Client* client : {&withCookie, &withoutCookie}) {
+        std::string name = client->cookie.empty() ? "ANON" : "COOKIE";
+        EXPECT_EQ(Code(client->Post(Upload(name, 3, 1, Base64Encode(p1)))), "0") << name;
+        EXPECT_EQ(Code(client->Post(Upload(name, 3, 2, Base64Encode(p2)))), "0") << name;
+        EXPECT_EQ(Code(client->Post(Upload(name, 3, 3, Base64Encode(p3)))), "0") << name;
+        EXPECT_EQ(StoredBytes(s, name), p1 + p2 + p3) << name;
+    }
+    // A part 1 sent again (its reply was lost) starts the file over for the same sender.
+    Client retrying(s, "desk-8");
+    EXPECT_EQ(Code(retrying.Post(Upload("RETRY", 2, 1, Base64Encode(p3)))), "0");
+    EXPECT_EQ(Code(retrying.Post(Upload("RETRY", 2, 1, Base64Encode(p1)))), "0");
+    EXPECT_EQ(Code(retrying.Post(Upload("RETRY", 2, 2, Base64Encode(p2)))), "0");
+    EXPECT_EQ(StoredBytes(s, "RETRY"), p1 + p2);
+    // The cookie is read among others, quoted or not; its absence is a sender of its own.
+    Client quoted(s, "\"desk-7\"");
+    EXPECT_EQ(Code(withCookie.Post(Upload("MIXED", 2, 1, Base64Encode(p1)))), "0");
+    EXPECT_EQ(Code(quoted.Post(Upload("MIXED", 2, 2, Base64Encode(p2)))), "0");
+    EXPECT_EQ(StoredBytes(s, "MIXED"), p1 + p2);
+    EXPECT_EQ(Code(withCookie.Post(Upload("MIXED", 2, 1, Base64Encode(p3)))), "0");
+    EXPECT_EQ(Code(withoutCookie.Post(Upload("MIXED", 2, 2, Base64Encode(p3)))), "-9");
+    EXPECT_EQ(StoredBytes(s, "MIXED"), p1 + p2);
 }
 
 TEST(RefServer, TwoClientsUploadingOneDocumentNeverMix) { RaceUploads(2, 25); }
@@ -551,7 +617,7 @@ TEST(RefServer, SlowAndIdleConnectionsDoNotKeepOthersOut) {
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     auto begin = std::chrono::steady_clock::now();
-    Client client(s);
+    Client client(s, "normal");
     std::string data = Base64Encode(std::string(5000, 'n'));
     EXPECT_EQ(Code(client.Post(Upload("NORMAL", 2, 1, data))), "0");
     EXPECT_EQ(Code(client.Post(Upload("NORMAL", 2, 2, data))), "0");

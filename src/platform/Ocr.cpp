@@ -202,6 +202,17 @@ std::string OcrPage::Text() const {
     return text;
 }
 
+namespace {
+
+// One character of a line as the engine read it.
+struct ReadCharacter {
+    char32_t Code = 0;
+    PixelRect Box;  // the engine's own, rough
+    float Confidence = -1;
+};
+
+}  // namespace
+
 // ---- OcrEngine ----
 
 struct OcrEngine::Impl {
@@ -211,6 +222,8 @@ struct OcrEngine::Impl {
     bool tried = false;
     bool supported = false;
     bool osdTried = false;
+    ApiPtr lineReader;  // a second engine that reads one line alone; made on first use
+    bool lineReaderTried = false;
     std::string lastError;
 
     bool Start();
@@ -224,6 +237,8 @@ struct OcrEngine::Impl {
     // Afterwards the engine holds the page of the pass that counted, for a renderer.
     void RecognizePix(Pix* pix, int xdpi, int ydpi, OcrPage& page);
     std::vector<OcrWord> CollectWords();
+    // The line of `binary` within `box` read alone, as one line; empty when it cannot be.
+    std::vector<ReadCharacter> ReadLineAlone(Pix* binary, const PixelRect& box, int resolution);
 };
 
 bool OcrEngine::Impl::Start() {
@@ -263,11 +278,6 @@ bool OcrEngine::Impl::Start() {
 
 namespace {
 
-// One character of a line as the engine read it.
-struct ReadCharacter {
-    char32_t Code = 0;
-    PixelRect Box;  // the engine's own, rough
-};
 
 template <class T>
 T Median(std::vector<T> values) {
@@ -280,6 +290,21 @@ bool IsMark(char32_t c) {
     const bool alnum = (c >= U'0' && c <= U'9') || (c >= U'A' && c <= U'Z') || (c >= U'a' && c <= U'z') ||
                        (c >= 0xFF10 && c <= 0xFF5A);
     return !han && !alnum;
+}
+
+// Whether the ink within `box` encloses white, as the ring of "。" does and the tail of "，"
+// does not.
+bool EnclosesWhite(Pix* binary, const PixelRect& box) {
+    BOX* clip = boxCreate(static_cast<l_int32>(box.Left), static_cast<l_int32>(box.Top), static_cast<l_int32>(box.Right - box.Left),
+                          static_cast<l_int32>(box.Bottom - box.Top));
+    if (clip == nullptr) return false;
+    PixPtr cell(pixClipRectangle(binary, clip, nullptr));
+    boxDestroy(&clip);
+    if (!cell) return false;
+    PixPtr framed(pixAddBorder(cell.get(), 1, 0));  // white all round: the outside is one piece
+    if (!framed || pixInvert(framed.get(), framed.get()) == nullptr) return false;
+    l_int32 pieces = 0;
+    return pixCountConnComp(framed.get(), 4, &pieces) == 0 && pieces >= 2;
 }
 
 // Puts the characters of one line on the ink of the page's binary image: each character gets
@@ -343,7 +368,11 @@ std::vector<ReadCharacter> PlaceOnInk(std::vector<ReadCharacter> line, Pix* bina
         if (spans[i]) {
             long y0 = 0, y1 = 0;
             band((spans[i]->Left + spans[i]->Right) / 2, y0, y1);
-            placed.push_back({line[i].Code, {spans[i]->Left, y0, spans[i]->Right, y1}});
+            placed.push_back({line[i].Code, {spans[i]->Left, y0, spans[i]->Right, y1}, line[i].Confidence});
+            // The model reads the full stop that ends a sentence as a comma now and then; its
+            // ink tells them apart.
+            ReadCharacter& c = placed.back();
+            if ((c.Code == U'，' || c.Code == U',') && EnclosesWhite(binary, c.Box)) c.Code = U'。';
         } else if (IsMark(line[i].Code)) {
             DebugTrace("tesseract: \"" + ToUtf8(std::u32string(1, line[i].Code)) + "\" read where there is no ink was left out");
         } else {
@@ -374,13 +403,34 @@ std::vector<OcrWord> OcrEngine::Impl::CollectWords() {
             TextPtr text(it->Empty(tesseract::RIL_SYMBOL) ? nullptr : it->GetUTF8Text(tesseract::RIL_SYMBOL));
             int left = 0, top = 0, right = 0, bottom = 0;
             if (text && it->BoundingBox(tesseract::RIL_SYMBOL, &left, &top, &right, &bottom)) {
+                const float confidence = std::clamp(it->Confidence(tesseract::RIL_SYMBOL), 0.0f, 100.0f);
                 for (char32_t c : ToU32(text.get())) {
-                    if (!IsSpace(c)) read.push_back({c, {left, top, right, bottom}});
+                    if (!IsSpace(c)) read.push_back({c, {left, top, right, bottom}, confidence});
                 }
             } else if (text) {
                 DebugTrace(std::string("tesseract: the character \"") + text.get() + "\" without a rectangle was left out");
             }
             if (it->IsAtFinalElement(tesseract::RIL_TEXTLINE, tesseract::RIL_SYMBOL) || !it->Next(tesseract::RIL_SYMBOL)) break;
+        }
+        // A line whose last character reads badly (the type name after the wide gap of a
+        // letterhead: "臺北市政府　函" read on the page as "臺北市政府”銷") is read again alone;
+        // the surer reading is kept.
+        constexpr float kDoubtful = 60;
+        if (binary && !read.empty() && read.back().Confidence < kDoubtful) {
+            PixelRect box = read.front().Box;
+            float before = 0;
+            for (const ReadCharacter& c : read) {
+                box = {std::min(box.Left, c.Box.Left), std::min(box.Top, c.Box.Top), std::max(box.Right, c.Box.Right), std::max(box.Bottom, c.Box.Bottom)};
+                before += c.Confidence;
+            }
+            std::vector<ReadCharacter> alone = ReadLineAlone(binary.get(), box, api->GetSourceYResolution());
+            float after = 0;
+            for (const ReadCharacter& c : alone) after += c.Confidence;
+            std::u32string was, now;
+            for (const ReadCharacter& c : read) was += c.Code;
+            for (const ReadCharacter& c : alone) now += c.Code;
+            DebugTrace("tesseract: line read again alone: \"" + ToUtf8(was) + "\" (" + std::to_string(before / static_cast<float>(read.size())) + ") -> \"" + ToUtf8(now) + "\" (" + std::to_string(alone.empty() ? 0 : after / static_cast<float>(alone.size())) + ")");
+            if (!alone.empty() && after / static_cast<float>(alone.size()) > before / static_cast<float>(read.size())) read = std::move(alone);
         }
         std::vector<ReadCharacter> placed = PlaceOnInk(read, binary.get(), hasBaseline ? baseline : nullptr);
         if (placed.empty()) continue;
@@ -388,11 +438,60 @@ std::vector<OcrWord> OcrEngine::Impl::CollectWords() {
         char32_t previous = 0;
         for (const ReadCharacter& c : placed) {
             char32_t printed = AsPrinted(c.Code, previous);
-            words.push_back({ToUtf8(std::u32string(1, printed)), line, {c.Box}});
+            words.push_back({ToUtf8(std::u32string(1, printed)), line, {c.Box}, c.Confidence});
             previous = printed;
         }
     } while (it->Next(tesseract::RIL_TEXTLINE));
     return words;
+}
+
+std::vector<ReadCharacter> OcrEngine::Impl::ReadLineAlone(Pix* binary, const PixelRect& box, int resolution) {
+    EngineMessages& messages = EngineMessages::Instance();
+    if (!lineReaderTried) {
+        lineReaderTried = true;
+        ApiPtr engine(new TessBaseAPI);
+        if (!EngineMessages::Instance().Path().empty()) engine->SetVariable("debug_file", messages.Path().c_str());
+        if (engine->Init(api->GetDatapath(), options.Language.c_str(), tesseract::OEM_LSTM_ONLY) == 0) {
+            engine->SetPageSegMode(tesseract::PSM_SINGLE_LINE);
+            lineReader = std::move(engine);
+        }
+        messages.Forward();
+    }
+    std::vector<ReadCharacter> read;
+    if (!lineReader) return read;
+    // The line with a margin of half its height left and right and a little above and below
+    // (more would take in a piece of the next line).
+    const long height = box.Bottom - box.Top, side = height / 2, above = height / 8;
+    const long left = std::max(0L, box.Left - side), top = std::max(0L, box.Top - above);
+    BOX* clip = boxCreate(static_cast<l_int32>(left), static_cast<l_int32>(top), static_cast<l_int32>(box.Right - box.Left + 2 * side),
+                          static_cast<l_int32>(height + 2 * above));
+    if (clip == nullptr) return read;
+    PixPtr line(pixClipRectangle(binary, clip, nullptr));
+    boxDestroy(&clip);
+    if (!line) return read;
+    lineReader->SetImage(line.get());
+    if (resolution >= 70 && resolution <= 2400) lineReader->SetSourceResolution(resolution);
+    tesseract::ETEXT_DESC monitor;
+    monitor.set_deadline_msecs(2000);
+    const int status = lineReader->Recognize(&monitor);
+    messages.Forward();
+    if (status == 0 && !monitor.deadline_exceeded()) {
+        IteratorPtr it(lineReader->GetIterator());
+        if (it) {
+            do {
+                if (it->Empty(tesseract::RIL_SYMBOL)) continue;
+                TextPtr text(it->GetUTF8Text(tesseract::RIL_SYMBOL));
+                int l = 0, t = 0, r = 0, b = 0;
+                if (!text || !it->BoundingBox(tesseract::RIL_SYMBOL, &l, &t, &r, &b)) continue;
+                const float confidence = std::clamp(it->Confidence(tesseract::RIL_SYMBOL), 0.0f, 100.0f);
+                for (char32_t c : ToU32(text.get())) {
+                    if (!IsSpace(c)) read.push_back({c, {l + left, t + top, r + left, b + top}, confidence});
+                }
+            } while (it->Next(tesseract::RIL_SYMBOL));
+        }
+    }
+    lineReader->Clear();
+    return read;
 }
 
 int OcrEngine::Impl::Orientation(Pix* pix, int dpi) {

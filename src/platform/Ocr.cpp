@@ -222,8 +222,6 @@ struct OcrEngine::Impl {
     bool tried = false;
     bool supported = false;
     bool osdTried = false;
-    ApiPtr lineReader;  // a second engine that reads one line alone; made on first use
-    bool lineReaderTried = false;
     std::string lastError;
 
     bool Start();
@@ -237,8 +235,6 @@ struct OcrEngine::Impl {
     // Afterwards the engine holds the page of the pass that counted, for a renderer.
     void RecognizePix(Pix* pix, int xdpi, int ydpi, OcrPage& page);
     std::vector<OcrWord> CollectWords();
-    // The line of `binary` within `box` read alone, as one line; empty when it cannot be.
-    std::vector<ReadCharacter> ReadLineAlone(Pix* binary, const PixelRect& box, int resolution);
 };
 
 bool OcrEngine::Impl::Start() {
@@ -412,26 +408,6 @@ std::vector<OcrWord> OcrEngine::Impl::CollectWords() {
             }
             if (it->IsAtFinalElement(tesseract::RIL_TEXTLINE, tesseract::RIL_SYMBOL) || !it->Next(tesseract::RIL_SYMBOL)) break;
         }
-        // A line whose last character reads badly (the type name after the wide gap of a
-        // letterhead: "臺北市政府　函" read on the page as "臺北市政府”銷") is read again alone;
-        // the surer reading is kept.
-        constexpr float kDoubtful = 60;
-        if (binary && !read.empty() && read.back().Confidence < kDoubtful) {
-            PixelRect box = read.front().Box;
-            float before = 0;
-            for (const ReadCharacter& c : read) {
-                box = {std::min(box.Left, c.Box.Left), std::min(box.Top, c.Box.Top), std::max(box.Right, c.Box.Right), std::max(box.Bottom, c.Box.Bottom)};
-                before += c.Confidence;
-            }
-            std::vector<ReadCharacter> alone = ReadLineAlone(binary.get(), box, api->GetSourceYResolution());
-            float after = 0;
-            for (const ReadCharacter& c : alone) after += c.Confidence;
-            std::u32string was, now;
-            for (const ReadCharacter& c : read) was += c.Code;
-            for (const ReadCharacter& c : alone) now += c.Code;
-            DebugTrace("tesseract: line read again alone: \"" + ToUtf8(was) + "\" (" + std::to_string(before / static_cast<float>(read.size())) + ") -> \"" + ToUtf8(now) + "\" (" + std::to_string(alone.empty() ? 0 : after / static_cast<float>(alone.size())) + ")");
-            if (!alone.empty() && after / static_cast<float>(alone.size()) > before / static_cast<float>(read.size())) read = std::move(alone);
-        }
         std::vector<ReadCharacter> placed = PlaceOnInk(read, binary.get(), hasBaseline ? baseline : nullptr);
         if (placed.empty()) continue;
         ++line;
@@ -443,55 +419,6 @@ std::vector<OcrWord> OcrEngine::Impl::CollectWords() {
         }
     } while (it->Next(tesseract::RIL_TEXTLINE));
     return words;
-}
-
-std::vector<ReadCharacter> OcrEngine::Impl::ReadLineAlone(Pix* binary, const PixelRect& box, int resolution) {
-    EngineMessages& messages = EngineMessages::Instance();
-    if (!lineReaderTried) {
-        lineReaderTried = true;
-        ApiPtr engine(new TessBaseAPI);
-        if (!EngineMessages::Instance().Path().empty()) engine->SetVariable("debug_file", messages.Path().c_str());
-        if (engine->Init(api->GetDatapath(), options.Language.c_str(), tesseract::OEM_LSTM_ONLY) == 0) {
-            engine->SetPageSegMode(tesseract::PSM_SINGLE_LINE);
-            lineReader = std::move(engine);
-        }
-        messages.Forward();
-    }
-    std::vector<ReadCharacter> read;
-    if (!lineReader) return read;
-    // The line with a margin of half its height left and right and a little above and below
-    // (more would take in a piece of the next line).
-    const long height = box.Bottom - box.Top, side = height / 2, above = height / 8;
-    const long left = std::max(0L, box.Left - side), top = std::max(0L, box.Top - above);
-    BOX* clip = boxCreate(static_cast<l_int32>(left), static_cast<l_int32>(top), static_cast<l_int32>(box.Right - box.Left + 2 * side),
-                          static_cast<l_int32>(height + 2 * above));
-    if (clip == nullptr) return read;
-    PixPtr line(pixClipRectangle(binary, clip, nullptr));
-    boxDestroy(&clip);
-    if (!line) return read;
-    lineReader->SetImage(line.get());
-    if (resolution >= 70 && resolution <= 2400) lineReader->SetSourceResolution(resolution);
-    tesseract::ETEXT_DESC monitor;
-    monitor.set_deadline_msecs(2000);
-    const int status = lineReader->Recognize(&monitor);
-    messages.Forward();
-    if (status == 0 && !monitor.deadline_exceeded()) {
-        IteratorPtr it(lineReader->GetIterator());
-        if (it) {
-            do {
-                if (it->Empty(tesseract::RIL_SYMBOL)) continue;
-                TextPtr text(it->GetUTF8Text(tesseract::RIL_SYMBOL));
-                int l = 0, t = 0, r = 0, b = 0;
-                if (!text || !it->BoundingBox(tesseract::RIL_SYMBOL, &l, &t, &r, &b)) continue;
-                const float confidence = std::clamp(it->Confidence(tesseract::RIL_SYMBOL), 0.0f, 100.0f);
-                for (char32_t c : ToU32(text.get())) {
-                    if (!IsSpace(c)) read.push_back({c, {l + left, t + top, r + left, b + top}, confidence});
-                }
-            } while (it->Next(tesseract::RIL_SYMBOL));
-        }
-    }
-    lineReader->Clear();
-    return read;
 }
 
 int OcrEngine::Impl::Orientation(Pix* pix, int dpi) {

@@ -143,10 +143,11 @@ TEST(OcrCorpus, FieldsOfTheGeneratedLettersComeOutExactly) {
                 marks.wrongMarked + marks.wrongUnmarked, marks.exactMarked, marks.exactMarked + marks.exactUnmarked);
     ASSERT_GT(clean.fields, 50);
     ASSERT_GT(degraded.fields, 40);
-    // Measured with Tesseract 5.3.0 and Debian's chi_tra: 91 % exact / 97 % found on the clean
-    // pages, 79 % / 89 % on the degraded ones.
-    EXPECT_GE(clean.Rate(clean.exact), 90.0);
-    EXPECT_GE(clean.Rate(clean.found), 95.0);
-    EXPECT_GE(degraded.Rate(degraded.exact), 70.0);
-    EXPECT_GE(degraded.Rate(degraded.found), 80.0);
+    // Measured with Tesseract 5.3.0 and Debian's chi_tra over all layouts: 87.5 % exact /
+    // 93.8 % found on the clean pages, 79.8 % / 87.5 % on the degraded ones (the plain letters
+    // alone: 91 % / 97 % clean, 83 % / 90 % degraded).
+    EXPECT_GE(clean.Rate(clean.exact), 85.0);
+    EXPECT_GE(clean.Rate(clean.found), 92.0);
+    EXPECT_GE(degraded.Rate(degraded.exact), 75.0);
+    EXPECT_GE(degraded.Rate(degraded.found), 84.0);
 }

@@ -2,6 +2,7 @@
 // recognition finds them, and optionally a searchable PDF of all their pages.
 
 #include <algorithm>
+#include <cmath>
 #include <iostream>
 #include <vector>
 
@@ -22,7 +23,9 @@ constexpr const char* kOcrUsage =
     "機關名稱 from the letterhead, then every field title found (受文者, 發文日期, 發文字號, 主旨,\n"
     "說明, ...) with its value. A page on which no field is found prints its whole text instead.\n"
     "  --json         one JSON object per file and line:\n"
-    "                 {\"file\":...,\"fields\":[{\"key\":...,\"value\":...},...],\"text\":...}\n"
+    "                 {\"file\":...,\"fields\":[{\"key\":...,\"value\":...,\"confidence\":...},...],\n"
+    "                 \"text\":...} (\"confidence\": the engine's, 0 to 100, in the value's least sure\n"
+    "                 character; -1 when nothing was read)\n"
     "                 (\"text\" is the whole text when no field was found, else \"\"; a file that\n"
     "                 cannot be read gives {\"file\":...,\"error\":...})\n"
     "  --pdf OUT.pdf  also write a searchable PDF of every page of the files, in order: each\n"
@@ -37,14 +40,17 @@ void PrintFields(const std::string& file, const CWordParser& parser, bool json) 
         std::cout << "{\"file\":" << JsonString(file) << ",\"fields\":[";
         bool first = true;
         for (const CPhase& phase : parser.GetData()) {
-            std::cout << (first ? "" : ",") << "{\"key\":" << JsonString(phase.Key) << ",\"value\":" << JsonString(phase.Value) << "}";
+            std::cout << (first ? "" : ",") << "{\"key\":" << JsonString(phase.Key) << ",\"value\":" << JsonString(phase.Value)
+                      << ",\"confidence\":" << static_cast<int>(std::lround(phase.Confidence)) << "}";
             first = false;
         }
         std::cout << "],\"text\":" << JsonString(parser.Text()) << "}" << std::endl;
         return;
     }
     std::cout << file << "\n";
-    for (const CPhase& phase : parser.GetData()) std::cout << "  " << phase.Key << ": " << phase.Value << "\n";
+    for (const CPhase& phase : parser.GetData()) {
+        std::cout << "  " << phase.Key << ": " << phase.Value << (CPhase::IsUnsure(phase.Confidence) ? "  (?)" : "") << "\n";
+    }
     if (parser.GetData().empty()) std::cout << "  (no field found) text: " << parser.Text() << "\n";
     std::cout << std::flush;
 }

@@ -17,6 +17,7 @@ namespace {
 
 constexpr const char* kNothingRead = "選取範圍內沒有辨識到文字";
 constexpr const char* kReadFailed = "辨識失敗：";
+constexpr const char* kFieldsKept = "（欄位維持原值）";
 
 }  // namespace
 
@@ -41,9 +42,16 @@ void FrmScan::RecognizeDocument(const std::shared_ptr<CInno>& doc, bool again) {
             mPrompter.Yield();
             mWordParser->Load(first);
             OCRDetail.ForceSync();  // an edit still in its field goes in before the new words
-            doc->SetWords(mWordParser->GetData());
             const std::string& error = mWordParser->LoadError();
-            StatusText = error.empty() ? doc->ErrorMsg : kReadFailed + error;
+            // Reading again that fails keeps the words the document holds, the clerk's
+            // corrections among them; a first reading stores what it found.
+            if (again && !error.empty()) {
+                StatusText = kReadFailed + error + kFieldsKept;
+                mPrompter.MessageBox(StatusText, "", MsgButtons::OK, MsgIcon::Exclamation);
+            } else {
+                doc->SetWords(mWordParser->GetData());
+                StatusText = error.empty() ? doc->ErrorMsg : kReadFailed + error;
+            }
         }
     }
     // The person may have gone on to another document while this one was read.

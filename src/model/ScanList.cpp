@@ -180,7 +180,10 @@ void CInno::PutWord(const std::string& key, const std::string& value) {
     mIsParsed = true;
     for (auto& phase : mWords) {
         if (phase.Key == key) {
-            if (phase.Value != value) Touch();
+            if (phase.Value != value) {
+                Touch();
+                phase.Confidence = -1;  // no longer the engine's reading
+            }
             phase.Value = value;
             return;
         }

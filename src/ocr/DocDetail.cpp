@@ -42,6 +42,7 @@ bool DocDetail::IsROCDateTimeFormat(const std::string& text) {
 void DocDetail::Clear() {
     SetType("");
     for (int field = 0; field < kFields; ++field) TxtContent_Change(field, "");
+    mUnsure.fill(false);
     Refreshed.Raise();
 }
 
@@ -51,11 +52,16 @@ void DocDetail::Update(const std::vector<CPhase>* words) {
     Clear();
     for (const CPhase& phase : *words) {
         if (phase.Key == kTypeKey) {
-            if (!phase.Value.empty()) SetType(phase.Value);
+            if (!phase.Value.empty()) {
+                SetType(phase.Value);
+                mTypeUnsure = CPhase::IsUnsure(phase.Confidence);
+            }
             continue;
         }
         for (int field = 0; field < kFields; ++field) {
-            if (GetRealTitle(kCaptions[static_cast<std::size_t>(field + 1)]) == phase.Key) TxtContent_Change(field, phase.Value);
+            if (GetRealTitle(kCaptions[static_cast<std::size_t>(field + 1)]) != phase.Key) continue;
+            TxtContent_Change(field, phase.Value);
+            mUnsure[static_cast<std::size_t>(field)] = CPhase::IsUnsure(phase.Confidence);
         }
     }
     mSuppress = false;
@@ -103,7 +109,10 @@ bool DocDetail::RowVisible(int row) const {
 void DocDetail::TxtContent_Change(int field, const std::string& text) {
     if (field < 0 || field >= kFields) return;
     mTexts[static_cast<std::size_t>(field)] = text;
-    if (!mSuppress) mDirty[static_cast<std::size_t>(field)] = true;
+    if (!mSuppress) {
+        mDirty[static_cast<std::size_t>(field)] = true;
+        mUnsure[static_cast<std::size_t>(field)] = false;  // the clerk has looked at it
+    }
     if (field == kDateField) CheckDate();
 }
 
@@ -136,11 +145,13 @@ void DocDetail::CbType_Click(int index) {
     const bool differs = chosen != mLastTypeText;
     SetType(chosen);
     mTypeIndex = index;
+    mTypeUnsure = false;  // the clerk chose it
     if (differs && !mSuppress) Change.Raise(kTypeKey, chosen);
     Refreshed.Raise();
 }
 
 void DocDetail::SetType(const std::string& text) {
+    mTypeUnsure = false;
     mTypeText = text;
     mLastTypeText = text;
     mTypeIndex = -1;

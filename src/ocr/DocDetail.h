@@ -2,7 +2,8 @@
 // The field editor beside the page viewer: the recognised fields of the current document as a
 // form the clerk corrects (a type list and eight one-line fields). A correction is raised as
 // Change(key, value) when the field loses the focus (or on ForceSync), and the window writes it
-// into the document. An issue date not written as a Republic of China date shows red.
+// into the document. An issue date not written as a Republic of China date shows red; a field
+// that the recognition was unsure of is marked until the clerk edits it.
 // The view draws this state and forwards gestures; positions are in characters.
 
 #include <array>
@@ -54,6 +55,11 @@ public:
     const std::string& Text(int field) const { return mTexts.at(static_cast<std::size_t>(field)); }
     bool Dirty(int field) const { return mDirty.at(static_cast<std::size_t>(field)); }
     bool DateIsRed() const { return mDateRed; }
+    // Whether the field (or the type) holds what the recognition read with low confidence and
+    // the clerk has not edited since.
+    bool Unsure(int field) const { return mUnsure.at(static_cast<std::size_t>(field)); }
+    bool TypeUnsure() const { return mTypeUnsure; }
+    static constexpr const char* kUnsureTip = "辨識信心低，請核對";
     // Row 0 is the type; rows 1..8 hold fields 0..7. Rows 7 and 8 take turns.
     bool RowVisible(int row) const;
     int FocusedField() const { return mFocused; }
@@ -77,6 +83,8 @@ private:
     std::string mLastTypeText;
     std::array<std::string, kFields> mTexts;
     std::array<bool, kFields> mDirty{};
+    std::array<bool, kFields> mUnsure{};
+    bool mTypeUnsure = false;
     bool mSuppress = false;
     bool mDateRed = false;
     int mFocused = -1;

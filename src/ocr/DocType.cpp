@@ -15,17 +15,21 @@ std::string CDocType::GetDocTypeName(int index) const {
 }
 
 bool CDocType::FindTitle(const std::string& text) {
-    std::u32string wide = ToU32(text);
+    const std::u32string wide = ToU32(text);
+    const std::string* found = nullptr;
+    std::size_t foundLength = 0;
     for (int i = 0; i < kSize - 1; ++i) {
-        std::u32string name = ToU32(mNames[static_cast<std::size_t>(i)]);
-        if (name.size() > wide.size()) continue;
+        const std::u32string name = ToU32(mNames[static_cast<std::size_t>(i)]);
+        if (name.size() > wide.size() || name.size() <= foundLength) continue;
         if (wide.compare(wide.size() - name.size(), name.size(), name) == 0) {
-            mLastDocTypeName = mNames[static_cast<std::size_t>(i)];
-            mLastTitle = ToUtf8(std::u32string_view(wide).substr(0, wide.size() - name.size()));
-            return true;
+            found = &mNames[static_cast<std::size_t>(i)];
+            foundLength = name.size();
         }
     }
-    return false;
+    if (found == nullptr) return false;
+    mLastDocTypeName = *found;
+    mLastTitle = ToUtf8(std::u32string_view(wide).substr(0, wide.size() - foundLength));
+    return true;
 }
 
 }  // namespace dorvex

@@ -13,8 +13,8 @@ public:
     CDocType();
     // The type name at 0..14; "" outside.
     std::string GetDocTypeName(int index) const;
-    // True when the text ends with a type name (first match in table order wins); then
-    // LastDocTypeName is the name and LastTitle the text before it. No match keeps both.
+    // True when the text ends with a type name (the longest that does: "書函" rather than "函");
+    // then LastDocTypeName is the name and LastTitle the text before it. No match keeps both.
     bool FindTitle(const std::string& text);
     const std::string& LastDocTypeName() const { return mLastDocTypeName; }
     const std::string& LastTitle() const { return mLastTitle; }

@@ -13,19 +13,25 @@ const std::vector<std::string>& CSubTitles::Titles() {
     return titles;
 }
 
+const std::vector<std::string>& CSubTitles::OtherTitles() {
+    static const std::vector<std::string> titles = {"收文日期", "收文字號", "收文編號", "來文日期", "來文字號", "來文機關",
+                                                    "收受者", "發文者", "承辦人", "保存年限", "檔號"};
+    return titles;
+}
+
 bool CSubTitles::FindSubTitle(const std::string& text) {
-    std::u32string wide = ToU32(text);
+    const std::u32string wide = ToU32(text);
     for (const auto& title : Titles()) {
-        std::u32string name = ToU32(title);
-        if (name.size() > wide.size()) continue;
-        std::size_t pos = wide.find(name);
-        if (pos == std::u32string::npos) continue;
-        std::size_t after = pos + name.size();
-        bool endsText = after == wide.size();
-        if (!endsText && wide[after] != U':' && wide[after] != U'：') continue;
+        const std::u32string name = ToU32(title);
+        // One line per printed line: a title that ends a line or stands after other words is
+        // the text of a value ("詳如附件"), not a field.
+        if (wide.compare(0, name.size(), name) != 0) continue;
+        const std::size_t after = name.size();
+        const bool alone = after == wide.size();
+        if (!alone && wide[after] != U':' && wide[after] != U'：') continue;
         mLastSubTitle = title;
-        mLastSubValue = endsText ? std::string() : ToUtf8(std::u32string_view(wide).substr(after + 1));
-        mLastSubTitlePos = static_cast<long>(pos + 1);
+        mLastSubValue = alone ? std::string() : ToUtf8(std::u32string_view(wide).substr(after + 1));
+        mLastSubTitlePos = 1;
         return true;
     }
     mLastSubTitlePos = 1;
@@ -35,12 +41,14 @@ bool CSubTitles::FindSubTitle(const std::string& text) {
 void CSubTitles::LoadFixedWords(const std::string& xml) {
     auto doc = XmlDocument::Parse(xml);
     if (!doc) return;
+    std::vector<std::pair<std::string, std::string>> table;
     for (const XmlNode& word : doc->Select("//Word")) {
         XmlNode oldText = word.SelectOne("./OldText");
         XmlNode newText = word.SelectOne("./NewText");
         if (!oldText || !newText) continue;
-        AddFixedWord(oldText.Text(), newText.Text());
+        table.emplace_back(oldText.Text(), newText.Text());
     }
+    if (!table.empty()) mFixed = std::move(table);
 }
 
 void CSubTitles::AddFixedWord(const std::string& oldText, const std::string& newText) {

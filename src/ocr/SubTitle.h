@@ -15,18 +15,23 @@ class CSubTitles {
 public:
     // The field titles in search order.
     static const std::vector<std::string>& Titles();
+    // Titles that letters and the stamps put on them carry but that are no field here
+    // (收文日期, 來文字號, ...): a misread title is never mended into a field title when it may
+    // be one of these.
+    static const std::vector<std::string>& OtherTitles();
 
-    // True when a field title stands in the text followed by ":" or "：" or at its very end;
-    // titles are tried in table order, not by position. Sets LastSubTitle, LastSubValue (the
-    // text after the colon) and LastSubTitlePos (1-based character position of the title).
-    // No match: LastSubTitlePos = 1.
+    // True when the text opens with a field title followed by ":" or "：", or is a title alone
+    // (a title later in the text, or ending it after other words, opens no field). Sets
+    // LastSubTitle, LastSubValue (the text after the colon) and LastSubTitlePos (1-based
+    // character position of the title: 1). No match: LastSubTitlePos = 1.
     bool FindSubTitle(const std::string& text);
     const std::string& LastSubTitle() const { return mLastSubTitle; }
     const std::string& LastSubValue() const { return mLastSubValue; }
     long LastSubTitlePos() const { return mLastSubTitlePos; }
 
-    // Appends every //Word (./OldText, ./NewText) of a correction reply; a text that is not XML
-    // changes nothing. The table grows with every call.
+    // Takes every //Word (./OldText, ./NewText) of a correction reply as the new table; a text
+    // that is not XML, or holds no Word, changes nothing. Loading the same reply again (every
+    // scan window does) leaves the same table, so a correction applies once.
     void LoadFixedWords(const std::string& xml);
     void AddFixedWord(const std::string& oldText, const std::string& newText);
     // Applies every correction in table order, each to the output of the previous ones.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <memory>
 
 #include "support/CodePage.h"
@@ -40,6 +41,31 @@ void CTextLine::AddValue(const std::string& text) {
     mValue += text;
 }
 
+namespace {
+// The lesser of two confidences, -1 standing for none.
+float Least(float a, float b) { return a < 0 ? b : b < 0 ? a : std::min(a, b); }
+}  // namespace
+
+void CTextLine::AddLine(const CTextLine& line) {
+    AddValue(line.Text());
+    mValueConfidence = Least(mValueConfidence, line.LeastConfidence(0, line.mWords.size()));
+    mAddedLefts.push_back(line.Left);
+}
+
+float CTextLine::LeastConfidence(std::size_t from, std::size_t to) const {
+    float least = -1;
+    for (std::size_t i = from; i < std::min(to, mWords.size()); ++i) least = Least(least, mWords[i].Confidence);
+    return least;
+}
+
+long CTextLine::CharHeight() const {
+    if (mWords.empty()) return 0;
+    std::vector<long> heights;
+    for (const OcrWord& word : mWords) heights.push_back(word.Rects.front().Bottom - word.Rects.front().Top);
+    std::nth_element(heights.begin(), heights.begin() + static_cast<long>(heights.size() / 2), heights.end());
+    return heights[heights.size() / 2];
+}
+
 bool CTextLine::IsMatchRule() {
     if (mEvaluated) return mMatched;
     mEvaluated = true;
@@ -52,19 +78,31 @@ bool CTextLine::IsMatchRule() {
             throw DorvexError(err::SubscriptOutOfRange, "the line \"" + mText + "\" has fewer words than its title position");
         }
         SetCoordinateByWord(mWords[static_cast<std::size_t>(position - 1)]);
-    } else if (mTitles->DocType().FindTitle(mText)) {
+        // The value's characters follow the title and its colon.
+        const std::size_t valueFrom = CharCount(mText) - CharCount(mValue);
+        mValueConfidence = LeastConfidence(valueFrom, mWords.size());
+    } else if (MayBeLetterhead && mTitles->DocType().FindTitle(mText)) {
         mKey = mTitles->DocType().LastDocTypeName();
         mValue = mTitles->DocType().LastTitle();
         mMatched = true;
         mSubject = true;
+        const std::size_t typeFrom = CharCount(mValue);
+        mValueConfidence = LeastConfidence(0, typeFrom);
+        mKeyConfidence = LeastConfidence(typeFrom, mWords.size());
     }
     return mMatched;
 }
 
 bool CTextLine::IsSameParagraph(const CTextLine& other) const {
     if (mSubject) return false;
-    long d = other.Left - Left;
-    return d > 0 && FontWidth < d && d < 5 * FontWidth;
+    const long d = other.Left - Left;
+    if (d > 0 && FontWidth < d && d < 5 * FontWidth) return true;
+    if (mAddedLefts.empty()) return false;
+    for (long left : mAddedLefts) {
+        if (std::abs(other.Left - left) * 2 <= FontWidth) return true;
+    }
+    const long hang = other.Left - mAddedLefts.back();
+    return FontWidth < 2 * hang && hang < 4 * FontWidth;
 }
 
 // ---- CWordParser ----
@@ -115,7 +153,8 @@ namespace {
 
 // A line that opens with a field title and its colon, one character of the title misread
 // ("站絡人及電話：" for "聯絡人及電話："), gets the title back, so that the field is found. Only
-// titles of four characters or more, and only when exactly one title is that close.
+// titles of four characters or more, and only when nothing else can be meant: exactly one
+// title is that close, and no title that is no field here (a stamp's 收文日期) is as close.
 void MendMisreadTitles(std::vector<OcrWord>& words) {
     for (std::size_t start = 0, end = 0; start < words.size(); start = end) {
         end = start;
@@ -127,8 +166,11 @@ void MendMisreadTitles(std::vector<OcrWord>& words) {
         int close = 0;  // titles one character away; the title itself counts as too many
         std::size_t at = 0;
         char32_t wanted = 0;
-        for (const std::string& title : CSubTitles::Titles()) {
-            const std::u32string wide = ToU32(title);
+        std::vector<std::string> candidates = CSubTitles::Titles();
+        const std::size_t fieldTitles = candidates.size();
+        candidates.insert(candidates.end(), CSubTitles::OtherTitles().begin(), CSubTitles::OtherTitles().end());
+        for (std::size_t c = 0; c < candidates.size(); ++c) {
+            const std::u32string wide = ToU32(candidates[c]);
             if (wide.size() != length) continue;
             std::size_t differ = 0, where = 0;
             for (std::size_t i = 0; i < length; ++i) {
@@ -142,6 +184,7 @@ void MendMisreadTitles(std::vector<OcrWord>& words) {
                 ++close;
                 at = where;
                 wanted = wide[where];
+                if (c >= fieldTitles) close = 2;  // may be that title: leave it as read
             }
         }
         if (close == 1) words[start + at].Text = ToUtf8(std::u32string(1, wanted));
@@ -196,6 +239,18 @@ void CWordParser::Parse(const std::vector<OcrWord>& words, bool keepState, const
         previousRegion = word.RegionId;
     }
 
+    // The letterhead names the type and the agency: of the lines above the first field (all
+    // lines when there is none), the one of the largest characters that ends with a type name.
+    // A line of the body ending in one ("...號函" of a citation) is no letterhead.
+    CTextLine* letterhead = nullptr;
+    for (auto& line : lines) {
+        if (mTitles->FindSubTitle(line->Text())) break;
+        if (mTitles->DocType().FindTitle(line->Text()) && (!letterhead || line->CharHeight() > letterhead->CharHeight())) {
+            letterhead = line.get();
+        }
+    }
+    for (auto& line : lines) line->MayBeLetterhead = line.get() == letterhead;
+
     bool noMatch = true;
     CTextLine* titleLine = nullptr;
     for (auto& line : lines) {
@@ -203,7 +258,7 @@ void CWordParser::Parse(const std::vector<OcrWord>& words, bool keepState, const
             noMatch = false;
             titleLine = line.get();
         } else if (titleLine != nullptr && titleLine->IsSameParagraph(*line)) {
-            titleLine->AddValue(line->Text());
+            titleLine->AddLine(*line);
         }
     }
 
@@ -213,25 +268,36 @@ void CWordParser::Parse(const std::vector<OcrWord>& words, bool keepState, const
             text += line->Text();
         } else if (line->IsMatchRule()) {
             if (line->IsSubject()) {
-                Add("類別", line->Key());
-                Add("機關名稱", line->Value());
+                AddFirst("類別", line->Key(), line->KeyConfidence());
+                AddFirst("機關名稱", line->Value(), line->ValueConfidence());
             } else {
-                Add(line->Key(), line->Value());
+                AddFirst(line->Key(), line->Value(), line->ValueConfidence());
             }
         }
     }
     if (!text.empty()) mText = mTitles->ApplyFixedWords(text);
 }
 
-void CWordParser::Add(const std::string& key, const std::string& value) {
+void CWordParser::Add(const std::string& key, const std::string& value, float confidence) {
     std::string fixed = mTitles->ApplyFixedWords(value);
     for (auto& phase : mResults) {
         if (phase.Key == key) {
             phase.Value = fixed;
+            phase.Confidence = confidence;
             return;
         }
     }
-    mResults.push_back({key, fixed});
+    mResults.push_back({key, fixed, confidence});
+}
+
+void CWordParser::AddFirst(const std::string& key, const std::string& value, float confidence) {
+    for (const CPhase& phase : mResults) {
+        if (phase.Key == key && !phase.Value.empty()) {
+            DebugTrace("the page names " + key + " again (\"" + value + "\"); the first value, \"" + phase.Value + "\", stands");
+            return;
+        }
+    }
+    Add(key, value, confidence);
 }
 
 void CWordParser::ParseString(const std::string& text, const OcrWord* word, int /*option*/, const std::string& value) {

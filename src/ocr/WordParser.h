@@ -2,7 +2,8 @@
 // Turns the words recognised on the first page of an official letter into fields: the letter's
 // type and agency from its letterhead ("類別", "機關名稱") and the value of every field title
 // ("主旨", "說明", ...). Words are grouped into lines by text region; an indented line below a
-// title line continues its value.
+// title line continues its value. Each field carries the engine's confidence in its least sure
+// character.
 
 #include <cstdint>
 #include <memory>
@@ -27,22 +28,41 @@ public:
     const std::string& Text() const { return mText; }
     const std::string& Key() const { return mKey; }
     const std::string& Value() const { return mValue; }
+    // The engine's confidence in the least sure character of Value (of the agency for a
+    // letterhead), and of the type name of a letterhead; -1 for none.
+    float ValueConfidence() const { return mValueConfidence; }
+    float KeyConfidence() const { return mKeyConfidence; }
+    // The height of the line's characters (the median of its words'), in pixels.
+    long CharHeight() const;
+    // Whether the line may be taken as the letterhead when it ends with a type name. The
+    // parser allows it for one line only.
+    bool MayBeLetterhead = true;
 
     void AddWord(const OcrWord& word);
     void SetCoordinateByWord(const OcrWord& word);
     void AddText(const std::string& text) { mText += text; }
     void AddValue(const std::string& text);
+    // Appends a continuation line to the value: its text, its confidence and where it starts.
+    void AddLine(const CTextLine& line);
     // Evaluated once: a field title line, or a letterhead ending with a type name.
     bool IsMatchRule();
     bool IsSubject() const { return mSubject; }
     // Whether `other` continues this title line: it starts more than one and less than five
-    // character widths right of this line's title. Never for a letterhead.
+    // character widths right of this line's title (the wrapped lines of 主旨, the items of
+    // 說明), or it hangs in an item added before: aligned with a line already added, or less
+    // than four widths right of the last one (after its number, "一、", "（一）"). Never for a
+    // letterhead.
     bool IsSameParagraph(const CTextLine& other) const;
 
 private:
+    // The least confidence of the words from `from` (0-based) to `to` (excluded).
+    float LeastConfidence(std::size_t from, std::size_t to) const;
+
     CSubTitles* mTitles;
     std::vector<OcrWord> mWords;
     std::string mText, mKey, mValue;
+    float mValueConfidence = -1, mKeyConfidence = -1;
+    std::vector<long> mAddedLefts;  // where each added line starts
     bool mEvaluated = false, mMatched = false, mSubject = false;
 };
 
@@ -82,8 +102,9 @@ public:
     void ParseTitle(const std::string& text);
     void ParsePhase(const std::string& text, const OcrWord* word, bool flag, const std::string& value);
 
-    // Stores a result (after the fixed-word corrections); a known key keeps its position.
-    void Add(const std::string& key, const std::string& value);
+    // Stores a result (after the fixed-word corrections); a known key keeps its position and
+    // takes the new value.
+    void Add(const std::string& key, const std::string& value, float confidence = -1);
     static std::int16_t GetPixelFromCM(double cm, double dpi);
 
     std::int16_t PixelWidth = 0, PixelHeight = 0, XDPI = 0, YDPI = 0;
@@ -104,6 +125,9 @@ public:
 
 private:
     void Reset();
+    // A page's field: the first value read stands (a receipt stamp or a repeated title further
+    // down does not replace it); only an empty one is filled.
+    void AddFirst(const std::string& key, const std::string& value, float confidence);
 
     CSubTitles* mTitles;
     std::unique_ptr<OcrEngine> mEngine;

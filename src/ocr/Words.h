@@ -19,6 +19,8 @@ struct OcrWord {
     std::string Text;
     long RegionId = 0;
     std::vector<PixelRect> Rects;
+    // How sure the engine is of the text, 0 to 100; -1 when it does not say.
+    float Confidence = -1;
 
     // The first rectangle; throws DorvexError when the engine gave none.
     const PixelRect& FirstRect() const;

@@ -202,6 +202,17 @@ std::string OcrPage::Text() const {
     return text;
 }
 
+namespace {
+
+// One character of a line as the engine read it.
+struct ReadCharacter {
+    char32_t Code = 0;
+    PixelRect Box;  // the engine's own, rough
+    float Confidence = -1;
+};
+
+}  // namespace
+
 // ---- OcrEngine ----
 
 struct OcrEngine::Impl {
@@ -263,11 +274,6 @@ bool OcrEngine::Impl::Start() {
 
 namespace {
 
-// One character of a line as the engine read it.
-struct ReadCharacter {
-    char32_t Code = 0;
-    PixelRect Box;  // the engine's own, rough
-};
 
 template <class T>
 T Median(std::vector<T> values) {
@@ -280,6 +286,21 @@ bool IsMark(char32_t c) {
     const bool alnum = (c >= U'0' && c <= U'9') || (c >= U'A' && c <= U'Z') || (c >= U'a' && c <= U'z') ||
                        (c >= 0xFF10 && c <= 0xFF5A);
     return !han && !alnum;
+}
+
+// Whether the ink within `box` encloses white, as the ring of "。" does and the tail of "，"
+// does not.
+bool EnclosesWhite(Pix* binary, const PixelRect& box) {
+    BOX* clip = boxCreate(static_cast<l_int32>(box.Left), static_cast<l_int32>(box.Top), static_cast<l_int32>(box.Right - box.Left),
+                          static_cast<l_int32>(box.Bottom - box.Top));
+    if (clip == nullptr) return false;
+    PixPtr cell(pixClipRectangle(binary, clip, nullptr));
+    boxDestroy(&clip);
+    if (!cell) return false;
+    PixPtr framed(pixAddBorder(cell.get(), 1, 0));  // white all round: the outside is one piece
+    if (!framed || pixInvert(framed.get(), framed.get()) == nullptr) return false;
+    l_int32 pieces = 0;
+    return pixCountConnComp(framed.get(), 4, &pieces) == 0 && pieces >= 2;
 }
 
 // Puts the characters of one line on the ink of the page's binary image: each character gets
@@ -343,7 +364,11 @@ std::vector<ReadCharacter> PlaceOnInk(std::vector<ReadCharacter> line, Pix* bina
         if (spans[i]) {
             long y0 = 0, y1 = 0;
             band((spans[i]->Left + spans[i]->Right) / 2, y0, y1);
-            placed.push_back({line[i].Code, {spans[i]->Left, y0, spans[i]->Right, y1}});
+            placed.push_back({line[i].Code, {spans[i]->Left, y0, spans[i]->Right, y1}, line[i].Confidence});
+            // The model reads the full stop that ends a sentence as a comma now and then; its
+            // ink tells them apart.
+            ReadCharacter& c = placed.back();
+            if ((c.Code == U'，' || c.Code == U',') && EnclosesWhite(binary, c.Box)) c.Code = U'。';
         } else if (IsMark(line[i].Code)) {
             DebugTrace("tesseract: \"" + ToUtf8(std::u32string(1, line[i].Code)) + "\" read where there is no ink was left out");
         } else {
@@ -374,8 +399,9 @@ std::vector<OcrWord> OcrEngine::Impl::CollectWords() {
             TextPtr text(it->Empty(tesseract::RIL_SYMBOL) ? nullptr : it->GetUTF8Text(tesseract::RIL_SYMBOL));
             int left = 0, top = 0, right = 0, bottom = 0;
             if (text && it->BoundingBox(tesseract::RIL_SYMBOL, &left, &top, &right, &bottom)) {
+                const float confidence = std::clamp(it->Confidence(tesseract::RIL_SYMBOL), 0.0f, 100.0f);
                 for (char32_t c : ToU32(text.get())) {
-                    if (!IsSpace(c)) read.push_back({c, {left, top, right, bottom}});
+                    if (!IsSpace(c)) read.push_back({c, {left, top, right, bottom}, confidence});
                 }
             } else if (text) {
                 DebugTrace(std::string("tesseract: the character \"") + text.get() + "\" without a rectangle was left out");
@@ -388,7 +414,7 @@ std::vector<OcrWord> OcrEngine::Impl::CollectWords() {
         char32_t previous = 0;
         for (const ReadCharacter& c : placed) {
             char32_t printed = AsPrinted(c.Code, previous);
-            words.push_back({ToUtf8(std::u32string(1, printed)), line, {c.Box}});
+            words.push_back({ToUtf8(std::u32string(1, printed)), line, {c.Box}, c.Confidence});
             previous = printed;
         }
     } while (it->Next(tesseract::RIL_TEXTLINE));

@@ -27,7 +27,8 @@ namespace dorvex {
 
 struct OcrPage {
     // One word per character in reading order. RegionId numbers the text lines from 0 in
-    // reading order; Rects holds the character's one rectangle in page pixels. A colon, comma,
+    // reading order; Rects holds the character's one rectangle in page pixels; Confidence is the
+    // engine's in the character. A colon, comma,
     // semicolon, question or exclamation mark that the engine reads as ASCII right after a
     // Chinese character is given in its full-width form ("：", "，", ...), as letters print it.
     std::vector<OcrWord> Words;

@@ -116,6 +116,11 @@ void DocDetailView::Draw() {
         mType->setCurrentIndex(mDetail.TypeIndex());
         if (mType->currentText() != Q(mDetail.TypeText())) mType->setEditText(Q(mDetail.TypeText()));
     }
+    // What the recognition was unsure of stands out, so that the clerk checks it first.
+    const QString unsureStyle = QStringLiteral("background-color: #fff1a8; border: 2px solid #e08a00;");
+    const QString unsureTip = Q(DocDetail::kUnsureTip);
+    mType->setStyleSheet(mDetail.TypeUnsure() ? QStringLiteral("QComboBox { %1 }").arg(unsureStyle) : QString());
+    mType->setToolTip(mDetail.TypeUnsure() ? unsureTip : QString());
     for (int field = 0; field < DocDetail::kFields; ++field) {
         QLineEdit* edit = mFields[static_cast<std::size_t>(field)];
         const QString text = Q(mDetail.Text(field));
@@ -123,6 +128,13 @@ void DocDetailView::Draw() {
             edit->setText(text);
             if (field == mDetail.FocusedField()) edit->setCursorPosition(Units(text, mDetail.CaretPosition()));
         }
+        const bool unsure = mDetail.Unsure(field);
+        // (A style sheet takes over the text colour: the date's red goes into it.)
+        const QString dateColour = field == DocDetail::kDateField && mDetail.DateIsRed() ? QStringLiteral(" color: #ff0000;") : QString();
+        edit->setStyleSheet(unsure ? QStringLiteral("QLineEdit { %1%2 }").arg(unsureStyle, dateColour) : QString());
+        edit->setToolTip(unsure ? unsureTip : QString());
+        mLabels[static_cast<std::size_t>(field + 1)]->setText(Q(mDetail.GetTitles()[static_cast<std::size_t>(field + 1)]) +
+                                                              (unsure ? QStringLiteral(" ⚠") : QString()));
         const bool shown = mDetail.RowVisible(field + 1);
         edit->setVisible(shown);
         mLabels[static_cast<std::size_t>(field + 1)]->setVisible(shown);

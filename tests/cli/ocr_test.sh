@@ -17,9 +17,13 @@ has "text field" "$out" "  發文字號: 南市文資字第1130123456號"
 
 out=$("$dorvex" ocr --json "$corpus/01.tif" "$corpus/05.png"); check "json exit" $? 0
 check "json lines" "$(printf '%s\n' "$out" | wc -l)" 2
-has "json file" "$out" "{\"file\":\"$corpus/01.tif\",\"fields\":[{\"key\":\"類別\",\"value\":\"函\"},{\"key\":\"機關名稱\",\"value\":\"臺北市政府教育局\"}"
-has "json field" "$out" "{\"key\":\"發文日期\",\"value\":\"中華民國113年3月5日\"}"
-has "json meeting" "$out" "{\"key\":\"開會地點\",\"value\":\"本局第一會議室\"}"
+has "json file" "$out" "{\"file\":\"$corpus/01.tif\",\"fields\":[{\"key\":\"類別\",\"value\":\"函\",\"confidence\":"
+has "json agency" "$out" "{\"key\":\"機關名稱\",\"value\":\"臺北市政府教育局\",\"confidence\":"
+has "json field" "$out" "{\"key\":\"發文日期\",\"value\":\"中華民國113年3月5日\",\"confidence\":"
+has "json meeting" "$out" "{\"key\":\"開會地點\",\"value\":\"本局第一會議室\",\"confidence\":"
+# Every field read carries the engine's confidence, 0 to 100 (-1 for an empty value).
+check "json confidences" "$(printf '%s\n' "$out" | grep -o '"confidence":[-0-9]*' | awk -F: '$2 < -1 || $2 > 100 || ($2 < 0 && $2 != -1)' | wc -l)" 0
+check "json confidence given" "$(printf '%s\n' "$out" | grep -o '"confidence":[0-9][0-9]*' | wc -l | awk '{ print ($1 >= 20) }')" 1
 has "json text empty when fields" "$out" '],"text":""}'
 
 # A page without any field title gives its whole text.

@@ -327,6 +327,19 @@ TEST_F(RecognitionSession, AnAreaIsReadIntoTheChosenFieldAndAnEmptyAreaChangesNo
         std::string bytes((std::istreambuf_iterator<char>(pdf)), {});
         EXPECT_EQ(bytes.rfind("%PDF", 0), 0u);
         EXPECT_NE(bytes.find("GlyphLessFont"), std::string::npos);  // the invisible text layer
+
+        // Reading again a page file that can no longer be read keeps the fields, the clerk's
+        // correction among them, and says what failed.
+        doc->PutWord("主旨", "手改的主旨");
+        std::filesystem::resize_file(doc->FilePaths(1), 100);
+        person.messages.clear();
+        window.Execute(Command::TreeRecognize);
+        EXPECT_EQ(WordOf(*doc, "主旨"), "手改的主旨");
+        EXPECT_EQ(WordOf(*doc, "類別"), "函");
+        EXPECT_EQ(window.StatusText.rfind("辨識失敗：", 0), 0u) << window.StatusText;
+        ASSERT_EQ(person.messages.size(), 1u);
+        EXPECT_EQ(person.messages[0], window.StatusText);
+        EXPECT_EQ(window.OCRDetail.Text(6), "手改的主旨");
     };
     control.ShowSingleTwain();
 }

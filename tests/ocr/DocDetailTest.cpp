@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "model/ScanList.h"
 #include "ocr/DocDetail.h"
 
 namespace dorvex {
@@ -134,6 +135,33 @@ TEST(DocDetail, PunctuationReplacesTheSelectionOfTheFocusedFieldOnly) {
     detail.TxtContent_Select(6, 9, 4);
     detail.InsertText("☆");
     EXPECT_EQ(detail.Text(6), "請查照，。☆");
+}
+
+TEST(DocDetail, FieldsReadWithLowConfidenceAreMarkedUntilTheClerkEditsThem) {
+    DocDetail detail;
+    Written written(detail);
+    const std::vector<CPhase> words = {{"類別", "函", 35}, {"機關名稱", "教育部", 96}, {"主旨", "請查照", 52}, {"受文者", "本府"}};
+    detail.Update(&words);
+    EXPECT_TRUE(detail.TypeUnsure());
+    EXPECT_FALSE(detail.Unsure(0));  // sure enough
+    EXPECT_FALSE(detail.Unsure(1));  // no confidence: typed or kept, not read
+    EXPECT_TRUE(detail.Unsure(6));
+    detail.TxtContent_GotFocus(6);
+    detail.TxtContent_Change(6, "請查照。");
+    EXPECT_FALSE(detail.Unsure(6));
+    detail.CbType_Click(1);
+    EXPECT_FALSE(detail.TypeUnsure());
+    // The document written back holds the clerk's value, no longer the engine's reading.
+    CInno doc;
+    doc.SetWords(words);
+    doc.PutWord("主旨", "請查照。");
+    EXPECT_LT(doc.Words()[2].Confidence, 0);
+    EXPECT_EQ(doc.Words()[0].Confidence, 35);
+    detail.Update(&doc.Words());
+    EXPECT_FALSE(detail.Unsure(6));
+    const std::vector<CPhase> none;
+    detail.Update(&none);
+    EXPECT_FALSE(detail.TypeUnsure());
 }
 
 TEST(DocDetail, TitlesAndTheirKeys) {

@@ -1,9 +1,11 @@
 // Recognition and parsing over the generated letters (tests/ocr/make_ocr_corpus.sh): how many
 // of the fields that the letters print come out exactly, on clean 300-dpi pages and on the
-// degraded ones (200 dpi, skewed up to 3 degrees, specks or grain, JPEG). The figures are
-// printed; the thresholds sit a little under what the engine reaches today, so that a change
-// that loses fields fails, while 100 % is not the bar: the model misreads a character here and
-// there (函 after the letterhead's wide gap in some fonts, 聯 at the start of a line).
+// degraded ones (200 dpi, skewed up to 3 degrees, specks or grain, JPEG), and per layout
+// (receipt stamps, citations, hanging items, lines ending in a title word, 書函 letters). The
+// figures are printed; the thresholds sit a little under what the engine reaches today, so
+// that a change that loses fields fails, while 100 % is not the bar: the model misreads a
+// character here and there (函 after the letterhead's wide gap in some fonts, 聯 at the start
+// of a line). DORVEX_OCR_LAYOUTS (comma-separated) limits the run to some layouts.
 
 #include <gtest/gtest.h>
 
@@ -42,6 +44,21 @@ std::vector<std::string> Split(const std::string& line, char separator) {
     return parts;
 }
 
+bool LayoutWanted(const std::string& layout) {
+    const char* wanted = std::getenv("DORVEX_OCR_LAYOUTS");
+    if (wanted == nullptr || *wanted == '\0') return true;
+    for (const std::string& name : Split(wanted, ',')) {
+        if (name == layout) return true;
+    }
+    return false;
+}
+
+void PrintTallies(const char* what, const std::map<std::string, Tally>& tallies) {
+    for (const auto& [name, tally] : tallies) {
+        std::printf("  %-10s %-14s %3d of %3d exact (%5.1f %%)\n", what, name.c_str(), tally.exact, tally.fields, tally.Rate(tally.exact));
+    }
+}
+
 }  // namespace
 
 TEST(OcrCorpus, FieldsOfTheGeneratedLettersComeOutExactly) {
@@ -49,7 +66,11 @@ TEST(OcrCorpus, FieldsOfTheGeneratedLettersComeOutExactly) {
     ASSERT_TRUE(pages) << "no corpus in " << CorpusDir();
     OcrEngine engine;
     ASSERT_TRUE(engine.IsSupported()) << engine.LastError();
-    std::map<std::string, Tally> tallies;
+    std::map<std::string, Tally> tallies, byLayout, byField;
+    // Fields found, by whether they came out exactly and whether their confidence marks them.
+    struct {
+        int exactMarked = 0, exactUnmarked = 0, wrongMarked = 0, wrongUnmarked = 0;
+    } marks;
     std::string row;
     int pageCount = 0;
     while (std::getline(pages, row)) {
@@ -57,6 +78,8 @@ TEST(OcrCorpus, FieldsOfTheGeneratedLettersComeOutExactly) {
         ASSERT_GE(cells.size(), 3u) << row;
         const std::string& file = cells[0];
         const std::string& kind = cells[2];
+        const std::string layout = cells.size() > 7 ? cells[7] : "plain";
+        if (!LayoutWanted(layout)) continue;
         const std::string stem = file.substr(0, file.rfind('.'));
         std::ifstream expectedFile(CorpusDir() + "/" + stem + ".fields");
         ASSERT_TRUE(expectedFile) << stem << ".fields";
@@ -66,7 +89,11 @@ TEST(OcrCorpus, FieldsOfTheGeneratedLettersComeOutExactly) {
         CWordParser parser(titles);
         parser.LoadPage(page);
         std::map<std::string, std::string> got;
-        for (const CPhase& phase : parser.GetData()) got[phase.Key] = phase.Value;
+        std::map<std::string, float> confidence;
+        for (const CPhase& phase : parser.GetData()) {
+            got[phase.Key] = phase.Value;
+            confidence[phase.Key] = phase.Confidence;
+        }
 
         Tally& tally = tallies[kind];
         std::string line;
@@ -74,20 +101,32 @@ TEST(OcrCorpus, FieldsOfTheGeneratedLettersComeOutExactly) {
         while (std::getline(expectedFile, line)) {
             std::vector<std::string> keyValue = Split(line, '\t');
             ASSERT_EQ(keyValue.size(), 2u) << stem << ": " << line;
+            Tally& layoutTally = byLayout[layout];
+            Tally& fieldTally = byField[keyValue[0]];
             ++tally.fields;
+            ++layoutTally.fields;
+            ++fieldTally.fields;
             ++pageFields;
             auto it = got.find(keyValue[0]);
             if (it != got.end()) ++tally.found;
+            if (it != got.end()) {
+                const bool exact = it->second == keyValue[1];
+                const bool unsure = CPhase::IsUnsure(confidence[keyValue[0]]);
+                ++(exact ? (unsure ? marks.exactMarked : marks.exactUnmarked) : (unsure ? marks.wrongMarked : marks.wrongUnmarked));
+            }
             if (it != got.end() && it->second == keyValue[1]) {
                 ++tally.exact;
+                ++layoutTally.exact;
+                ++fieldTally.exact;
                 ++pageExact;
             } else {
-                std::printf("  %s %s: expected \"%s\", got %s\n", file.c_str(), keyValue[0].c_str(), keyValue[1].c_str(),
-                            it == got.end() ? "nothing" : ("\"" + it->second + "\"").c_str());
+                std::printf("  %s %s: expected \"%s\", got %s (confidence %.0f)\n", file.c_str(), keyValue[0].c_str(), keyValue[1].c_str(),
+                            it == got.end() ? "nothing" : ("\"" + it->second + "\"").c_str(),
+                            it == got.end() ? -1.0 : static_cast<double>(confidence[keyValue[0]]));
             }
         }
-        std::printf("%s (%s, %s dpi, %s %s pt, skew %s, %s): %d of %d fields exact\n", file.c_str(), kind.c_str(), cells[1].c_str(),
-                    cells.size() > 3 ? cells[3].c_str() : "?", cells.size() > 4 ? cells[4].c_str() : "?",
+        std::printf("%s (%s, %s, %s dpi, %s %s pt, skew %s, %s): %d of %d fields exact\n", file.c_str(), layout.c_str(), kind.c_str(),
+                    cells[1].c_str(), cells.size() > 3 ? cells[3].c_str() : "?", cells.size() > 4 ? cells[4].c_str() : "?",
                     cells.size() > 5 ? cells[5].c_str() : "?", cells.size() > 6 ? cells[6].c_str() : "?", pageExact, pageFields);
         ++pageCount;
     }
@@ -98,12 +137,17 @@ TEST(OcrCorpus, FieldsOfTheGeneratedLettersComeOutExactly) {
                 clean.Rate(clean.exact), clean.found, clean.Rate(clean.found));
     std::printf("degraded pages:      %d of %d fields exact (%.1f %%), %d found (%.1f %%)\n", degraded.exact, degraded.fields,
                 degraded.Rate(degraded.exact), degraded.found, degraded.Rate(degraded.found));
+    PrintTallies("layout", byLayout);
+    PrintTallies("field", byField);
+    std::printf("marked unsure (confidence under %.0f): %d of %d misread fields, %d of %d exact ones\n", CPhase::kSure, marks.wrongMarked,
+                marks.wrongMarked + marks.wrongUnmarked, marks.exactMarked, marks.exactMarked + marks.exactUnmarked);
     ASSERT_GT(clean.fields, 50);
     ASSERT_GT(degraded.fields, 40);
-    // Measured with Tesseract 5.3.0 and Debian's chi_tra: 91 % exact / 97 % found on the clean
-    // pages, 79 % / 89 % on the degraded ones.
-    EXPECT_GE(clean.Rate(clean.exact), 90.0);
-    EXPECT_GE(clean.Rate(clean.found), 95.0);
-    EXPECT_GE(degraded.Rate(degraded.exact), 70.0);
-    EXPECT_GE(degraded.Rate(degraded.found), 80.0);
+    // Measured with Tesseract 5.3.0 and Debian's chi_tra over all layouts: 87.5 % exact /
+    // 93.8 % found on the clean pages, 79.8 % / 87.5 % on the degraded ones (the plain letters
+    // alone: 91 % / 97 % clean, 83 % / 90 % degraded).
+    EXPECT_GE(clean.Rate(clean.exact), 85.0);
+    EXPECT_GE(clean.Rate(clean.found), 92.0);
+    EXPECT_GE(degraded.Rate(degraded.exact), 75.0);
+    EXPECT_GE(degraded.Rate(degraded.found), 84.0);
 }

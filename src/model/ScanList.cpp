@@ -276,7 +276,8 @@ std::shared_ptr<CInno> CBatchNo::InsertAfter(const std::string& newInno, const s
     doc->SetBatchNo(shared_from_this());
     doc->SetInno(newInno);
     mDocs.insert(mDocs.begin() + at, doc);
-    for (std::int32_t position = at + 1; position <= Length(); ++position) {
+    // Every document is numbered by its place, so that sorting keeps the new one where it is.
+    for (std::int32_t position = 1; position <= Length(); ++position) {
         mDocs[static_cast<std::size_t>(position - 1)]->ListSeq = static_cast<std::int16_t>(position);
     }
     if (mOwner != nullptr) mOwner->Announce(change::DocumentAdded);
@@ -466,6 +467,18 @@ std::vector<std::shared_ptr<CInno>> CScanList::AllInnos() const {
 CScanList::~CScanList() {
     // Documents that outlive the list must not reach it any more.
     for (const auto& batch : mBatches) batch->mOwner = nullptr;
+}
+
+CScanList& CScanList::operator=(CScanList&& other) noexcept {
+    if (this == &other) return *this;
+    for (const auto& batch : mBatches) batch->mOwner = nullptr;
+    mBatches = std::move(other.mBatches);
+    other.mBatches.clear();
+    for (const auto& batch : mBatches) batch->mOwner = this;
+    Index = other.Index;
+    CompareList = other.CompareList;
+    Announce(change::DocumentRemoved | change::DocumentAdded);
+    return *this;
 }
 
 void CScanList::Subscribe(IScanListObserver* observer) {

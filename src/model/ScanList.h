@@ -172,6 +172,8 @@ public:
     CScanList() = default;
     CScanList(const CScanList&) = delete;
     CScanList& operator=(const CScanList&) = delete;
+    // Takes the other list's batches and documents; the followers stay and are told.
+    CScanList& operator=(CScanList&& other) noexcept;
     ~CScanList();
     void Subscribe(IScanListObserver* observer);
     void Unsubscribe(IScanListObserver* observer);

@@ -144,7 +144,7 @@ std::shared_ptr<CInno> ServerQueries::GetImgDataFromHttp(CScanList& scanList, co
 
     // Every part arrives, and reads as an image, before the document exists: one that cannot
     // be read whole is never there to be uploaded over the server's copy.
-    CWinInfo info;
+    CWinInfo temporary;
     std::vector<std::string> files;
     auto fail = [&]() -> std::shared_ptr<CInno> {
         for (const std::string& file : files) std::remove(file.c_str());
@@ -161,7 +161,7 @@ std::shared_ptr<CInno> ServerQueries::GetImgDataFromHttp(CScanList& scanList, co
         auto reply = XmlDocument::Parse(Post(request));
         XmlNode data = reply ? reply->SelectOne("//ImgData/MainData") : XmlNode();
         if (!data) return fail();
-        if (files.empty() || !multiPage) files.push_back(info.getTmpFileName());
+        if (files.empty() || !multiPage) files.push_back(temporary.getTmpFileName());
         if (!AppendBytesToFile(Base64Decode(data.Text()), files.back())) return fail();
         Progress(static_cast<int>(part), static_cast<int>(parts));
         mPrompter.Yield();

@@ -21,6 +21,7 @@ int Clean(const Args& args);
 int Ocr(const Args& args);
 
 int Scan(const Args& args);
+int Window(const Args& args);
 int Recover(const Args& args);
 int Devices(const Args& args);
 int Demo(const Args& args);

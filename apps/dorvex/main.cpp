@@ -76,6 +76,11 @@ Commands:
                  sheet, storing, recovery file after every page), then upload every document.
                  DEVICE is a SANE device or file:PATH (the image files of a folder, or the
                  pages of one file, fed as by a document feeder). `dorvex scan --help`.
+  window [--method NAME] [--inno INNO] [scan's --device --server --operator --set] --script FILE
+                 Run the scan window without a display for a person who performs FILE's
+                 actions (scan, select, command, tree, answer, type, upload, close, wait);
+                 one JSON line of the tree, documents and recovery file after each action.
+                 `dorvex window --help`.
   recover [--json]
                  List what a restore would bring back from the recovery file: documents,
                  pages, files and problems.
@@ -122,6 +127,7 @@ int main(int argc, char** argv) {
     if (command == "clean") return dorvex::cli::Clean(args);
     if (command == "ocr") return dorvex::cli::Ocr(args);
     if (command == "scan") return dorvex::cli::Scan(args);
+    if (command == "window") return dorvex::cli::Window(args);
     if (command == "recover") return dorvex::cli::Recover(args);
     if (command == "devices") return dorvex::cli::Devices(args);
     if (command == "demo") return dorvex::cli::Demo(args);

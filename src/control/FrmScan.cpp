@@ -27,11 +27,30 @@ FrmScan::FrmScan(IPrompter& prompter, SettingsStore* store)
     DelayUpload = [this] { ScheduleDelayUpload(); };
 }
 
-FrmScan::~FrmScan() = default;
+// The list may outlive the window (the control keeps its own): every follower leaves it, the
+// pages' own when they go.
+FrmScan::~FrmScan() { Follow(false); }
+
+bool FrmScan::TreeFollower::ScanListChanged(const CScanList&, unsigned) {
+    try {
+        mWindow.UpdateTreeView();
+    } catch (const std::exception& e) {
+        DebugTrace(std::string("tree: ") + e.what());  // the next change brings it up to date
+    }
+    return true;
+}
+
+void FrmScan::Follow(bool on) {
+    if (!mList || on == mFollowing) return;
+    if (on) mList->Subscribe(&mTreeFollower);
+    else mList->Unsubscribe(&mTreeFollower);
+    mFollowing = on;
+}
 
 void FrmScan::SetScanCompleteList(std::shared_ptr<CScanList> list) {
+    // Only before the window loads: its parts work on the list they were made with.
+    if (mLoaded) return;
     mList = std::move(list);
-    if (mLoaded) UpdateTreeView();
 }
 
 void FrmScan::SetEnableOCR(bool enable) {
@@ -128,6 +147,7 @@ void FrmScan::Form_Load() {
         mPages->OfferRestore();
     }
     mLoaded = true;
+    Follow(true);
     UpdateTreeView();
     DebugTrace("重新設定物件的顯示");
     Redraw();
@@ -214,13 +234,16 @@ void FrmScan::Form_QueryUnload() {
             if (mPrompter.MessageBox(kAskDeleteTmp, kAskDeleteTmpTitle, MsgButtons::OKCancel, MsgIcon::Information) ==
                 MsgResult::Cancel) {
                 deleteFiles = false;
-                if (mList) WriteRecoveryFile(*mList);
+                if (mPages) mPages->WriteRecovery();
             } else {
                 deleteFiles = true;
             }
         }
     });
     step("temporary files", [&] {
+        // The recovery file is what the closing decided: it follows no further change.
+        Follow(false);
+        if (mPages) mPages->StopRecovery();
         if (mList) KillTmpFiles(*mList, deleteFiles, AutoKeepTmpFiles);
     });
     step("release", [&] {

@@ -209,6 +209,17 @@ public:
     void TreeDragDrop(int source, int target);
 
 private:
+    // The tree and its labels follow the scan list: every change reaches UpdateTreeView.
+    class TreeFollower final : public IScanListObserver {
+    public:
+        explicit TreeFollower(FrmScan& window) : mWindow(window) {}
+        bool ScanListChanged(const CScanList&, unsigned) override;
+
+    private:
+        FrmScan& mWindow;
+    };
+    void Follow(bool on);
+
     void AskDocumentNumber();
     void SaveSettings();
     void RunAfterUpload(const std::string& inno, long code, const std::string& text);
@@ -230,6 +241,8 @@ private:
     std::set<std::string> mRefusedThisRun;
     std::unique_ptr<CWordParser> mWordParser;
     std::weak_ptr<CInno> mDetailDoc;  // the document whose words the field editor shows
+    TreeFollower mTreeFollower{*this};
+    bool mFollowing = false;
 };
 
 }  // namespace dorvex

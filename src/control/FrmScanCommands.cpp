@@ -170,8 +170,6 @@ void FrmScan::ResetSingleInno() {
     if (scanned) scanned->SetInno(answer);
     if (listed) listed->SetInno(answer);
     StatusBar.Update(std::nullopt, answer, std::nullopt);
-    // The scanned document has a new number: the recovery file must name it so.
-    mPages->WriteRecovery();
 }
 
 void FrmScan::ImgShowInfo() {
@@ -337,9 +335,7 @@ void FrmScan::TreeView1_DblClick(int node) {
 }
 
 void FrmScan::TreeView1_AfterLabelEdit(int node, const std::string& label) {
-    if (!Tree.AfterLabelEdit(*mList, ServerList.get(), node, label)) return;
-    mPages->WriteRecovery();
-    Redraw();
+    if (Tree.AfterLabelEdit(*mList, ServerList.get(), node, label)) Redraw();
 }
 
 void FrmScan::TreeDelete(int node) {
@@ -350,16 +346,13 @@ void FrmScan::TreeDelete(int node) {
         mPages->OneViewer.Clear();
         mPages->MultiViewer.Clear();
     }
-    mPages->WriteRecovery();
-    doc->KillFiles();
-    UpdateTreeView();
+    // The tree and the recovery file followed the removal; the files go once no record names them.
+    mList->DeleteFilesWhenAnnounced(*doc);
     Redraw();
 }
 
 void FrmScan::TreeDragDrop(int source, int target) {
-    if (!Tree.DragDrop(*mList, source, target, IsOcrEnabled())) return;
-    mPages->WriteRecovery();
-    UpdateTreeView();
+    Tree.DragDrop(*mList, source, target, IsOcrEnabled());
 }
 
 }  // namespace dorvex

@@ -20,7 +20,10 @@ ScanPages::ScanPages(IPrompter& prompter, ScanProperties& properties, CScanList&
     : mPrompter(prompter), mProps(properties), mList(scanList) {
     TxtAngle = mProps.Get(prop::RotateAngle);
     MultiViewer.ItemLimit = mProps.ItemLimit;
+    mRecovery.OnError = [this](const std::exception& e) { ShowError(e); };
 }
+
+ScanPages::~ScanPages() { StopRecovery(); }
 
 void ScanPages::ShowError(const std::exception& e) {
     // The command stops; the pages on disk are as they were before the failing step.
@@ -52,7 +55,6 @@ void ScanPages::InsertThisPage() { InsertPageByCInno(CurrentDoc); }
 void ScanPages::InsertPageByCInno(const std::shared_ptr<CInno>& doc) {
     if (!doc || !TestViewer.HasImage()) return;
     if (!InsertPageAfterCurrent(*doc, TestViewer.Image())) return;
-    WriteRecovery();
     CurrentDoc = doc;
     LoadImageByCInno(doc, true, true);
 }
@@ -128,27 +130,43 @@ void ScanPages::DrawStroke(const std::vector<StrokePoint>& points) {
 }
 
 bool ScanPages::OfferRestore() {
-    if (!FileExists(RecoveryFilePath())) return false;
+    if (!FileExists(RecoveryFilePath())) {
+        FollowRecovery();
+        return false;
+    }
     if (mPrompter.MessageBox(kRestoreQuestion, "系統回覆", MsgButtons::OKCancel, MsgIcon::None) != MsgResult::OK) {
+        FollowRecovery();
         return false;
     }
     try {
         ReadRecoveryFile(mList);
     } catch (const DorvexError& e) {
-        // The window opens all the same; the file stays for the clerk to look into.
+        // The window opens all the same; the file stays for the clerk to look into, until the
+        // first change of the scan list replaces it.
         ShowError(e);
+        FollowRecovery();
         return false;
     }
     CompareScanList(mList, ServerList);
+    FollowRecovery();
     return true;
 }
 
+void ScanPages::FollowRecovery() {
+    if (mFollowing) return;
+    mList.Subscribe(&mRecovery);
+    mFollowing = true;
+}
+
+void ScanPages::StopRecovery() {
+    if (!mFollowing) return;
+    mList.Unsubscribe(&mRecovery);
+    mFollowing = false;
+}
+
 void ScanPages::WriteRecovery() {
-    try {
-        WriteRecoveryFile(mList);
-    } catch (const DorvexError& e) {
-        ShowError(e);
-    }
+    FollowRecovery();
+    mRecovery.Rewrite(mList);
 }
 
 // ---- Manual clean-up ----
@@ -225,18 +243,16 @@ void ScanPages::ExecuteBatchImageEffect() {
     DebugTrace("ExecuteBatchImageEffect Start ");
     RestrictSize restrict = mProps.ComputeRestrictSize();
     bool removeBlank = mProps.Number(prop::WPageRemove) == 1;
-    bool dropped = false;  // pages or documents gone: the recovery file must follow
     try {
         // Each document is cleaned page by page and written back once.
         for (const auto& doc : mList.AllInnos()) {
             CurrentDoc = doc;
-            DeleteOutcome outcome = EditEveryPage(mList, ServerList, doc, [&](Raster& page, int number) {
+            EditEveryPage(mList, ServerList, doc, [&](Raster& page, int number) {
                 mPrompter.Yield();
                 if (removeBlank && IsBlankPage(page, mProps)) return false;
                 RunCleanUpChain(page, mProps, number, restrict);
                 return true;
             });
-            dropped = dropped || outcome != DeleteOutcome::Nothing;
             if (mList.GetInno2(doc->Inno()) != doc) {
                 CurrentDoc = nullptr;
                 OneViewer.Clear();
@@ -249,7 +265,6 @@ void ScanPages::ExecuteBatchImageEffect() {
     } catch (const DorvexError& e) {
         ShowError(e);
     }
-    if (dropped) WriteRecovery();
     DebugTrace("ExecuteBatchImageEffect End ");
 }
 
@@ -280,9 +295,8 @@ void ScanPages::ImgPaste() {
                 mPrompter.MessageBox(kCutSourceGone, kPasteTitle, MsgButtons::OK, MsgIcon::Exclamation);
                 return;
             }
-            bool moved = MoveCutPage(mList, ServerList, CutSource, CurrentDoc);
+            MoveCutPage(mList, ServerList, CutSource, CurrentDoc);
             ClipboardMode = 0;
-            if (moved) WriteRecovery();
             if (CurrentDoc && !mList.GetInno2(CurrentDoc->Inno())) CurrentDoc = nullptr;
             LoadImageByCInno(CurrentDoc, true, true);
         }
@@ -301,7 +315,6 @@ void ScanPages::ImgDelete() {
 void ScanPages::ImgDeleteByPageNumber(const std::shared_ptr<CInno>& doc, int page, bool reload) {
     try {
         DeleteOutcome outcome = DeletePageOfDocument(mList, ServerList, doc, page);
-        if (outcome != DeleteOutcome::Nothing) WriteRecovery();
         if (outcome == DeleteOutcome::DocumentRemoved) {
             if (CurrentDoc == doc) {
                 CurrentDoc = nullptr;
@@ -324,7 +337,7 @@ void ScanPages::DeletePages() {
     if (!dialog.ClickOK) return;
     try {
         std::shared_ptr<CInno> doc = CurrentDoc;
-        if (DeletePageRange(mList, ServerList, doc, dialog.StartPage, dialog.EndPage)) WriteRecovery();
+        DeletePageRange(mList, ServerList, doc, dialog.StartPage, dialog.EndPage);
         if (!mList.GetInno2(doc->Inno())) {
             CurrentDoc = nullptr;
             OneViewer.Clear();
@@ -345,7 +358,7 @@ void ScanPages::MoveMultiPages() {
     ShowMultiMove(dialog);
     if (!dialog.IsClickOK) return;
     try {
-        if (MovePages(*CurrentDoc, dialog.StartPage(), dialog.EndPage(), dialog.TargetPage())) WriteRecovery();
+        MovePages(*CurrentDoc, dialog.StartPage(), dialog.EndPage(), dialog.TargetPage());
         LoadImageByCInno(CurrentDoc, true, true);
     } catch (const DorvexError& e) {
         ShowError(e);

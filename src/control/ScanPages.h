@@ -11,6 +11,7 @@
 #include "control/Viewers.h"
 #include "model/EditDialogs.h"
 #include "model/FrmBorderRemove.h"
+#include "model/PageFiles.h"
 #include "model/ScanList.h"
 #include "model/ScanProperties.h"
 
@@ -22,6 +23,9 @@ class SettingsStore;
 class ScanPages {
 public:
     ScanPages(IPrompter& prompter, ScanProperties& properties, CScanList& scanList);
+    ~ScanPages();
+    ScanPages(const ScanPages&) = delete;
+    ScanPages& operator=(const ScanPages&) = delete;
 
     // ---- State shared with the rest of the scan window ----
     CScanList* ServerList = nullptr;      // the to-scan list
@@ -56,12 +60,15 @@ public:
     // A stroke of the drawing tool on the page shown (image pixels), saved with the page.
     void DrawStroke(const std::vector<StrokePoint>& points);
 
-    // Asks kRestoreQuestion when a recovery file exists and restores it on OK.
+    // Asks kRestoreQuestion when a recovery file exists and restores it on OK. From then on the
+    // recovery file follows every change of the scan list (before, it is the crash's record).
     static constexpr const char* kRestoreQuestion = "偵測到備份檔，是否要回覆?";
     bool OfferRestore();
-    // Rewrites the recovery file; every command that adds, removes or moves pages calls it, so
-    // that a crash at any moment restores the documents as they are.
+    // Rewrites the recovery file now and keeps it following the scan list, so that a crash at
+    // any moment restores the documents as they are.
     void WriteRecovery();
+    // The recovery file stops following (the window closed and deleted or kept its files).
+    void StopRecovery();
 
     // ---- Manual clean-up ----
     void ImgDotRemove();
@@ -96,9 +103,13 @@ private:
     void SaveSettings();
     void ShowError(const std::exception& e);
 
+    void FollowRecovery();
+
     IPrompter& mPrompter;
     ScanProperties& mProps;
     CScanList& mList;
+    RecoveryFileFollower mRecovery;
+    bool mFollowing = false;
 };
 
 }  // namespace dorvex

@@ -19,18 +19,17 @@ void RemoveDocument(CScanList& list, CScanList* serverList, const std::shared_pt
     if (serverList != nullptr) {
         if (std::shared_ptr<CInno> listed = serverList->GetInno2(doc->Inno())) listed->SetState(state::New);
     }
+    // The tree follows the list by itself: no stored index is shifted here.
     int index = list.RemoveByInno(doc->Inno());
-    if (index > 0) list.ResetNodeIndex(index);
     if (removedIndex != nullptr) *removedIndex = index;
 }
 
-// Takes a document away with its files: out of the list, the recovery file rewritten without
-// it, and only then its files deleted, so that a crash in between never brings back part of
+// Takes a document away with its files: out of the list, its followers (the recovery file)
+// told, and only then its files deleted, so that a crash in between never brings back part of
 // it as the whole.
 void DropDocument(CScanList& list, CScanList* serverList, const std::shared_ptr<CInno>& doc, int* removedIndex) {
     RemoveDocument(list, serverList, doc, removedIndex);
-    WriteRecoveryFile(list);
-    doc->KillFiles();
+    list.DeleteFilesWhenAnnounced(*doc);
 }
 
 bool SameStorage(const CInno& a, const CInno& b) {
@@ -167,6 +166,7 @@ void AppendPage(CInno& doc, const Raster& image, const std::function<void()>& li
             std::remove(created.c_str());
         }
         doc = before;
+        doc.Announce(change::PagesChanged);
         throw;
     }
 }
@@ -176,6 +176,9 @@ bool InsertPageAfterCurrent(CInno& doc, const Raster& image) {
     int at = doc.SelectedIndex + 1;
     Staged staged;
     StageInsert(doc, at, image, staged);
+    std::shared_ptr<CBatchNo> batch = doc.BatchNo();
+    std::optional<CScanList::EditGroup> group;
+    if (batch && batch->Owner()) group.emplace(*batch->Owner());
     ApplyInsert(doc, at, staged);
     return true;
 }
@@ -185,6 +188,7 @@ Raster LoadPage(const CInno& doc, int page) { return Raster::Load(doc.FilePaths(
 DeleteOutcome DeletePageOfDocument(CScanList& list, CScanList* serverList, const std::shared_ptr<CInno>& doc, int page,
                                    int* removedIndex) {
     if (!doc || page < 1 || page > doc->ActPage()) return DeleteOutcome::Nothing;
+    CScanList::EditGroup group(list);
     Staged staged;
     StageRemoval(*doc, page, staged);
     return ApplyRemoval(list, serverList, doc, page, staged, removedIndex);
@@ -194,6 +198,7 @@ bool DeletePageRange(CScanList& list, CScanList* serverList, const std::shared_p
     if (!AllFilesExist(doc) || first < 1 || last < first || last - first + 1 > doc->ActPage() || last > doc->ActPage()) {
         return false;
     }
+    CScanList::EditGroup group(list);
     if (first == 1 && last == doc->ActPage()) {  // down to the last page, which takes the document
         DropDocument(list, serverList, doc, nullptr);
         return true;
@@ -212,6 +217,7 @@ bool DeletePageRange(CScanList& list, CScanList* serverList, const std::shared_p
 DeleteOutcome EditEveryPage(CScanList& list, CScanList* serverList, const std::shared_ptr<CInno>& doc,
                             const std::function<bool(Raster&, int)>& edit) {
     if (!AllFilesExist(doc) || doc->ActPage() < 1) return DeleteOutcome::Nothing;
+    CScanList::EditGroup group(list);
     Staged staged;
     std::optional<ImageInfo> multiInfo;
     if (doc->EnableMultiTIFF) {
@@ -280,6 +286,7 @@ bool MoveCutPage(CScanList& list, CScanList* serverList, const std::shared_ptr<C
     // A document merged away or deleted since the cut no longer owns its files.
     if (list.GetInno2(source->Inno()) != source || list.GetInno2(target->Inno()) != target) return false;
     if (source == target && source->SourcePage == target->SelectedIndex) return false;
+    CScanList::EditGroup group(list);
     int page = source->SourcePage;
     if (page < 1 || page > source->ActPage()) return false;
     if (source == target) {
@@ -306,6 +313,7 @@ bool MergeOrCut(CScanList& list, CScanList* serverList, const std::string& sourc
                 std::string target, bool attachment) {
     std::shared_ptr<CInno> source = list.GetInno2(sourceNumber);
     if (!AllFilesExist(source)) return false;
+    CScanList::EditGroup group(list);
     bool isAttachment = !merge && attachment;
     if (isAttachment) {
         for (int n = 1;; ++n) {
@@ -383,9 +391,8 @@ bool MergeOrCut(CScanList& list, CScanList* serverList, const std::string& sourc
         for (int page = last; page >= first; --page) source->Delete(page, !source->EnableMultiTIFF && !handOver);
     }
     CompareScanList(list, serverList);
-    WriteRecoveryFile(list);
-    // The source's files go once the record names the merged pages in their new place.
-    if (everything && !handOver) source->KillFiles();
+    // The source's files go once the followers know the merged pages in their new place.
+    if (everything && !handOver) list.DeleteFilesWhenAnnounced(*source);
     return true;
 }
 

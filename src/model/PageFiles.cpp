@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <cstdlib>
 #include <cstdio>
 #include <filesystem>
@@ -199,6 +201,32 @@ void WriteRecoveryFile(const CScanList& list, const std::string& path) {
         return;
     }
     WriteFileAtomic(path, text);
+}
+
+bool RecoveryFileFollower::ScanListChanged(const CScanList& list, unsigned) {
+    try {
+        std::string text = RecoveryText(list);
+        if (mWritten && *mWritten == text) return true;
+        if (text.empty()) {
+            if (std::remove(mPath.c_str()) != 0 && errno != ENOENT) {
+                throw DorvexError(err::DeviceIo, "cannot delete " + mPath + ": " + std::strerror(errno));
+            }
+        } else {
+            WriteFileAtomic(mPath, text);
+        }
+        ++mWrites;
+        mWritten = std::move(text);
+        return true;
+    } catch (const std::exception& e) {
+        mWritten.reset();
+        if (OnError) OnError(e);
+        return false;
+    }
+}
+
+bool RecoveryFileFollower::Rewrite(const CScanList& list) {
+    mWritten.reset();
+    return ScanListChanged(list, 0);
 }
 
 namespace {

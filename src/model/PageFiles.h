@@ -4,10 +4,14 @@
 // the deletion of the page files when the scan window closes.
 
 #include <cstdint>
+#include <exception>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "model/ScanList.h"
+#include "model/ScanListObserver.h"
 
 namespace dorvex {
 
@@ -53,6 +57,23 @@ struct RecoveryEntry {
     std::vector<std::string> problems;
 };
 std::vector<RecoveryEntry> InspectRecoveryFile(const std::string& path = RecoveryFilePath(), int* malformedLines = nullptr);
+
+// Keeps the recovery file true: rewritten after every change of the list it follows (only when
+// its text changes). A write that fails goes to OnError and the next change tries again.
+class RecoveryFileFollower final : public IScanListObserver {
+public:
+    explicit RecoveryFileFollower(std::string path = RecoveryFilePath()) : mPath(std::move(path)) {}
+    std::function<void(const std::exception&)> OnError;
+    bool ScanListChanged(const CScanList& list, unsigned changes) override;
+    // Writes now whatever the last write was (after the file was deleted or changed outside).
+    bool Rewrite(const CScanList& list);
+    int Writes() const { return mWrites; }
+
+private:
+    std::string mPath;
+    std::optional<std::string> mWritten;  // the text on disk, when known
+    int mWrites = 0;
+};
 
 // Deletes every document's page files when `deleteFiles`, and the recovery file when
 // `deleteFiles` or `autoKeepTmpFiles`.

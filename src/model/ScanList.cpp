@@ -17,9 +17,20 @@ namespace {
 
 // ---- CInno: state ----
 
+void CInno::Announce(unsigned changes) const {
+    std::shared_ptr<CBatchNo> batch = mBatch.lock();
+    if (batch && batch->Owner() != nullptr) batch->Owner()->Announce(changes);
+}
+
+void CInno::AnnounceState(std::int32_t before) const {
+    if (mState != before) Announce(change::StateChanged);
+}
+
 void CInno::Touch() {
+    const std::int32_t before = mState;
     if (mState == state::Saved) mState = state::Changed;
     else if (mState == state::SavedOther) mState = state::ChangedOther;
+    AnnounceState(before);
 }
 
 void CInno::ApplyOwnership() {
@@ -33,31 +44,41 @@ void CInno::ApplyOwnership() {
 }
 
 void CInno::SetState(std::int32_t value) {
+    const std::int32_t before = mState;
     mState = value;
     ApplyOwnership();
+    AnnounceState(before);
 }
 
 void CInno::SetIsMine(bool mine) {
+    const std::int32_t before = mState;
     mIsMine = mine;
     ApplyOwnership();
+    AnnounceState(before);
 }
 
 void CInno::SetChanged() {
+    const std::int32_t before = mState;
     if (mState == state::New || mState == state::Saved) mState = state::Changed;
     else if (mState == state::SavedOther) mState = state::ChangedOther;
     ApplyOwnership();
+    AnnounceState(before);
 }
 
 void CInno::SetActPage(std::int32_t pages) {
+    const bool changed = pages != mActPage;
     mActPage = pages;
     Touch();
     if (SelectedIndex > mActPage) SelectedIndex = mActPage;
     mLoadMode = mActPage < 50 ? 0 : 1;
+    if (changed) Announce(change::PagesChanged);
 }
 
 void CInno::SetInno(const std::string& inno) {
+    const bool changed = inno != mInno;
     mInno = inno;
     Touch();
+    if (changed) Announce(change::DocumentRenamed);
 }
 
 // ---- CInno: page files ----
@@ -77,6 +98,7 @@ void CInno::AppendFile(const std::string& path, std::int32_t position) {
         mFiles.insert(mFiles.begin() + (position - 1), path);
     }
     Touch();
+    Announce(change::PagesChanged);
 }
 
 void CInno::InsertPageAt(std::int32_t position) {
@@ -102,6 +124,7 @@ void CInno::Delete(std::int32_t page, bool deleteFile) {
     mLoadMode = mActPage < 50 ? 0 : 1;
     if (SelectedIndex > mActPage) SelectedIndex = mActPage;
     Touch();
+    Announce(change::PagesChanged);
 }
 
 void CInno::MovePagesTo(std::int32_t first, std::int32_t last, std::int32_t target) {
@@ -124,6 +147,7 @@ void CInno::MovePagesTo(std::int32_t first, std::int32_t last, std::int32_t targ
             at(to) = taken;
         }
     }
+    Announce(change::PagesChanged);
 }
 
 std::string CInno::FilePath() const {
@@ -141,6 +165,7 @@ void CInno::SetFilePath(const std::string& path) {
         mFiles[static_cast<std::size_t>(SelectedIndex - 1)] = path;
     }
     Touch();
+    Announce(change::PagesChanged);
 }
 
 std::string CInno::FilePaths(std::int32_t position) const {
@@ -180,16 +205,17 @@ void CInno::PutWord(const std::string& key, const std::string& value) {
     mIsParsed = true;
     for (auto& phase : mWords) {
         if (phase.Key == key) {
-            if (phase.Value != value) {
-                Touch();
-                phase.Confidence = -1;  // no longer the engine's reading
-            }
+            if (phase.Value == value) return;
+            phase.Confidence = -1;  // no longer the engine's reading
             phase.Value = value;
+            Touch();
+            Announce(change::PagesChanged);
             return;
         }
     }
     mWords.push_back({key, value});
     Touch();
+    Announce(change::PagesChanged);
 }
 
 void CInno::PutWordSerial(const std::string& serial) {
@@ -213,6 +239,7 @@ void CInno::PutWordSerial(const std::string& serial) {
 void CInno::SetWords(std::vector<CPhase> words) {
     mWords = std::move(words);
     mIsParsed = true;
+    Announce(change::PagesChanged);
 }
 
 // ---- CBatchNo ----
@@ -225,7 +252,8 @@ std::shared_ptr<CInno> CBatchNo::AddInno(const std::string& inno, std::int32_t p
 
 std::shared_ptr<CInno> CBatchNo::AddInnoImpl(const std::string& inno, const std::int32_t* predictPages) {
     std::shared_ptr<CInno> doc = GetInno(inno);
-    if (!doc) {
+    const bool added = !doc;
+    if (added) {
         doc = std::make_shared<CInno>();
         mDocs.push_back(doc);
     }
@@ -238,6 +266,7 @@ std::shared_ptr<CInno> CBatchNo::AddInnoImpl(const std::string& inno, const std:
     } else {
         doc->ListSeq = static_cast<std::int16_t>(Length());
     }
+    if (added && mOwner != nullptr) mOwner->Announce(change::DocumentAdded);
     return doc;
 }
 
@@ -248,15 +277,18 @@ std::shared_ptr<CInno> CBatchNo::InsertAfter(const std::string& newInno, const s
     doc->SetBatchNo(shared_from_this());
     doc->SetInno(newInno);
     mDocs.insert(mDocs.begin() + at, doc);
-    for (std::int32_t position = at + 1; position <= Length(); ++position) {
+    // Every document is numbered by its place, so that sorting keeps the new one where it is.
+    for (std::int32_t position = 1; position <= Length(); ++position) {
         mDocs[static_cast<std::size_t>(position - 1)]->ListSeq = static_cast<std::int16_t>(position);
     }
+    if (mOwner != nullptr) mOwner->Announce(change::DocumentAdded);
     return doc;
 }
 
 void CBatchNo::RemoveInnoByIndex(std::int32_t position) {
     if (position < 1 || position > Length()) return;
     mDocs.erase(mDocs.begin() + (position - 1));
+    if (mOwner != nullptr) mOwner->Announce(change::DocumentRemoved);
 }
 
 std::int32_t CBatchNo::GetIndexByInno(const std::string& inno) const {
@@ -279,6 +311,7 @@ std::shared_ptr<CInno> CBatchNo::Item(std::int32_t position) const {
 void CBatchNo::Sort() {
     const std::int32_t n = Length();
     if (n < 2) return;
+    const std::vector<std::shared_ptr<CInno>> before = mDocs;
     for (std::int32_t i = 0; i < n - 1; ++i) {
         for (std::int32_t j = i + 1; j < n; ++j) {
             if (mDocs[static_cast<std::size_t>(i)]->ListSeq > mDocs[static_cast<std::size_t>(j)]->ListSeq) {
@@ -288,6 +321,7 @@ void CBatchNo::Sort() {
         mDocs[static_cast<std::size_t>(i)]->ListSeq = static_cast<std::int16_t>(i + 1);
     }
     mDocs.back()->ListSeq = static_cast<std::int16_t>(n);
+    if (before != mDocs && mOwner != nullptr) mOwner->Announce(change::DocumentMoved);
 }
 
 std::int16_t CBatchNo::ExtraListSeq() {
@@ -302,6 +336,7 @@ std::shared_ptr<CBatchNo> CScanList::FindOrAddBatch(const std::string& batchNo) 
     if (!batch) {
         batch = std::make_shared<CBatchNo>();
         batch->CompareList = CompareList;
+        batch->mOwner = this;
         mBatches.push_back(batch);
     }
     batch->BatchNo = batchNo;
@@ -319,7 +354,9 @@ std::shared_ptr<CInno> CScanList::Add(const std::string& batchNo, const std::str
 
 void CScanList::Remove(std::int32_t position) {
     if (position < 1 || position > Length()) return;
+    mBatches[static_cast<std::size_t>(position - 1)]->mOwner = nullptr;
     mBatches.erase(mBatches.begin() + (position - 1));
+    Announce(change::DocumentRemoved);
 }
 
 std::int32_t CScanList::GetIndexByBatchNo(const std::string& batchNo) const {
@@ -424,6 +461,70 @@ std::vector<std::shared_ptr<CInno>> CScanList::AllInnos() const {
         for (std::int32_t i = 1; i <= batch->Length(); ++i) docs.push_back(batch->Item(i));
     }
     return docs;
+}
+
+// ---- Followers ----
+
+CScanList::~CScanList() {
+    // Documents that outlive the list must not reach it any more.
+    for (const auto& batch : mBatches) batch->mOwner = nullptr;
+}
+
+CScanList& CScanList::operator=(CScanList&& other) noexcept {
+    if (this == &other) return *this;
+    for (const auto& batch : mBatches) batch->mOwner = nullptr;
+    mBatches = std::move(other.mBatches);
+    other.mBatches.clear();
+    for (const auto& batch : mBatches) batch->mOwner = this;
+    Index = other.Index;
+    CompareList = other.CompareList;
+    Announce(change::DocumentRemoved | change::DocumentAdded);
+    return *this;
+}
+
+void CScanList::Subscribe(IScanListObserver* observer) {
+    if (observer && std::find(mObservers.begin(), mObservers.end(), observer) == mObservers.end()) mObservers.push_back(observer);
+}
+
+void CScanList::Unsubscribe(IScanListObserver* observer) {
+    mObservers.erase(std::remove(mObservers.begin(), mObservers.end(), observer), mObservers.end());
+}
+
+void CScanList::Announce(unsigned changes) {
+    mPending |= changes;
+    if (mGroupDepth == 0) Deliver();
+}
+
+void CScanList::Deliver() {
+    const unsigned changes = mPending;
+    mPending = 0;
+    bool followed = true;
+    if (changes != 0) {
+        // A follower may unsubscribe while it is told.
+        const std::vector<IScanListObserver*> observers = mObservers;
+        for (IScanListObserver* observer : observers) followed = observer->ScanListChanged(*this, changes) && followed;
+    }
+    // Files still named by a follower's record wait for one that no longer names them.
+    if (!followed) return;
+    std::vector<std::string> doomed;
+    doomed.swap(mDoomedFiles);
+    for (const std::string& path : doomed) {
+        if (FileExists(path)) std::remove(path.c_str());
+    }
+}
+
+CScanList::EditGroup::EditGroup(CScanList& list) : mList(list) { ++mList.mGroupDepth; }
+
+CScanList::EditGroup::~EditGroup() {
+    if (--mList.mGroupDepth == 0) mList.Deliver();
+}
+
+void CScanList::DeleteFilesWhenAnnounced(const CInno& doc) {
+    for (std::int32_t page = 1; page <= std::max(doc.Length(), 1); ++page) {
+        std::string path = doc.EnableMultiTIFF ? doc.FilePath() : doc.FilePaths(page);
+        if (!path.empty()) mDoomedFiles.push_back(path);
+    }
+    if (mGroupDepth == 0) Deliver();
 }
 
 void CompareScanList(CScanList& list, const CScanList* serverList) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "model/Phase.h"
+#include "model/ScanListObserver.h"
 
 namespace dorvex {
 
@@ -58,7 +59,10 @@ public:
     std::shared_ptr<CBatchNo> BatchNo() const { return mBatch.lock(); }
     void SetBatchNo(const std::shared_ptr<CBatchNo>& batch) { mBatch = batch; }
     std::shared_ptr<CInno> Parent() const { return mParent.lock(); }
-    void SetParent(const std::shared_ptr<CInno>& parent) { mParent = parent; }
+    void SetParent(const std::shared_ptr<CInno>& parent) {
+        mParent = parent;
+        Announce(change::DocumentMoved);
+    }
 
     // Page files.
     std::int32_t Length() const { return static_cast<std::int32_t>(mFiles.size()); }
@@ -88,9 +92,14 @@ public:
     const std::vector<CPhase>& Words() const { return mWords; }
     void SetWords(std::vector<CPhase> words);
 
+    // Tells the followers of the list this document is in that it changed (kinds of
+    // ScanListObserver.h); every setter above does so itself.
+    void Announce(unsigned changes) const;
+
 private:
     void Touch();
     void ApplyOwnership();
+    void AnnounceState(std::int32_t before) const;
 
     std::int32_t mActPage = 0;
     std::int32_t mLoadMode = 0;
@@ -120,10 +129,13 @@ public:
     std::shared_ptr<CInno> Item(std::int32_t position) const;  // throws outside 1..Length
     void Sort();
     std::int16_t ExtraListSeq();
+    CScanList* Owner() const { return mOwner; }
 
 private:
+    friend class CScanList;
     std::shared_ptr<CInno> AddInnoImpl(const std::string& inno, const std::int32_t* predictPages);
 
+    CScanList* mOwner = nullptr;  // the list holding this batch
     std::vector<std::shared_ptr<CInno>> mDocs;
     std::int16_t mExtraSeq = 1000;
 };
@@ -156,10 +168,42 @@ public:
     // Every document of every batch, in list order (for the callers that walk the whole list).
     std::vector<std::shared_ptr<CInno>> AllInnos() const;
 
+    // ---- Followers ----
+    CScanList() = default;
+    CScanList(const CScanList&) = delete;
+    CScanList& operator=(const CScanList&) = delete;
+    // Takes the other list's batches and documents; the followers stay and are told.
+    CScanList& operator=(CScanList&& other) noexcept;
+    ~CScanList();
+    void Subscribe(IScanListObserver* observer);
+    void Unsubscribe(IScanListObserver* observer);
+    // Tells every follower now, or at the end of the outermost open EditGroup.
+    void Announce(unsigned changes);
+    // The steps of one edit reach the followers as one change when the group ends, so that no
+    // follower (the recovery file above all) ever records a half-done edit.
+    class EditGroup {
+    public:
+        explicit EditGroup(CScanList& list);
+        ~EditGroup();
+        EditGroup(const EditGroup&) = delete;
+        EditGroup& operator=(const EditGroup&) = delete;
+
+    private:
+        CScanList& mList;
+    };
+    // The document's page files are deleted once the followers were told (the recovery file
+    // no longer names them): right away outside an EditGroup, else when it ends.
+    void DeleteFilesWhenAnnounced(const CInno& doc);
+
 private:
     std::shared_ptr<CBatchNo> FindOrAddBatch(const std::string& batchNo);
+    void Deliver();
 
     std::vector<std::shared_ptr<CBatchNo>> mBatches;
+    std::vector<IScanListObserver*> mObservers;
+    int mGroupDepth = 0;
+    unsigned mPending = 0;
+    std::vector<std::string> mDoomedFiles;
 };
 
 // Marks every document of `list` as on the server's to-scan list or not, then sorts the list

@@ -73,7 +73,9 @@ int ScanTree::Add(int parent, const std::string& key, const std::string& text, i
     Entry entry;
     entry.id = mNextId++;
     entry.parentId = Node(parent) ? mNodes[static_cast<std::size_t>(parent - 1)].id : 0;
-    entry.node = TreeNode{key, text, image, false};
+    entry.node.Key = key;
+    entry.node.Text = text;
+    entry.node.Image = image;
     mNodes.push_back(entry);
     mOrder.push_back(entry.id);
     mPositions[entry.id] = Count();
@@ -158,6 +160,51 @@ int ScanTree::HomeOf(const CScanList& scanList, const CInno& doc) const {
     return batch && Node(batch->Index) ? batch->Index : 0;
 }
 
+bool ScanTree::InList(const CScanList& list, int index) const {
+    const TreeNode* node = Node(index);
+    if (!node || node->List != nullptr) return true;
+    if (std::shared_ptr<CInno> doc = node->Document.lock()) {
+        auto batch = doc->BatchNo();
+        return batch && list.GetBatchNo(batch->BatchNo) == batch && batch->GetInno(doc->Inno()) == doc;
+    }
+    if (std::shared_ptr<CBatchNo> batch = node->Batch.lock()) return list.GetBatchNo(batch->BatchNo) == batch;
+    return false;  // its object is gone
+}
+
+void ScanTree::RemoveGone(const CScanList& list, int listNode) {
+    for (bool again = true; again;) {
+        again = false;
+        for (int i = 1; i <= Count(); ++i) {
+            if (i == listNode || !IsUnder(i, listNode) || InList(list, i)) continue;
+            // A document's attachments stay: they move up and find their home below.
+            int up = ParentOf(i);
+            for (int child : Children(i)) Move(child, up);
+            Remove(i);
+            again = true;
+            break;
+        }
+    }
+}
+
+void ScanTree::Reindex(CScanList& list) const {
+    list.Index = 0;
+    for (std::int32_t b = 1; b <= list.Length(); ++b) {
+        auto batch = list.BatchNoList(b);
+        batch->Index = 0;
+        for (std::int32_t d = 1; d <= batch->Length(); ++d) batch->Item(d)->Index = 0;
+    }
+    for (int i = 1; i <= Count(); ++i) {
+        const TreeNode& node = mNodes[static_cast<std::size_t>(i - 1)].node;
+        if (node.List == &list) {
+            list.Index = i;
+        } else if (auto doc = node.Document.lock()) {
+            if (list.Index != 0 && IsUnder(i, list.Index) && InList(list, i)) doc->Index = i;
+        } else if (auto batch = node.Batch.lock()) {
+            if (list.Index != 0 && IsUnder(i, list.Index) && InList(list, i)) batch->Index = i;
+        }
+    }
+}
+
 void ScanTree::UpdateNodeByCScanList(CScanList& list, const std::string& title, bool refresh) {
     const bool scanned = title == kScannedTitle;
     const char* batchPrefix = scanned ? kScannedBatch : kToScanBatch;
@@ -166,31 +213,42 @@ void ScanTree::UpdateNodeByCScanList(CScanList& list, const std::string& title, 
         return Counted(doc.Inno(), scanned ? doc.ActPage() : doc.PredictPage);
     };
 
+    Reindex(list);
     const std::string listText = Counted(title, list.TotalInnos());
-    if (Node(list.Index)) {
+    if (list.Index != 0) {
         SetText(list.Index, listText);
+        RemoveGone(list, list.Index);
+        Reindex(list);
     } else {
         list.Index = Add(EnsureRoot(), "", listText, kListImage);
+        mNodes.back().node.List = &list;
     }
 
     for (std::int32_t b = 1; b <= list.Length(); ++b) {
         auto batch = list.BatchNoList(b);
-        if (batch->Index == 0 && refresh) batch->Index = Add(list.Index, batchPrefix + batch->BatchNo, batch->BatchNo, kListImage);
+        if (batch->Index == 0 && refresh) {
+            batch->Index = Add(list.Index, batchPrefix + batch->BatchNo, batch->BatchNo, kListImage);
+            mNodes.back().node.Batch = batch;
+        }
         if (batch->Index == 0) continue;
         for (std::int32_t d = 1; d <= batch->Length(); ++d) {
             auto doc = batch->Item(d);
-            if (doc->Index == 0) doc->Index = Add(batch->Index, docPrefix + doc->Inno(), docText(*doc), doc->state());
+            if (doc->Index != 0) continue;
+            doc->Index = Add(batch->Index, docPrefix + doc->Inno(), docText(*doc), doc->state());
+            mNodes.back().node.Document = doc;
         }
     }
     for (const auto& doc : list.AllInnos()) {
         if (doc->Index == 0) continue;
         if (refresh) {
-            SetText(doc->Index, docText(*doc));
-            SetImage(doc->Index, doc->state());
+            TreeNode& node = mNodes[static_cast<std::size_t>(doc->Index - 1)].node;
+            node.Key = docPrefix + doc->Inno();
+            node.Text = docText(*doc);
+            node.Image = doc->state();
         }
-        if (!scanned) continue;
-        int home = HomeOf(list, *doc);
-        if (home != 0 && ParentOf(doc->Index) != home) Move(doc->Index, home);
+        // Every document takes its place again, so that the tree shows the list's order.
+        int home = scanned ? HomeOf(list, *doc) : ParentOf(doc->Index);
+        if (home != 0) Move(doc->Index, home);
     }
 }
 
@@ -202,8 +260,8 @@ void ScanTree::ExpandNodes(bool expanded) {
 
 std::shared_ptr<CInno> ScanTree::DocumentAt(const CScanList& scanList, int index) const {
     const TreeNode* node = Node(index);
-    if (!node || !StartsWith(node->Key, kScannedDoc)) return nullptr;
-    return scanList.GetInnoByIndex(index);
+    if (!node || !StartsWith(node->Key, kScannedDoc) || !InList(scanList, index)) return nullptr;
+    return node->Document.lock();
 }
 
 void ScanTree::MarkListed(CScanList* toScanList, const std::string& inno, std::int32_t value) {
@@ -230,34 +288,18 @@ bool ScanTree::AfterLabelEdit(CScanList& scanList, CScanList* toScanList, int in
     return true;
 }
 
-void ScanTree::ShiftIndices(int removed, CScanList& scanList, CScanList* toScanList) {
-    for (CScanList* list : {&scanList, toScanList}) {
-        if (!list) continue;
-        list->ResetNodeIndex(removed);
-        if (list->Index > removed) --list->Index;
-    }
-}
-
 bool ScanTree::DeleteDocument(CScanList& scanList, CScanList* toScanList, int index) {
     auto doc = DocumentAt(scanList, index);
     if (!doc) return false;
-
-    // Its attachments stay, under their batch, so that exactly one node goes away.
+    // Its attachments stay, under their batch.
     for (const auto& other : scanList.AllInnos()) {
         if (other->Parent() == doc) other->SetParent(nullptr);
     }
-    for (int child : Children(index)) {
-        auto other = scanList.GetInnoByIndex(child);
-        int home = other ? HomeOf(scanList, *other) : 0;
-        Move(child, home != 0 ? home : ParentOf(index));
-    }
-
-    Remove(index);
     if (auto batch = doc->BatchNo()) batch->RemoveInnoByIndex(batch->GetIndexByInno(doc->Inno()));
     doc->Index = 0;
-    ShiftIndices(index, scanList, toScanList);
     if (!scanList.IsInnoExists(doc->Inno())) MarkListed(toScanList, doc->Inno(), state::New);
     CompareScanList(scanList, toScanList);
+    UpdateNodeByCScanList(scanList, kScannedTitle, true);
     return true;
 }
 

@@ -2,8 +2,9 @@
 // The tree beside the viewers, as a model: a collection of keyed nodes that the Qt view draws.
 // Like a tree-view control, a node's index is its 1-based position in the collection (the order
 // of addition); removing a node moves every later node's index down by one, and moving a node
-// under another parent keeps its index. The scan list remembers these indices in its Index
-// fields, so a click on a node finds its batch or document.
+// under another parent keeps its index. A node names the list, batch or document it shows, so
+// a click finds its object whatever was removed before it; the lists' Index fields are set from
+// the nodes at every update.
 //
 // Layout: root "掃描作業" (picture 5) > list "已掃描影像(n)" or "待掃描清單(n)" (picture 1) >
 // batch (key "b,"/"a," + number, picture 1) > document (key "d,"/"c," + number, text
@@ -28,6 +29,10 @@ struct TreeNode {
     std::string Text;
     int Image = 0;
     bool Expanded = false;
+    // What the node shows (none for the root).
+    const CScanList* List = nullptr;
+    std::weak_ptr<CBatchNo> Batch;
+    std::weak_ptr<CInno> Document;
 };
 
 class ScanTree {
@@ -68,9 +73,11 @@ public:
     // the root; then the tree is shown with every node expanded.
     void UpdateTreeView(const std::string& scanMode, CScanList& scanList, CScanList* toScanList,
                         bool scanListVisible);
-    // Adds nodes for the list's objects that have none (batches only with `refresh`), rewrites
-    // the list text and, with `refresh`, every document's text and picture; scanned documents
-    // hang under their main document or their batch.
+    // Brings the list's nodes up to date: nodes of batches and documents no longer in the list
+    // go (attachments of a gone document move to their batch), objects without a node get one
+    // (batches only with `refresh`), the list text and, with `refresh`, every document's text,
+    // key and picture are rewritten; documents are shown in list order, scanned ones under
+    // their main document or their batch. Running it again changes nothing.
     void UpdateNodeByCScanList(CScanList& list, const std::string& title, bool refresh);
     void ExpandNodes(bool expanded);
 
@@ -113,8 +120,11 @@ private:
     int HomeOf(const CScanList& scanList, const CInno& doc) const;
     // The to-scan entry of that number takes the state; its picture follows.
     void MarkListed(CScanList* toScanList, const std::string& inno, std::int32_t value);
-    // Keeps the stored indices of both lists right after node `removed` went away.
-    void ShiftIndices(int removed, CScanList& scanList, CScanList* toScanList);
+    // Takes away the nodes under the list's node whose object left the list.
+    void RemoveGone(const CScanList& list, int listNode);
+    // The lists' and their objects' Index fields from the nodes that show them (0: none).
+    void Reindex(CScanList& list) const;
+    bool InList(const CScanList& list, int index) const;
 
     std::vector<Entry> mNodes;  // collection order
     std::vector<int> mOrder;    // ids; siblings are shown in the order they have here

@@ -138,12 +138,21 @@ std::shared_ptr<CInno> ServerQueries::GetImgDataFromHttp(CScanList& scanList, co
     bool multiPage = multi && !multi.Text().empty() && AsBoolean(multi.Text());
     if (parts < 1) return nullptr;
 
-    scanList.Add("", inno, 0);
-    std::shared_ptr<CInno> document = scanList.GetInno2(inno);
-    document->SetInno(inno);
-    document->OldInno = inno;
-    document->EnableMultiTIFF = multiPage;
+    // A document here already keeps its pages: the server's would be added to them, hiding
+    // the person's edits.
+    if (std::shared_ptr<CInno> here = scanList.GetInno2(inno); here && here->ActPage() > 0) return here;
 
+    // Every part arrives, and reads as an image, before the document exists: one that cannot
+    // be read whole is never there to be uploaded over the server's copy.
+    CWinInfo temporary;
+    std::vector<std::string> files;
+    auto fail = [&]() -> std::shared_ptr<CInno> {
+        for (const std::string& file : files) std::remove(file.c_str());
+        Progress(0, 0);
+        TellFailed({inno});
+        return nullptr;
+    };
+    std::int32_t pages = 0;
     for (long part = 1; part <= parts; ++part) {
         CGetImgReq request;
         request.Operator = mOperator;
@@ -151,30 +160,42 @@ std::shared_ptr<CInno> ServerQueries::GetImgDataFromHttp(CScanList& scanList, co
         request.Part = static_cast<std::int32_t>(part);
         auto reply = XmlDocument::Parse(Post(request));
         XmlNode data = reply ? reply->SelectOne("//ImgData/MainData") : XmlNode();
-        if (!data) {
-            Progress(0, 0);
-            return document;
-        }
-        std::string bytes = Base64Decode(data.Text());
-        document->NewPage("");
-        if (!AppendBytesToFile(bytes, document->FilePath())) {
-            Progress(0, 0);
-            return document;
-        }
+        if (!data) return fail();
+        if (files.empty() || !multiPage) files.push_back(temporary.getTmpFileName());
+        if (!AppendBytesToFile(Base64Decode(data.Text()), files.back())) return fail();
         Progress(static_cast<int>(part), static_cast<int>(parts));
+        mPrompter.Yield();
+    }
+    try {
+        for (const std::string& file : files) {
+            std::int32_t held = ReadImageInfo(file).pages;
+            if (held < 1) return fail();
+            pages += multiPage ? held : 1;
+        }
+    } catch (const DorvexError& e) {
+        DebugTrace(std::string("GetImgDataFromHttp: ") + e.what());
+        return fail();
     }
     Progress(0, 0);
-    if (document->EnableMultiTIFF) {
-        try {
-            document->SetActPage(ReadImageInfo(document->FilePath()).pages);
-        } catch (const DorvexError& e) {
-            // The bytes are kept; the page count stays at the parts received.
-            DebugTrace(std::string("GetImgDataFromHttp: ") + e.what());
-        }
-    }
-    document->SelectedIndex = document->ActPage() > 0 ? 1 : 0;
+
+    CScanList::EditGroup group(scanList);
+    scanList.Add("", inno, 0);
+    std::shared_ptr<CInno> document = scanList.GetInno2(inno);
+    document->SetInno(inno);
+    document->OldInno = inno;
+    document->EnableMultiTIFF = multiPage;
+    for (const std::string& file : files) document->NewPage(file);
+    document->SetActPage(pages);
+    document->SelectedIndex = pages > 0 ? 1 : 0;
     document->SetState(state::Saved);
     return document;
+}
+
+void ServerQueries::TellFailed(const std::vector<std::string>& innos) {
+    if (innos.empty()) return;
+    std::string names;
+    for (const std::string& inno : innos) names += (names.empty() ? "" : "、") + inno;
+    mPrompter.MessageBox(std::to_string(innos.size()) + "份文件下載失敗：" + names, "下載", MsgButtons::OK, MsgIcon::Exclamation);
 }
 
 int ServerQueries::DownloadListedDocuments(CScanList& scanList) {
@@ -210,11 +231,7 @@ int ServerQueries::DownloadListedDocuments(CScanList& scanList) {
         Progress(++done, static_cast<int>(docs.size()));
     }
     Progress(0, 0);
-    if (!failed.empty()) {
-        std::string names;
-        for (const std::string& inno : failed) names += (names.empty() ? "" : "、") + inno;
-        mPrompter.MessageBox(std::to_string(failed.size()) + "份文件下載失敗：" + names, "下載", MsgButtons::OK, MsgIcon::Exclamation);
-    }
+    TellFailed(failed);
     return static_cast<int>(failed.size());
 }
 

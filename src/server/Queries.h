@@ -40,8 +40,9 @@ public:
 
     // Downloads the pages of document `inno` into `scanList` (added with an empty batch number)
     // through QueryImgInfoByInno and QueryImgByInno. Returns the document, marked saved, when
-    // every part arrived; the parts stored so far and no saved mark when one did not; nullptr
-    // when the server has no such document.
+    // every part arrived and reads as an image; otherwise the person is told which document
+    // could not be read, nothing is kept and the result is nullptr (as when the server has no
+    // such document). A document already holding pages is returned as it is.
     std::shared_ptr<CInno> GetImgDataFromHttp(CScanList& scanList, const std::string& inno);
 
     // Downloads every document of `scanList` by the plain GET (?enc_inno=…&part=…). A document
@@ -55,6 +56,8 @@ public:
 private:
     std::string Post(const class CBaseReq& request);
     void Progress(int value, int maximum);
+    // "n份文件下載失敗：" and the numbers, when there are any.
+    void TellFailed(const std::vector<std::string>& innos);
 
     std::string mUrl;
     std::string mOperator;

@@ -103,19 +103,32 @@ void FrmUpload::ScanFolder(const std::string& folder, std::set<std::string>& vis
     while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
     std::string lastPiece = GetFileName(trimmed, "");
     std::vector<std::string> entries = ListFiles(trimmed, "*", true);
+    // The folder's JPEG pages are its document's pages: other entries (a note, a sub-folder,
+    // a file that is no image) are not counted.
+    std::vector<std::pair<std::string, std::optional<ImageInfo>>> items;  // no info: a folder
+    std::size_t jpegPages = 0;
     for (const std::string& entry : entries) {
         if (FolderExists(entry)) {
-            ScanFolder(entry, visited);
+            items.emplace_back(entry, std::nullopt);
             continue;
         }
         std::optional<ImageInfo> info = ProbeImageHeader(entry);
         if (!info) continue;
         std::string ext = ToUpperAscii(GetFileExtension(entry));
+        if (ext == "JPG" || ext == "JPEG") ++jpegPages;
+        items.emplace_back(entry, info);
+    }
+    for (const auto& [entry, info] : items) {
+        if (!info) {
+            ScanFolder(entry, visited);
+            continue;
+        }
+        std::string ext = ToUpperAscii(GetFileExtension(entry));
         if (ext == "TIF" || ext == "TIFF") {
             AddFile(entry, GetFileName(entry, ".*"), static_cast<std::int16_t>(std::min(info->pages, 32767)), "", 0, "");
         } else if (ext == "JPG" || ext == "JPEG") {
             double index = RoundHalfEven(Val(GetFileName(entry, ".*")));
-            AddFile(entry, lastPiece, static_cast<std::int16_t>(std::min<std::size_t>(entries.size(), 32767)), "",
+            AddFile(entry, lastPiece, static_cast<std::int16_t>(std::min<std::size_t>(jpegPages, 32767)), "",
                     static_cast<std::int16_t>(std::clamp(index, -32768.0, 32767.0)), "");
         }
     }

@@ -871,6 +871,12 @@ void ScanWindow::Open() {
     if (!mPrompter.Parent()) mPrompter.SetParent(this);
     SetHooks();
     mController.Form_Load();
+    // The keep-alive timer ticks once a minute; the controller counts only while a session
+    // cookie is named.
+    auto* refresh = new QTimer(this);
+    refresh->setInterval(60000);
+    connect(refresh, &QTimer::timeout, this, [this] { mController.RefreshTimer_Timer(); });
+    refresh->start();
 
     ScanPages& pages = mController.Pages();
     pages.ShowBorderRemove = [this](FrmBorderRemove& dialog) { RunBorderRemoveDialog(dialog, this); };

@@ -28,9 +28,12 @@ std::vector<int> Numbers(const CInno& doc) {
 
 class Editing : public ::testing::TestWithParam<bool> {
 protected:
+    void SetUp() override { list.Subscribe(&recovery); }
+    void TearDown() override { list.Unsubscribe(&recovery); }
     test::TempFolder dir;
     CScanList list;
     CScanList server;
+    RecoveryFileFollower recovery;  // the record follows every edit, as in the scan window
     bool multi() const { return GetParam(); }
 };
 

@@ -21,6 +21,7 @@
 #include "model/ScanProperties.h"
 #include "platform/Xml.h"
 #include "refserver/Protocol.h"
+#include "refserver/Storage.h"
 #include "server/Base64.h"
 #include "server/Queries.h"
 #include "server/Reply.h"
@@ -173,6 +174,22 @@ TEST(RefServer, UploadsReadBackByteForByte) {
     EXPECT_EQ(d3->ActPage(), 1);  // nothing arrived: the document stays as it was
     EXPECT_EQ(d3->Length(), 0);
     EXPECT_NE(d3->state(), state::SavedOther);
+
+    // Asked again (a window activated again), a document here keeps its pages as they are.
+    EXPECT_EQ(queries.GetImgDataFromHttp(list, "M1"), m1);
+    EXPECT_EQ(m1->ActPage(), 3);
+    EXPECT_EQ(ReadFileBytes(m1->FilePath()), ReadFileBytes(multi));
+    // A part that does not read as an image: nothing is kept, and the person is told.
+    std::optional<refserver::StoredDocument> stored = refserver::Storage(s.dir.File("data")).Find("S1");
+    ASSERT_TRUE(stored);
+    ASSERT_EQ(stored->files.size(), 2u);
+    WriteFileAtomic(stored->files[1].path, "not an image");
+    CScanList fresh;
+    person.messages.clear();
+    EXPECT_EQ(queries.GetImgDataFromHttp(fresh, "S1"), nullptr);
+    EXPECT_FALSE(fresh.IsInnoExists("S1"));
+    ASSERT_EQ(person.messages.size(), 1u);
+    EXPECT_EQ(person.messages[0], "1份文件下載失敗：S1");
 }
 
 TEST(RefServer, RefusalsCarryACodeAndADescription) {

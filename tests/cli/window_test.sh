@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# dorvex window end to end on the file feeder: a scripted person scans and edits, every step
+# prints the tree, the documents and the recovery file; an impossible action exits 2; and a
+# person killed with SIGKILL at random moments loses no stored page: dorvex recover lists every
+# unsent document with the pages the last step showed.
+set -euo pipefail
+dorvex=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export XDG_CONFIG_HOME=$work/config
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+mkdir -p "$work/feed"
+for n in 1 2 3; do
+  convert -size 600x800 xc:white -fill black -draw "rectangle 50,100 $((100 + 100 * n)),160" \
+    -density 100 -units PixelsPerInch -type bilevel -compress Group4 "$work/feed/0$n.tif"
+done
+window() {  # window TMPNAME SCRIPT ARGS...
+  local tmp=$work/$1 script=$2; shift 2
+  DORVEX_TMPDIR=$tmp "$dorvex" window --method ShowSingleTwain --inno K1 --device "file:$work/feed" \
+    --set Feeder=1 --set ScanMode=0 --set WPageRemove=0 --script "$script" "$@"
+}
+
+# Steps and their JSON.
+printf 'scan\nselect K1 2\ncommand 刪除\n# a comment\nscan\n' > "$work/edit.txt"
+out=$(window t1 "$work/edit.txt") || fail "edit script exit $?"
+[ "$(wc -l <<< "$out")" -eq 4 ] || fail "four steps expected: $out"
+last=$(tail -1 <<< "$out")
+grep -q '"step":4,"action":"scan"' <<< "$last" || fail "step 4: $last"
+grep -q '"documents":\[{"batch":"","inno":"K1","pages":5,' <<< "$last" || fail "K1 holds 5 pages: $last"
+grep -q '"recovery":\[{"inno":"K1","pages":5}\]' <<< "$last" || fail "the recovery file lists K1 with 5 pages: $last"
+sed -n 3p <<< "$out" | grep -q '"recovery":\[{"inno":"K1","pages":2}\]' || fail "after the delete: $out"
+
+# An action that cannot be done.
+printf 'scan\ncommand 不存在\nscan\n' > "$work/bad.txt"
+set +e
+window t2 "$work/bad.txt" > "$work/bad.out" 2> "$work/bad.err"
+status=$?
+set -e
+[ "$status" -eq 2 ] || fail "unknown caption: exit $status"
+[ "$(wc -l < "$work/bad.out")" -eq 1 ] || fail "nothing after the failing step: $(cat "$work/bad.out")"
+grep -q '不存在' "$work/bad.err" || fail "the reason: $(cat "$work/bad.err")"
+
+# Killed at random moments of a slow person's session.
+{
+  for round in 1 2 3 4 5 6; do
+    printf 'scan\nwait 120\nselect K1 %d\ncommand 刪除\nwait 120\nselect K1 1\ncommand 逆時針旋轉\nwait 120\n' $((round % 2 + 1))
+  done
+} > "$work/slow.txt"
+kills=0
+checked=0
+for round in $(seq 1 "${DORVEX_WINDOW_KILLS:-8}"); do
+  rm -rf "$work/k"
+  # The program itself is killed (not a shell around it), so nothing of it runs on.
+  DORVEX_TMPDIR=$work/k "$dorvex" window --method ShowSingleTwain --inno K1 --device "file:$work/feed" \
+    --set Feeder=1 --set ScanMode=0 --set WPageRemove=0 --script "$work/slow.txt" > "$work/k.out" 2>/dev/null &
+  pid=$!
+  sleep "0.$((RANDOM % 9 + 1))$((RANDOM % 10))"
+  kill -KILL "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+  kills=$((kills + 1))
+  last=$(grep -a '^{.*}$' "$work/k.out" | tail -1 || true)
+  # Killed before the first scan ended: nothing was stored yet.
+  grep -q '"documents":\[{"batch":"","inno":"K1"' <<< "$last" || continue
+  want=$(sed 's/.*"documents":\[{"batch":"","inno":"K1","pages":\([0-9]*\),"state":\([0-9]*\).*/\1 \2/' <<< "$last")
+  pages=${want% *}
+  listed=$(DORVEX_TMPDIR=$work/k "$dorvex" recover --json)
+  got=$(sed -n 's/.*"inno":"K1","pages":\([0-9]*\).*/\1/p' <<< "$listed")
+  grep -q '"problems":\[\]' <<< "$listed" || fail "round $round: a damaged record: $listed"
+  # The step under way when the kill came may have stored or deleted one page more.
+  [ -n "$got" ] || fail "round $round: K1 not listed after $last"
+  [ "$got" -ge $((pages - 1)) ] && [ "$got" -le $((pages + 3)) ] || fail "round $round: $got pages listed, the last step showed $pages"
+  checked=$((checked + 1))
+done
+echo "kills survived: $kills, of them after a stored page: $checked"

@@ -1,19 +1,28 @@
 // SANE devices behind IScanDevice. SANE is started once per process (stopped at exit); every
 // value a device reports is checked and bounded before it is used.
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <sane/sane.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <climits>
 #include <cmath>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/ScanDevice.h"
@@ -34,8 +43,10 @@ constexpr int kMaxListEntries = 10'000;
 constexpr std::size_t kMaxDevices = 1'000;
 constexpr std::size_t kMaxText = 4'096;
 constexpr SANE_Int kReadChunk = 64 * 1024;
-// A blocking read that keeps returning nothing: a minute of 1 ms pauses, then the scan fails.
-constexpr int kMaxEmptyReads = 60'000;
+// How long a backend's reader may take to reach a point where it waits (see WaitForIdleThreads).
+constexpr std::chrono::milliseconds kSettleLimit{2'000};
+
+using Clock = std::chrono::steady_clock;
 
 std::string Text(const char* text) {
     if (text == nullptr) return {};
@@ -137,6 +148,127 @@ unsigned StartSane(Session& session) {
     return session.generation;
 }
 
+// ---- The backend's own threads ----
+
+// Backends that read in a thread of their own (SANE's sanei_thread) cancel that thread
+// asynchronously in sane_cancel and then wait for it to end. A reader cancelled inside the
+// allocator (setting up its buffer just after sane_start, freeing it after its last line) keeps
+// the allocator's lock, deadlocks on it while it ends, and sane_cancel waits for ever. So a run
+// is cancelled, and the read that ends a frame is made, only once the threads started since
+// sane_start wait (on a full pipe, a delay, the device) or have ended.
+
+using ThreadIds = std::vector<long>;
+
+// The threads of this process, sorted; empty when the system does not tell.
+ThreadIds ProcessThreads() {
+    ThreadIds ids;
+    DIR* dir = ::opendir("/proc/self/task");
+    if (dir == nullptr) return ids;
+    while (const dirent* entry = ::readdir(dir)) {
+        char* end = nullptr;
+        const long id = std::strtol(entry->d_name, &end, 10);
+        if (end != entry->d_name && *end == '\0') ids.push_back(id);
+    }
+    if (::closedir(dir) != 0) DebugTrace("SANE: the thread list cannot be closed: " + std::string(std::strerror(errno)));
+    std::sort(ids.begin(), ids.end());
+    return ids;
+}
+
+// True when the thread runs or waits for a processor (state R); an ended thread does not.
+bool ThreadRuns(long id) {
+    const std::string path = "/proc/self/task/" + std::to_string(id) + "/stat";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    char line[256];
+    const ssize_t length = ::read(fd, line, sizeof line - 1);
+    if (::close(fd) != 0 || length <= 0) return false;
+    line[length] = '\0';
+    // "id (name) state ...": the name may hold spaces and parentheses of its own.
+    const char* close = std::strrchr(line, ')');
+    return close != nullptr && close[1] == ' ' && close[2] == 'R';
+}
+
+// Waits until no thread but the caller that is missing from `before` runs; false when some
+// thread still ran after kSettleLimit.
+bool WaitForIdleThreads(const ThreadIds& before) {
+    const long self = ::gettid();
+    const Clock::time_point deadline = Clock::now() + kSettleLimit;
+    for (;;) {
+        const ThreadIds now = ProcessThreads();
+        const bool running = std::any_of(now.begin(), now.end(), [&](long id) {
+            return id != self && !std::binary_search(before.begin(), before.end(), id) && ThreadRuns(id);
+        });
+        if (!running) return true;
+        if (Clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+// Calls `expire` when a read armed with a deadline has not ended by then. SANE lets sane_cancel
+// be called while another call on the device is pending: the pending read then returns.
+class ReadWatch {
+public:
+    explicit ReadWatch(std::function<void()> expire) : mExpire(std::move(expire)), mThread([this] { Run(); }) {}
+    ~ReadWatch() {
+        {
+            std::lock_guard lock(mMutex);
+            mQuit = true;
+        }
+        mChanged.notify_all();
+        mThread.join();
+    }
+    ReadWatch(const ReadWatch&) = delete;
+    ReadWatch& operator=(const ReadWatch&) = delete;
+
+    void Arm(Clock::time_point deadline) {
+        {
+            std::lock_guard lock(mMutex);
+            mDeadline = deadline;
+        }
+        mChanged.notify_all();
+    }
+    // The read has ended: true when its deadline passed first (the expiry has then run).
+    bool Disarm() {
+        std::unique_lock lock(mMutex);
+        mDeadline.reset();
+        mChanged.wait(lock, [&] { return !mExpiring; });
+        return std::exchange(mExpired, false);
+    }
+
+private:
+    void Run() {
+        std::unique_lock lock(mMutex);
+        while (!mQuit) {
+            if (!mDeadline) {
+                mChanged.wait(lock);
+            } else if (const Clock::time_point deadline = *mDeadline; Clock::now() < deadline) {
+                mChanged.wait_until(lock, deadline);
+            } else {
+                mDeadline.reset();
+                mExpired = mExpiring = true;
+                lock.unlock();
+                mExpire();
+                lock.lock();
+                mExpiring = false;
+                mChanged.notify_all();
+            }
+        }
+    }
+
+    std::function<void()> mExpire;
+    std::mutex mMutex;
+    std::condition_variable mChanged;
+    std::optional<Clock::time_point> mDeadline;
+    bool mExpired = false;
+    bool mExpiring = false;
+    bool mQuit = false;
+    std::thread mThread;  // last: it uses the members above
+};
+
+std::string DurationText(std::chrono::milliseconds time) {
+    return time.count() % 1000 == 0 ? std::to_string(time.count() / 1000) + " s" : std::to_string(time.count()) + " ms";
+}
+
 // ---- One page from the frames a device sends ----
 
 // Collects the lines of a page's frames (one grey or RGB frame, or a red, a green and a blue
@@ -196,6 +328,13 @@ public:
 
     // More frames are due after this one.
     bool WantsMore() const { return !mSingle && mChannels != 7u; }
+
+    // The present frame's announced rest is at most `bytes`.
+    bool EndWithin(std::size_t bytes) const {
+        if (mExpected <= 0) return false;
+        const std::size_t lines = static_cast<std::size_t>(std::max(mExpected - mFrameLines, 0));
+        return lines * mLine.size() <= bytes + mFill;
+    }
 
     // Takes bytes of the present frame; "" or why the page cannot be taken.
     std::string Add(const SANE_Byte* data, std::size_t length) {
@@ -307,7 +446,7 @@ public:
         Session& session = TheSession();
         std::lock_guard lock(session.mutex);
         if (!session.started || session.generation != mGeneration) return;  // SANE closed it when it stopped
-        if (mRunning) sane_cancel(mHandle);
+        EndRun();
         sane_close(mHandle);
     }
 
@@ -394,23 +533,17 @@ public:
         const int dpi = Resolution();  // asked first: devices need not answer while scanning
         PageAssembly assembly;
         for (int frame = 0;; ++frame) {
+            mThreadsBefore = ProcessThreads();
             mRunning = true;
             SANE_Status status = sane_start(mHandle);
             if (status != SANE_STATUS_GOOD) return Stop(FromSane(status), "the scan did not start: " + StatusText(status));
             SANE_Parameters params{};
             status = sane_get_parameters(mHandle, &params);
             if (status != SANE_STATUS_GOOD) return Stop(FromSane(status), "the scanner did not describe the page: " + StatusText(status));
-            std::string refused = assembly.BeginFrame(params);
-            if (!refused.empty()) return Stop(DeviceStatus::Failed, refused);
-            status = ReadFrame(assembly, refused);
-            if (!refused.empty()) return Stop(DeviceStatus::Failed, refused);
-            if (status != SANE_STATUS_GOOD) {
-                // Backends that read in a thread of their own cancel it asynchronously; a reader
-                // stopped inside the allocator hangs the process for good (seen with the test
-                // backend under load). Given a moment, it reaches its blocking write or its end.
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-                return Stop(FromSane(status), "the scan stopped: " + StatusText(status));
-            }
+            std::string why = assembly.BeginFrame(params);
+            if (!why.empty()) return Stop(DeviceStatus::Failed, why);
+            const DeviceStatus read = ReadFrame(assembly, why);
+            if (read != DeviceStatus::Good) return Stop(read, why);
             if (params.last_frame) break;
             if (!assembly.WantsMore()) return Stop(DeviceStatus::Failed, "the scanner sends more frames than a page has");
         }
@@ -427,9 +560,11 @@ public:
 
     void EndRun() override {
         if (!mRunning) return;
-        sane_cancel(mHandle);
+        Cancel();
         mRunning = false;
     }
+
+    void SetWaitLimit(std::chrono::milliseconds limit) override { mWaitLimit = std::max(limit, std::chrono::milliseconds(1)); }
 
 private:
     bool Refuse(const std::string& why) {
@@ -446,34 +581,80 @@ private:
         return status;
     }
 
-    // Reads the present frame to its end: the device's status, or `why` the data cannot make a page.
-    SANE_Status ReadFrame(PageAssembly& assembly, std::string& why) {
+    // Cancels the run once the backend's reader can be cancelled (see WaitForIdleThreads).
+    void Cancel() {
+        if (!WaitForIdleThreads(mThreadsBefore)) DebugTrace("SANE: " + mName + ": the scanner's reader still runs; cancelled anyway");
+        sane_cancel(mHandle);
+    }
+
+    // Reads the present frame to its end: Good, or the failure and `why`. No wait for data lasts
+    // longer than the wait limit: reads that do not block are made once the device's descriptor
+    // is readable (or after short pauses), a read that blocks is cancelled when the limit passes.
+    DeviceStatus ReadFrame(PageAssembly& assembly, std::string& why) {
+        const bool nonBlocking = sane_set_io_mode(mHandle, SANE_TRUE) == SANE_STATUS_GOOD;
+        SANE_Int fd = -1;
+        if (!nonBlocking || sane_get_select_fd(mHandle, &fd) != SANE_STATUS_GOOD) fd = -1;
+        std::optional<ReadWatch> watch;
+        if (!nonBlocking) watch.emplace([this] { Cancel(); });
+        const std::string silent = "the scanner sent no data for " + DurationText(mWaitLimit);
         std::vector<SANE_Byte> chunk(static_cast<std::size_t>(kReadChunk));
-        int empty = 0;
+        Clock::time_point lastData = Clock::now();
         for (;;) {
+            // The read that ends the frame ends the reader too: it is made once the reader is done.
+            if (assembly.EndWithin(static_cast<std::size_t>(kReadChunk))) WaitForIdleThreads(mThreadsBefore);
+            // Data is waited for before a read that does not block: the test backend takes a first
+            // read that finds none for the end of the frame.
+            if (fd >= 0 && !WaitForData(fd, lastData + mWaitLimit)) {
+                why = silent;
+                return DeviceStatus::IoError;
+            }
             SANE_Int length = 0;
+            if (watch) watch->Arm(lastData + mWaitLimit);
             const SANE_Status status = sane_read(mHandle, chunk.data(), kReadChunk, &length);
-            if (status != SANE_STATUS_GOOD && status != SANE_STATUS_EOF) return status;
+            if (watch && watch->Disarm()) {
+                why = silent;
+                return DeviceStatus::IoError;
+            }
+            if (status != SANE_STATUS_GOOD && status != SANE_STATUS_EOF) {
+                why = "the scan stopped: " + StatusText(status);
+                return FromSane(status);
+            }
             if (length < 0 || length > kReadChunk) {
                 why = "the scanner reported a block of " + std::to_string(length) + " bytes";
-                return status;
+                return DeviceStatus::Failed;
             }
             if (length > 0) {
-                empty = 0;
+                lastData = Clock::now();
                 why = assembly.Add(chunk.data(), static_cast<std::size_t>(length));
-                if (!why.empty()) return status;
+                if (!why.empty()) return DeviceStatus::Failed;
             }
             if (status == SANE_STATUS_EOF) break;
-            if (length == 0) {
-                if (++empty > kMaxEmptyReads) {
-                    why = "the scanner stopped sending data";
-                    return status;
+            if (length == 0 && fd < 0) {
+                if (Clock::now() >= lastData + mWaitLimit) {
+                    why = silent;
+                    return DeviceStatus::IoError;
                 }
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
         }
         why = assembly.EndFrame();
-        return SANE_STATUS_GOOD;
+        return why.empty() ? DeviceStatus::Good : DeviceStatus::Failed;
+    }
+
+    // Waits until the device's descriptor is readable (or ends: a read then tells); false when
+    // the deadline passed first.
+    static bool WaitForData(int fd, Clock::time_point deadline) {
+        for (;;) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+            if (left.count() <= 0) return false;
+            pollfd ready{fd, POLLIN, 0};
+            const int result = ::poll(&ready, 1, static_cast<int>(std::min<std::int64_t>(left.count(), 1000)));
+            if (result > 0) return true;
+            if (result < 0 && errno != EINTR) {
+                DebugTrace("SANE: waiting for the scanner failed: " + std::string(std::strerror(errno)));
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        }
     }
 
     SANE_Int OptionCount() {
@@ -585,6 +766,8 @@ private:
     unsigned mGeneration;
     SANE_Int mOptionCount = 0;
     bool mRunning = false;  // started since the last cancel
+    ThreadIds mThreadsBefore;  // the process's threads before the last sane_start
+    std::chrono::milliseconds mWaitLimit = kDefaultWaitLimit;
     std::string mLastError;
 };
 

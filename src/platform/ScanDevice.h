@@ -4,6 +4,7 @@
 // devices and the file feeder ("file:PATH", the pages of image files fed as by an automatic
 // document feeder) both implement it; nothing outside src/platform sees the SANE headers.
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -75,6 +76,10 @@ public:
     virtual DeviceStatus ScanPage(Raster& page) = 0;
     // Ends the present run (the device may be used again afterwards).
     virtual void EndRun() = 0;
+    // How long one wait for the device's data may last (kDefaultWaitLimit unless set). When it
+    // passes, ScanPage stops the run and returns IoError; pages scanned before stay as they are.
+    static constexpr std::chrono::milliseconds kDefaultWaitLimit{30'000};
+    virtual void SetWaitLimit(std::chrono::milliseconds) {}
     // Why the last call failed, in the device's words ("" when it said nothing more).
     virtual std::string LastError() const { return {}; }
 };

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 
 #include "ScriptedPrompter.h"
@@ -48,6 +49,7 @@ void ResetDevice(const std::string& name = "test:0") {
     auto device = OpenScanDevice(name);
     device->SetOption("read-return-value", "Default");
     device->SetOption("test-picture", "Solid black");
+    device->SetOption("read-delay", "0");
 }
 
 class Scanning : public ::testing::Test {
@@ -149,6 +151,31 @@ TEST_F(Scanning, AFaultInTheMiddleOfARunKeepsEveryStoredPage) {
     ResetDevice();
     scanner.StartScan(true);  // the device works again after a fault
     EXPECT_EQ(OnlyDocument()->ActPage(), 13);
+}
+
+TEST_F(Scanning, AScannerThatFallsSilentEndsTheScanInTimeAndKeepsThePagesSoFar) {
+    scanner.OnPageHandled = [&](IScanDevice& device, std::int32_t counter) {
+        if (counter != 2) return;
+        // The next page's data comes 200 ms late, past the limit.
+        EXPECT_TRUE(device.SetOption("read-delay", "1"));
+        EXPECT_TRUE(device.SetOption("read-delay-duration", "200000"));
+        device.SetWaitLimit(std::chrono::milliseconds(20));
+    };
+    const auto start = std::chrono::steady_clock::now();
+    scanner.StartScan(false);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    ASSERT_EQ(person.messages.size(), 1u);
+    EXPECT_EQ(person.messages[0], Acquisition::kAcquireError);
+    EXPECT_NE(scanner.LastOutcome().error.find("the scanner sent no data for 20 ms"), std::string::npos)
+        << scanner.LastOutcome().error;
+    auto doc = OnlyDocument();
+    ASSERT_TRUE(doc);
+    EXPECT_EQ(doc->ActPage(), 2);
+    EXPECT_EQ(RecoveredPages(), 2);
+    scanner.OnPageHandled = nullptr;
+    ResetDevice();
+    scanner.StartScan(true);
+    EXPECT_EQ(OnlyDocument()->ActPage(), 12);
 }
 
 TEST_F(Scanning, AnEmptyFeederAtTheStartIsAnErrorAndStoresNothing) {

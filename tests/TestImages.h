@@ -13,6 +13,23 @@ inline void PutLE(std::string& out, std::uint32_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
 }
 
+// One TIFF directory entry with a single value.
+struct TiffEntry {
+    std::uint16_t tag, type;
+    std::uint32_t value;
+};
+
+// A directory's entry count and entries (its link to the next one is the caller's).
+inline void PutTiffEntries(std::string& out, const std::vector<TiffEntry>& entries) {
+    PutLE(out, static_cast<std::uint32_t>(entries.size()), 2);
+    for (const TiffEntry& e : entries) {
+        PutLE(out, e.tag, 2);
+        PutLE(out, e.type, 2);
+        PutLE(out, 1, 4);
+        PutLE(out, e.value, 4);
+    }
+}
+
 // Writes `pages` grey pages of width × height; pads the file with zero bytes up to `totalSize`
 // when that is larger. Each page's pixels are filled with a value that depends on the page.
 // Page `brokenPage` (1-based; 0 for none) points at pixel data past the end of the file.
@@ -29,17 +46,10 @@ inline void WriteGrayTiff(const std::string& path, int pages, std::uint32_t widt
         if (out.size() % 2) out.push_back('\0');
         std::uint32_t ifdOffset = static_cast<std::uint32_t>(out.size());
         for (int i = 0; i < 4; ++i) out[previousLink + static_cast<std::size_t>(i)] = static_cast<char>((ifdOffset >> (8 * i)) & 0xFF);
-        struct Entry { std::uint16_t tag, type; std::uint32_t value; };
-        const std::vector<Entry> entries = {
+        const std::vector<TiffEntry> entries = {
             {256, 4, width}, {257, 4, height}, {258, 3, 8}, {259, 3, 1}, {262, 3, 1},
             {273, 4, page + 1 == brokenPage ? 0x7FFFFF00u : dataOffset}, {277, 3, 1}, {278, 4, height}, {279, 4, width * height}};
-        PutLE(out, static_cast<std::uint32_t>(entries.size()), 2);
-        for (const Entry& e : entries) {
-            PutLE(out, e.tag, 2);
-            PutLE(out, e.type, 2);
-            PutLE(out, 1, 4);
-            PutLE(out, e.value, 4);
-        }
+        PutTiffEntries(out, entries);
         previousLink = out.size();
         PutLE(out, 0, 4);
     }
@@ -56,18 +66,11 @@ inline void WriteLargeWhiteTiff(const std::string& path, std::uint32_t width, st
     std::string out = "II";
     PutLE(out, 42, 2);
     PutLE(out, 8, 4);
-    struct Entry { std::uint16_t tag, type; std::uint32_t value; };
     const std::uint32_t dataOffset = 8 + 2 + 9 * 12 + 4;
-    const std::vector<Entry> entries = {{256, 4, width}, {257, 4, height}, {258, 3, 8}, {259, 3, 32773}, {262, 3, 1},
+    const std::vector<TiffEntry> entries = {{256, 4, width}, {257, 4, height}, {258, 3, 8}, {259, 3, 32773}, {262, 3, 1},
                                         {273, 4, dataOffset}, {277, 3, 1}, {278, 4, height},
                                         {279, 4, static_cast<std::uint32_t>(row.size()) * height}};
-    PutLE(out, static_cast<std::uint32_t>(entries.size()), 2);
-    for (const Entry& e : entries) {
-        PutLE(out, e.tag, 2);
-        PutLE(out, e.type, 2);
-        PutLE(out, 1, 4);
-        PutLE(out, e.value, 4);
-    }
+    PutTiffEntries(out, entries);
     PutLE(out, 0, 4);
     std::ofstream file(path, std::ios::binary);
     file << out;

@@ -64,6 +64,7 @@ std::string NewDatabase() {
 
 struct Server {
     test::TempFolder dir;
+    std::string database;  // "" for SQLite in the data folder
     std::unique_ptr<RefServer> server;
     std::string url;
     explicit Server(std::size_t maxBody = 8 * 1024 * 1024) {
@@ -72,7 +73,8 @@ struct Server {
         options.dataDir = dir.File("data");
         options.seedFile = dir.File("seed.xml");
         options.maxBody = maxBody;
-        options.databaseUrl = NewDatabase();
+        database = NewDatabase();
+        options.databaseUrl = database;
         server = std::make_unique<RefServer>(options);
         server->Start();
         url = server->BaseUrl() + "app/upload.php";
@@ -180,7 +182,7 @@ TEST(RefServer, UploadsReadBackByteForByte) {
     EXPECT_EQ(m1->ActPage(), 3);
     EXPECT_EQ(ReadFileBytes(m1->FilePath()), ReadFileBytes(multi));
     // A part that does not read as an image: nothing is kept, and the person is told.
-    std::optional<refserver::StoredDocument> stored = refserver::Storage(s.dir.File("data")).Find("S1");
+    std::optional<refserver::StoredDocument> stored = refserver::Storage(s.dir.File("data"), s.database).Find("S1");
     ASSERT_TRUE(stored);
     ASSERT_EQ(stored->files.size(), 2u);
     WriteFileAtomic(stored->files[1].path, "not an image");

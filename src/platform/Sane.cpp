@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sane/sane.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -156,47 +157,90 @@ unsigned StartSane(Session& session) {
 // the allocator's lock, deadlocks on it while it ends, and sane_cancel waits for ever. So a run
 // is cancelled, and the read that ends a frame is made, only once the threads started since
 // sane_start wait (on a full pipe, a delay, the device) or have ended.
+//
+// The test backend also closes its pipe before it cancels its reader: a reader woken from its
+// blocked write by that close runs into its error path, which takes a lock of the C library's
+// (messages in the locale) just as the cancel comes, and that lock stays taken. So the pipes
+// opened since sane_start are held open until the cancel is done: the reader is cancelled
+// where it waits.
 
 using ThreadIds = std::vector<long>;
 
-// The threads of this process, sorted; empty when the system does not tell.
-ThreadIds ProcessThreads() {
-    ThreadIds ids;
-    DIR* dir = ::opendir("/proc/self/task");
+// The numbered entries of a folder of /proc ("/proc/self/task", "/proc/self/fd"), sorted; empty
+// when the system does not tell.
+std::vector<long> ProcEntries(const char* folder) {
+    std::vector<long> ids;
+    DIR* dir = ::opendir(folder);
     if (dir == nullptr) return ids;
+    const long own = ::dirfd(dir);  // the listing's own descriptor is no entry of "/proc/self/fd"
     while (const dirent* entry = ::readdir(dir)) {
         char* end = nullptr;
         const long id = std::strtol(entry->d_name, &end, 10);
-        if (end != entry->d_name && *end == '\0') ids.push_back(id);
+        if (end != entry->d_name && *end == '\0' && id != own) ids.push_back(id);
     }
-    if (::closedir(dir) != 0) DebugTrace("SANE: the thread list cannot be closed: " + std::string(std::strerror(errno)));
+    if (::closedir(dir) != 0) DebugTrace(std::string("SANE: ") + folder + " cannot be closed: " + std::strerror(errno));
     std::sort(ids.begin(), ids.end());
     return ids;
 }
 
-// True when the thread runs or waits for a processor (state R); an ended thread does not.
-bool ThreadRuns(long id) {
-    const std::string path = "/proc/self/task/" + std::to_string(id) + "/stat";
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    char line[256];
-    const ssize_t length = ::read(fd, line, sizeof line - 1);
-    if (::close(fd) != 0 || length <= 0) return false;
-    line[length] = '\0';
-    // "id (name) state ...": the name may hold spaces and parentheses of its own.
-    const char* close = std::strrchr(line, ')');
-    return close != nullptr && close[1] == ' ' && close[2] == 'R';
+ThreadIds ProcessThreads() { return ProcEntries("/proc/self/task"); }
+
+// Second descriptors of the pipes opened since `before` (descriptors then open), to be closed
+// by the caller.
+std::vector<int> HoldPipesOpenedSince(const std::vector<long>& before) {
+    std::vector<int> held;
+    for (long fd : ProcEntries("/proc/self/fd")) {
+        if (std::binary_search(before.begin(), before.end(), fd) || fd > INT_MAX) continue;
+        char target[64];
+        const std::string link = "/proc/self/fd/" + std::to_string(fd);
+        const ssize_t length = ::readlink(link.c_str(), target, sizeof target);
+        if (length < 5 || std::strncmp(target, "pipe:", 5) != 0) continue;
+        const int copy = ::fcntl(static_cast<int>(fd), F_DUPFD_CLOEXEC, 0);
+        if (copy >= 0) held.push_back(copy);
+    }
+    return held;
 }
 
-// Waits until no thread but the caller that is missing from `before` runs; false when some
-// thread still ran after kSettleLimit.
+// The start of a file of the thread's in /proc ("" when it cannot be read: the thread ended).
+std::string ThreadFile(long id, const char* name) {
+    const std::string path = "/proc/self/task/" + std::to_string(id) + "/" + name;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return {};
+    char text[256];
+    const ssize_t length = ::read(fd, text, sizeof text);
+    if (::close(fd) != 0 || length <= 0) return {};
+    return std::string(text, static_cast<std::size_t>(length));
+}
+
+// True when the thread runs, or sleeps inside the allocator (in a memory call of the system, or
+// in a page fault): a thread that has ended, or waits in any other system call, can be cancelled.
+bool ThreadBusy(long id) {
+    // "id (name) state ...": the name may hold spaces and parentheses of its own.
+    const std::string stat = ThreadFile(id, "stat");
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string::npos || close + 2 >= stat.size()) return false;
+    const char state = stat[close + 2];
+    if (state != 'S' && state != 'D') return state == 'R';
+    // "number arguments..." of the system call it waits in; "-1 ..." outside one.
+    const std::string call = ThreadFile(id, "syscall");
+    if (call.empty()) return false;
+    long number = -1;
+    std::from_chars(call.data(), call.data() + call.size(), number);
+    for (long memoryCall : {SYS_mmap, SYS_munmap, SYS_mprotect, SYS_mremap, SYS_madvise, SYS_brk}) {
+        if (number == memoryCall) return true;
+    }
+    return number < 0;
+}
+
+// Waits until no thread but the caller that is missing from `before` is busy; false when some
+// thread still was after kSettleLimit.
 bool WaitForIdleThreads(const ThreadIds& before) {
     const long self = ::gettid();
     const Clock::time_point deadline = Clock::now() + kSettleLimit;
     for (;;) {
         const ThreadIds now = ProcessThreads();
         const bool running = std::any_of(now.begin(), now.end(), [&](long id) {
-            return id != self && !std::binary_search(before.begin(), before.end(), id) && ThreadRuns(id);
+            return id != self && !std::binary_search(before.begin(), before.end(), id) && ThreadBusy(id);
         });
         if (!running) return true;
         if (Clock::now() >= deadline) return false;
@@ -534,6 +578,7 @@ public:
         PageAssembly assembly;
         for (int frame = 0;; ++frame) {
             mThreadsBefore = ProcessThreads();
+            mFilesBefore = ProcEntries("/proc/self/fd");
             mRunning = true;
             SANE_Status status = sane_start(mHandle);
             if (status != SANE_STATUS_GOOD) return Stop(FromSane(status), "the scan did not start: " + StatusText(status));
@@ -584,7 +629,11 @@ private:
     // Cancels the run once the backend's reader can be cancelled (see WaitForIdleThreads).
     void Cancel() {
         if (!WaitForIdleThreads(mThreadsBefore)) DebugTrace("SANE: " + mName + ": the scanner's reader still runs; cancelled anyway");
+        const std::vector<int> held = HoldPipesOpenedSince(mFilesBefore);
         sane_cancel(mHandle);
+        for (int fd : held) {
+            if (::close(fd) != 0) DebugTrace("SANE: a pipe of the scanner's cannot be closed: " + std::string(std::strerror(errno)));
+        }
     }
 
     // Reads the present frame to its end: Good, or the failure and `why`. No wait for data lasts
@@ -767,6 +816,7 @@ private:
     SANE_Int mOptionCount = 0;
     bool mRunning = false;  // started since the last cancel
     ThreadIds mThreadsBefore;  // the process's threads before the last sane_start
+    std::vector<long> mFilesBefore;  // and its open descriptors
     std::chrono::milliseconds mWaitLimit = kDefaultWaitLimit;
     std::string mLastError;
 };

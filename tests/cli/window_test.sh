@@ -6,7 +6,8 @@
 set -euo pipefail
 dorvex=$1
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+server=""
+trap '[ -n "$server" ] && kill "$server" 2>/dev/null; rm -rf "$work"' EXIT
 export XDG_CONFIG_HOME=$work/config
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
@@ -73,3 +74,54 @@ for round in $(seq 1 "${DORVEX_WINDOW_KILLS:-8}"); do
   checked=$((checked + 1))
 done
 echo "kills survived: $kills, of them after a stored page: $checked"
+
+# Killed while uploading to the reference server: a document the last step showed as sent is
+# on the server with its pages and is never listed unsent; one not sent is listed.
+"$dorvex" server --listen 127.0.0.1:0 --data "$work/data" > "$work/server.log" &
+server=$!
+for _ in $(seq 50); do grep -q listening "$work/server.log" && break; sleep 0.1; done
+url=$(sed -n 's/^listening on //p' "$work/server.log")upload.php
+[ -n "$url" ] || fail "the reference server did not start: $(cat "$work/server.log")"
+{
+  for round in 1 2 3 4; do
+    printf 'scan
+wait 60
+select K%d 1
+command 逆時針旋轉
+upload
+wait 150
+' "$round"
+  done
+} > "$work/send.txt"
+sent=0
+for round in $(seq 1 "${DORVEX_WINDOW_KILLS:-8}"); do
+  rm -rf "$work/k"
+  inno=U$round
+  sed "s/K\([0-9]\)/$inno/" "$work/send.txt" > "$work/send-$round.txt"
+  DORVEX_TMPDIR=$work/k "$dorvex" window --method ShowSingleTwainA --inno "$inno" --device "file:$work/feed" \
+    --server "$url" --operator op --set Feeder=1 --set ScanMode=0 --set WPageRemove=0 --script "$work/send-$round.txt" \
+    > "$work/k.out" 2>/dev/null &
+  pid=$!
+  sleep "0.$((RANDOM % 9 + 1))$((RANDOM % 10))"
+  kill -KILL "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+  kills=$((kills + 1))
+  last=$(grep -a '^{.*}$' "$work/k.out" | tail -1 || true)
+  grep -q "\"documents\":\[{\"batch\":\"\",\"inno\":\"$inno\"" <<< "$last" || continue
+  pages=$(sed 's/.*"documents":\[{"batch":"","inno":"[^"]*","pages":\([0-9]*\).*/\1/' <<< "$last")
+  listed=$(DORVEX_TMPDIR=$work/k "$dorvex" recover --json)
+  ! grep -q '"problems":\[[^]]' <<< "$listed" || fail "upload round $round: a damaged record: $listed"
+  state=$(sed 's/.*"documents":\[{"batch":"","inno":"[^"]*","pages":[0-9]*,"state":\([0-9]*\).*/\1/' <<< "$last")
+  if [ "$state" = 2 ] || [ "$state" = 11 ]; then
+    # Sent, and the kill came before the next scan changed it.
+    grep -q '"action":"upload"' <<< "$last" || continue
+    ! grep -q "\"inno\":\"$inno\"" <<< "$listed" || fail "upload round $round: sent but listed unsent: $listed"
+    grep -q '"recovery":\[\]' <<< "$last" || fail "upload round $round: sent but the recovery file lists it: $last"
+    reply=$(curl -sS --data-binary "<Request method=\"QueryImgInfoByInno\" operator=\"op\"><QueryImgInfoByInno inno=\"$inno\"/></Request>" "$url")
+    grep -q "<Pages>$pages</Pages>" <<< "$reply" || fail "upload round $round: the server holds $reply, the last step showed $pages pages"
+    sent=$((sent + 1))
+  else
+    grep -q "\"inno\":\"$inno\"" <<< "$listed" || fail "upload round $round: unsent $inno not listed after $last"
+  fi
+done
+echo "kills survived: $kills, of them right after an upload: $sent"

@@ -23,6 +23,8 @@
 #include "model/PageFiles.h"
 #include "model/SettingsStore.h"
 #include "platform/Raster.h"
+#include "refserver/RefServer.h"
+#include "refserver/Storage.h"
 #include "support/ModFS.h"
 
 namespace dorvex {
@@ -166,8 +168,19 @@ struct RandomDesk : Desk {
     int nextNumber = 1;
     int renames = 0;
     std::string feed;
+    std::unique_ptr<refserver::RefServer> server;
+    int uploads = 0;
+    int sentChecks = 0;  // documents found on the server as the model holds them
 
     explicit RandomDesk(unsigned seed) : random(seed) {
+        refserver::RefServerOptions options;
+        options.dataDir = dir.File("data");
+        server = std::make_unique<refserver::RefServer>(options);
+        server->Start();
+        window.Props.Set(prop::ServerUrl, server->BaseUrl() + "upload.php");
+        window.Props.Set(prop::Operator, "王小明");
+        // A document sent, edited and sent again replaces the server's copy.
+        window.EnableOverWrite = true;
         window.SetProperties(prop::WPageRemove, "0");
         // A scanned page lies on a whole sheet: only an empty one counts as the blank back.
         window.Props.Set(prop::BlankPercent, "0.01");
@@ -178,6 +191,7 @@ struct RandomDesk : Desk {
         window.Scanner().DeviceName = "file:" + feed;
         window.Pages().ShowMergeCutDialog = [](FrmMergeCut& dialog) { dialog.CmdOK_Click(); };
     }
+    ~RandomDesk() { server->Stop(); }
     int Pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(random); }
     std::shared_ptr<CInno> AnyDocument() {
         auto docs = list().AllInnos();
@@ -198,7 +212,7 @@ struct RandomDesk : Desk {
     }
 
     std::string Step() {
-        switch (Pick(10)) {
+        switch (Pick(11)) {
             case 0: {
                 if (Total() > 24) return "select";
                 std::filesystem::remove_all(feed);
@@ -257,9 +271,13 @@ struct RandomDesk : Desk {
                 SelectAny();
                 window.ButtonClick("逆時針旋轉");
                 return "rotate";
-            default:
+            case 9:
                 window.MenuClick("mnuImg(11)");
                 return "batch clean-up";
+            default:
+                window.ButtonClick("儲存");
+                ++uploads;
+                return "upload";
         }
     }
 
@@ -286,12 +304,30 @@ struct RandomDesk : Desk {
         }
         ASSERT_EQ(recorded, unsent);
         ASSERT_EQ(numbers, kept);
+        // A document the window calls sent is on the server as it stands.
+        refserver::Storage storage(dir.File("data"));
+        for (const auto& doc : list().AllInnos()) {
+            if (doc->state() != state::Saved && doc->state() != state::SavedOther) continue;
+            auto stored = storage.Find(doc->Inno());
+            ASSERT_TRUE(stored) << doc->Inno() << " is marked sent";
+            // A page's number, shape and ink: a rotation not sent shows.
+            auto signature = [](const Raster& page) {
+                return std::to_string(page.Width()) + "x" + std::to_string(page.Height()) + ":" + std::to_string(page.CountInk());
+            };
+            std::vector<std::string> onServer, inModel;
+            for (const auto& file : stored->files) {
+                for (int p = 1, n = ReadImageInfo(file.path).pages; p <= n; ++p) onServer.push_back(signature(Raster::Load(file.path, p)));
+            }
+            for (int p = 1; p <= doc->ActPage(); ++p) inModel.push_back(signature(LoadPage(*doc, p)));
+            ASSERT_EQ(onServer, inModel) << doc->Inno();
+            ++sentChecks;
+        }
     }
 };
 
 TEST(Desk, RandomSequencesOfAPersonsActionsKeepEveryFollowerTrue) {
     const int steps = StepsPerSeed();
-    int run = 0;
+    int run = 0, sent = 0;
     for (unsigned seed : {1u, 2u, 3u, 20240607u}) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         RandomDesk desk(seed);
@@ -305,10 +341,12 @@ TEST(Desk, RandomSequencesOfAPersonsActionsKeepEveryFollowerTrue) {
             }
             ++run;
         }
+        EXPECT_GT(desk.sentChecks, 0);
+        sent += desk.sentChecks;
         // Nobody was asked anything but what these actions ask.
         for (const std::string& message : desk.person.messages) EXPECT_EQ(message, ScanPages::kCutSourceGone) << "seed " << seed;
     }
-    std::cout << "[desk] " << run << " steps over 4 seeds\n";
+    std::cout << "[desk] " << run << " steps over 4 seeds, " << sent << " sent documents found on the server as shown\n";
 }
 
 }  // namespace

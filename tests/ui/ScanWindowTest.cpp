@@ -171,6 +171,7 @@ TEST_F(ScanWindowView, TheEditModeHasOnlyPrintAndLeaveTheViewsThePenToolsAndHelp
     EXPECT_EQ(Texts(Child<QToolBar>("Toolbar1")->actions()),
               QStringList({"掃描", "影像", "上一頁", "下一頁", "放大", "縮小", "區塊刪除", "剪下", "複製", "貼上", "刪除",
                            "逆時針旋轉", "順時針旋轉", "單頁瀏覽", "多頁瀏覽", "影像資訊", "列印", "儲存"}));
+    ASSERT_TRUE(Action("btnCut") && Action("btnScan") && Action("btnSave"));
     EXPECT_FALSE(Action("btnCut")->isEnabled());
     EXPECT_TRUE(Action("btnScan")->isEnabled());
     ASSERT_TRUE(Action("btnImg"));

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QJsonDocument>
 #include <QTextStream>
 #include <iostream>
 
@@ -31,6 +32,13 @@ UploadFileWithInno INNO. The scanner is the one chosen in the window (選擇掃�
 settings file.
 --demo opens the scan window of `dorvex demo` for you to work in: the reference server on a
 free loopback port, the file feeder loaded with the sample letters (press 掃描, then 儲存).
+
+The control's events go to standard output as they are raised, one JSON line each, as the
+local host sends them to a web page:
+  {"args":[TEXT],"name":"DebugMessage","type":"event"}   (the window of ShowSingleTwain)
+  {"args":[INNO,ERRCODE,ERRDESCRIPTION],"name":"AfterUpload","type":"event"}   (UploadDir)
+When the method returns, the upload report (UploadDir, UploadFileWithInno) and the line
+LastTmpFile=PATH (ShowSingleTwainB) follow.
 )";
 
 // The demonstration session with the real window; the server's holdings are printed at the end.
@@ -66,6 +74,9 @@ int main(int argc, char** argv) {
     dorvex::ui::QtHost host;
     dorvex::OrbScan control(host);
     control.InitProperties();
+    dorvex::ui::RelayEvents(control, [](const QJsonObject& message) {
+        std::cout << QJsonDocument(message).toJson(QJsonDocument::Compact).toStdString() << "\n" << std::flush;
+    });
     std::vector<std::string> args(argv + 1, argv + argc);
     std::string method, argument;
     std::string letters = dorvex::DefaultLettersFolder();

@@ -16,6 +16,7 @@
 #include "model/PageFiles.h"
 #include "model/SettingsStore.h"
 #include "support/Error.h"
+#include "support/ModGlobal.h"
 #include "support/Prompter.h"
 #include "support/ModMath.h"
 #include "support/Text.h"
@@ -24,7 +25,7 @@ namespace dorvex::cli {
 namespace {
 
 constexpr const char* kWindowUsage = R"(usage: dorvex window [--method NAME] [--inno INNO] [--device DEVICE] [--server URL]
-                     [--operator NAME] [--set KEY=VALUE]... --script FILE
+                     [--operator NAME] [--set KEY=VALUE]... [--ocr] --script FILE
 
 Runs the scan window (without a display) for the control method NAME (default ShowMultiTwain;
 ShowMultiTwainA, ShowMultiEdit, ShowSimpleEdit, ShowSingleTwain, ShowSingleTwainA,
@@ -34,7 +35,8 @@ ShowSingleTwainB) with a person who performs the actions of FILE in order, one a
   scan                  presses "掃描" and waits for the feeder run to end
   select INNO [PAGE]    selects document INNO (its page PAGE, from 1) and shows it
   command CAPTION       presses the tool-bar button or menu item with that caption
-  tree INNO CAPTION     picks CAPTION in the context menu of INNO's node
+  tree INNO CAPTION     picks CAPTION in the context menu of INNO's node (the tree has
+                        that menu with recognition on, --ocr)
   answer CAPTION        the button pressed at the next question (是, 否, 確定, 取消); a
                         question without one gets its default button
   type TEXT             what the person types at the next input box (or as the new number
@@ -42,6 +44,8 @@ ShowSingleTwainB) with a person who performs the actions of FILE in order, one a
   upload                presses the upload button and waits until it ends
   close                 closes the window
   wait MS               the person pauses
+
+--ocr turns recognition on (EnableOCR), as a page may: documents are read when chosen.
 
 After each action one JSON line goes to standard output: {"step","action","tree":[{batch,
 inno,label,pages}],"documents":[{batch,inno,pages,state,files}],"recovery":[{inno,pages}],
@@ -260,11 +264,16 @@ std::string ModeOf(const std::string& method) {
 int Window(const Args& args) {
     std::string method = "ShowMultiTwain", inno, device, server, operatorName, script;
     std::vector<std::string> settings;
+    bool ocr = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "--help" || arg == "-h") {
             std::cout << kWindowUsage;
             return 0;
+        }
+        if (arg == "--ocr") {
+            ocr = true;
+            continue;
         }
         if (arg != "--method" && arg != "--inno" && arg != "--device" && arg != "--server" && arg != "--operator" &&
             arg != "--set" && arg != "--script") {
@@ -297,6 +306,10 @@ int Window(const Args& args) {
         window.SetProperties(prop::Operator, operatorName);
         window.SetProperties(prop::Inno, inno);
         window.EnableOverWrite = method == "ShowSingleTwainA" || method == "ShowMultiEdit";
+        if (ocr) {
+            SetOcrEnabled(true);
+            window.SetEnableOCR(true);
+        }
         window.Form_Load();
         for (const std::string& setting : settings) {
             if (!ApplySetting(setting, window.Props)) return UsageError("unknown setting '" + setting + "'");

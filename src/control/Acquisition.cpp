@@ -72,9 +72,29 @@ void Acquisition::Fail(const std::string& message, const std::string& why) {
     mPrompter.MessageBox(message, "", MsgButtons::OK, MsgIcon::Exclamation);
 }
 
-std::unique_ptr<IScanDevice> Acquisition::OpenChosenDevice(Front front) {
+const std::string& Acquisition::ChosenDevice() {
     if (DeviceName.empty() && Store) DeviceName = Store->Get("Twain", kSourceKey).value_or("");
-    if (DeviceName.empty()) {
+    return DeviceName;
+}
+
+std::optional<std::vector<std::int32_t>> Acquisition::OfferedPaperSizes() {
+    if (mBusy) return std::nullopt;
+    std::string name = ChosenDevice();
+    if (name.empty()) {
+        std::vector<DeviceInfo> devices = FindDevices();
+        if (devices.empty()) return std::nullopt;
+        name = devices.front().name;
+    }
+    try {
+        return PaperSizesOffered(*OpenScanDevice(name));
+    } catch (const DorvexError& e) {
+        DebugTrace("paper sizes of " + name + ": " + e.what());
+        return std::nullopt;
+    }
+}
+
+std::unique_ptr<IScanDevice> Acquisition::OpenChosenDevice(Front front) {
+    if (ChosenDevice().empty()) {
         std::vector<DeviceInfo> devices = FindDevices();
         if (devices.empty()) {
             Fail(front == Front::Twain ? kNoScanner : kNoIsisDriver, "no scanner device was found");
@@ -96,7 +116,11 @@ std::unique_ptr<IScanDevice> Acquisition::OpenChosenDevice(Front front) {
         }
         return device;
     } catch (const DorvexError& e) {
-        Fail(front == Front::Twain ? kAcquireError : kIsisLoadFailed, e.what());
+        // A device chosen earlier that is no longer there (unplugged, switched off) is not
+        // found; one that is there but cannot be opened (busy, no access) failed.
+        const bool gone = !ScanDevicePresent(DeviceName);
+        if (front == Front::Twain) Fail(gone ? kNoScanner : kAcquireError, e.what());
+        else Fail(gone && FindDevices().empty() ? kNoIsisDriver : kIsisLoadFailed, e.what());
         return nullptr;
     }
 }
@@ -158,6 +182,7 @@ void Acquisition::Scan(Target target, bool append) {
     mOutcome = Outcome{};
     mRecoveryWritten = "\x01";  // not known: the first stored page writes the file
     const std::string mode = mProps.Get(prop::Mode);
+    mNamesLastTmpFile = target == Target::Documents && front == Front::Twain && (mode == "2" || mode == "3");
 
     if (target == Target::Edit) {
         Split.target = mPages.CurrentDoc;
@@ -185,7 +210,7 @@ void Acquisition::Scan(Target target, bool append) {
             // One file for all pages is made now; one file per page comes with each page.
             if (doc->EnableMultiTIFF && doc->FilePath().empty()) {
                 doc->SetFilePath(CWinInfo().getTmpFileName());
-                if (front == Front::Twain) LastTmpFile = doc->FilePath();
+                if (mNamesLastTmpFile) LastTmpFile = doc->FilePath();
             }
             Split.target = doc;
             mPages.CurrentDoc = doc;
@@ -266,7 +291,11 @@ bool Acquisition::HandlePage(Raster page, Target target) {
     if (!edit && (mode == "0" || mode == "1")) {
         DebugTrace("開始條碼識別");
         std::string barcode;
-        if (mProps.Get(prop::UseBarcode) == "1") barcode = GetFirstBarcode(image, BarcodeRegion::FromSettings(mProps));
+        if (mProps.Get(prop::UseBarcode) == "1") {
+            const BarcodeRegion region = BarcodeRegion::FromSettings(mProps);
+            barcode = GetFirstBarcode(image, region);
+            mPages.OneViewer.BarcodeArea = BarcodeSearchRect(image, region);  // shown on the page
+        }
         PageSplitter splitter(mList, mProps, Split);
         SplitDecision decision = splitter.Split(barcode, image.BitsPerPixel());
         DebugTrace("條碼識別結束");
@@ -296,6 +325,7 @@ bool Acquisition::HandlePage(Raster page, Target target) {
             Fail(kStoreFailed, e.what());
             return false;
         }
+        if (!edit) NoteLastTmpFile(doc);
         DebugTrace("儲存結束");
         DebugTrace("開始更新TreeView");
         mPages.CurrentDoc = doc;
@@ -324,6 +354,14 @@ void Acquisition::StorePage(const std::shared_ptr<CInno>& doc, const Raster& pag
     WriteRecoveryIfChanged();
 }
 
+void Acquisition::NoteLastTmpFile(const std::shared_ptr<CInno>& doc) {
+    // One file per page: the host keeps the file of the last page stored (none when the
+    // trailing blank page was the only one and took the document with it).
+    if (!mNamesLastTmpFile || doc->EnableMultiTIFF) return;
+    const bool kept = mList.GetInno2(doc->Inno()) == doc && doc->ActPage() > 0;
+    LastTmpFile = kept ? doc->FilePaths(doc->ActPage()) : std::string();
+}
+
 void Acquisition::WriteRecoveryIfChanged() {
     std::string text = RecoveryText(mList);
     if (text == mRecoveryWritten) return;
@@ -348,6 +386,7 @@ void Acquisition::FinishScan(Target target) {
         } catch (const DorvexError& e) {
             DebugTrace(std::string("last page: ") + e.what());
         }
+        NoteLastTmpFile(doc);
     }
     CompareScanList(mList, ServerList);
     if (OnScanEnded) OnScanEnded();

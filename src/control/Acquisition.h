@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -75,10 +76,16 @@ public:
     void SelectSource();
     void ConfigScanner();
     bool ReplacePage = false;  // the next edit scan replaces the current page, one page only
+    // The paper codes the device the scans would use offers (PaperSizesOffered), asked of it
+    // without a word to the person; nullopt when it cannot say (none found, not there, busy,
+    // or it takes no scan area).
+    std::optional<std::vector<std::int32_t>> OfferedPaperSizes();
 
     // ---- State ----
     SplitState Split;
     std::int32_t PageCounter = 0;
+    // The file a scan in the single-document modes gives the document: its one file, or with
+    // one file per page the last page's.
     std::string LastTmpFile;
     // How the last scan ended: the device's last status, the pages stored, whether the person or
     // a duplicate stopped it, and the failure text ("" when it ended normally).
@@ -97,12 +104,14 @@ private:
     enum class Target { Documents, Edit };
     void ScanEndingInAMessage(Target target, bool append);
     void Scan(Target target, bool append);
+    const std::string& ChosenDevice();  // DeviceName, else the one kept in the settings file
     std::unique_ptr<IScanDevice> OpenChosenDevice(Front front);
     void ApplySettings(IScanDevice& device, Front front, Target target);
     // Handles one page; false stops the run.
     bool HandlePage(Raster page, Target target);
     void StorePage(const std::shared_ptr<CInno>& doc, const Raster& page, bool replace);
     void WriteRecoveryIfChanged();
+    void NoteLastTmpFile(const std::shared_ptr<CInno>& doc);
     void FinishScan(Target target);
     void Fail(const std::string& message, const std::string& why);
     std::vector<DeviceInfo> FindDevices();
@@ -115,6 +124,7 @@ private:
     Outcome mOutcome;
     std::string mRecoveryWritten;  // the recovery text last written
     bool mBusy = false;            // a scan or a device dialog is running
+    bool mNamesLastTmpFile = false;  // the scan names the kept file (single-document modes)
 };
 
 }  // namespace dorvex

@@ -77,34 +77,34 @@ constexpr MenuRow kMenus[] = {
     {"mnuHelp(0)", "關於QUORINv2...", nullptr, nullptr, When::Always, C::About},
 };
 
+// The main tool bar is the same in every mode; the redraw enables its buttons.
 struct ButtonRow {
     const char* key;
     const char* caption;
     ButtonStyle style;
     Command cmd;
-    bool editMode;  // present in the edit-one-document mode too
 };
 
 constexpr ButtonRow kButtons[] = {
-    {"btnScan", "掃描", ButtonStyle::Default, C::StartScan, false},
-    {"btnImg", "影像", ButtonStyle::Dropdown, C::None, true},
-    {"btnPgUp", "上一頁", ButtonStyle::Default, C::ImgMovePrevious, true},
-    {"btnPuDn", "下一頁", ButtonStyle::Default, C::ImgMoveNext, true},
-    {"btnZoomIn", "放大", ButtonStyle::Default, C::ImgZoomIn, true},
-    {"btnZoomOut", "縮小", ButtonStyle::Default, C::ImgZoomOut, true},
-    {"btnFullPage", "整頁", ButtonStyle::Check, C::FullPage, true},
-    {"btnRectangleErase", "區塊刪除", ButtonStyle::Check, C::RectangleErase, true},
-    {"btnCut", "剪下", ButtonStyle::Default, C::ImgCut, false},
-    {"btnCopy", "複製", ButtonStyle::Default, C::ImgCopy, false},
-    {"btnPaste", "貼上", ButtonStyle::Default, C::ImgPaste, false},
-    {"btnDelete", "刪除", ButtonStyle::Default, C::ImgDelete, false},
-    {"btnConterClockwise", "逆時針旋轉", ButtonStyle::Default, C::RotateCounterClockwise, false},
-    {"btnClockwise", "順時針旋轉", ButtonStyle::Default, C::RotateClockwise, false},
-    {"btnOneView", "單頁瀏覽", ButtonStyle::Default, C::SingleView, true},
-    {"btnMultiView", "多頁瀏覽", ButtonStyle::Default, C::LoadMultiView, true},
-    {"btnInfo", "影像資訊", ButtonStyle::Default, C::ImgShowInfo, true},
-    {"btnPrint", "列印", ButtonStyle::Default, C::ImgPrint, true},
-    {"btnSave", "儲存", ButtonStyle::Default, C::ImgUpload, false},
+    {"btnScan", "掃描", ButtonStyle::Default, C::StartScan},
+    {"btnImg", "影像", ButtonStyle::Dropdown, C::None},
+    {"btnPgUp", "上一頁", ButtonStyle::Default, C::ImgMovePrevious},
+    {"btnPuDn", "下一頁", ButtonStyle::Default, C::ImgMoveNext},
+    {"btnZoomIn", "放大", ButtonStyle::Default, C::ImgZoomIn},
+    {"btnZoomOut", "縮小", ButtonStyle::Default, C::ImgZoomOut},
+    {"btnFullPage", "整頁", ButtonStyle::Check, C::FullPage},
+    {"btnRectangleErase", "區塊刪除", ButtonStyle::Check, C::RectangleErase},
+    {"btnCut", "剪下", ButtonStyle::Default, C::ImgCut},
+    {"btnCopy", "複製", ButtonStyle::Default, C::ImgCopy},
+    {"btnPaste", "貼上", ButtonStyle::Default, C::ImgPaste},
+    {"btnDelete", "刪除", ButtonStyle::Default, C::ImgDelete},
+    {"btnConterClockwise", "逆時針旋轉", ButtonStyle::Default, C::RotateCounterClockwise},
+    {"btnClockwise", "順時針旋轉", ButtonStyle::Default, C::RotateClockwise},
+    {"btnOneView", "單頁瀏覽", ButtonStyle::Default, C::SingleView},
+    {"btnMultiView", "多頁瀏覽", ButtonStyle::Default, C::LoadMultiView},
+    {"btnInfo", "影像資訊", ButtonStyle::Default, C::ImgShowInfo},
+    {"btnPrint", "列印", ButtonStyle::Default, C::ImgPrint},
+    {"btnSave", "儲存", ButtonStyle::Default, C::ImgUpload},
 };
 
 constexpr const char* kPunctuation[] = {"，", "、", "；", "：", "？", "（", "）", "〝", "〞", "「", "」", "。", "⊙", "☆"};
@@ -184,7 +184,6 @@ void CommandSurface::Build(const ScanProperties& props, const CLanguage* languag
 
     Toolbar1.clear();
     for (const ButtonRow& row : kButtons) {
-        if (mMode == "1" && !row.editMode) continue;
         ToolButton button;
         button.Key = row.key;
         button.Caption = row.caption;
@@ -195,11 +194,14 @@ void CommandSurface::Build(const ScanProperties& props, const CLanguage* languag
     }
     Toolbar3.assign(std::begin(kPunctuation), std::end(kPunctuation));
 
-    TreeMenu = {{"mnuTreeTop", "", "", C::None},
-                {"mnuTree[0]", "重新命名", "mnuTreeTop", C::TreeRename},
-                {"mnuTree[1]", "刪除", "mnuTreeTop", C::TreeDelete}};
-    if (ocr) TreeMenu.push_back({"mnuTree[2]", "重新辨識", "mnuTreeTop", C::TreeRecognize});
-    TreeMenu.push_back({"mnuTree[3]", "儲存", "mnuTreeTop", C::TreeSave});
+    TreeMenu.clear();
+    if (ocr) {
+        TreeMenu = {{"mnuTreeTop", "", "", C::None},
+                    {"mnuTree[0]", "重新命名", "mnuTreeTop", C::TreeRename},
+                    {"mnuTree[1]", "刪除", "mnuTreeTop", C::TreeDelete},
+                    {"mnuTree[2]", "重新辨識", "mnuTreeTop", C::TreeRecognize},
+                    {"mnuTree[3]", "儲存", "mnuTreeTop", C::TreeSave}};
+    }
     ImgEditMenu = {{"mnuImgEditTop", "", "", C::None}, {"mnuImgEdit[0]", "分割", "mnuImgEditTop", C::SplitAtThumbnail}};
 }
 
@@ -251,6 +253,11 @@ void CommandSurface::ResetItemsDisplay(const DisplayState& state) {
         if (MenuItem* many = Menu("mnuView(11)")) many->Checked = multi;
     }
     if (ToolButton* full = Button("btnFullPage")) full->Visible = state.Ocr;
+}
+
+bool CommandSurface::FullPage() const {
+    const ToolButton* full = Button("btnFullPage");
+    return full && full->Visible && full->Pressed;
 }
 
 Command CommandSurface::MenuCommand(const std::string& key) const {

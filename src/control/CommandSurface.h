@@ -89,14 +89,14 @@ public:
     CommandSurface();
 
     // Creates the items for the window's settings (scan mode, EnableDelayUpload,
-    // EnableUpdateDBPage), with message captions from `language` (may be null) and the tree's
-    // "重新辨識" only when `ocr` is on.
+    // EnableUpdateDBPage), with message captions from `language` (may be null); the tree's
+    // context menu comes with recognition (`ocr`).
     void Build(const ScanProperties& props, const CLanguage* language, bool ocr);
 
     std::vector<MenuItem> Menus;  // the menu bar, in creation order
     std::vector<ToolButton> Toolbar1;
     std::vector<std::string> Toolbar3;  // punctuation
-    std::vector<MenuItem> TreeMenu;     // "mnuTreeTop" and its items
+    std::vector<MenuItem> TreeMenu;     // "mnuTreeTop" and its items; none without recognition
     std::vector<MenuItem> ImgEditMenu;  // "mnuImgEditTop" and its item
     bool PageBoxEnabled = false;
     bool OneViewerVisible = true;
@@ -111,6 +111,9 @@ public:
     // Enables, shows, checks and presses the items for the window's state; nothing while the
     // window is minimized.
     void ResetItemsDisplay(const DisplayState& state);
+    // "整頁" is shown and pressed: the side panels (the tree, the field editor) give their room
+    // to the viewer.
+    bool FullPage() const;
 
     // The command of a menu item (any menu) by key, of a tool-bar button by caption (a check
     // button's pressed state flips), or of a key; Command::None when the item is absent,

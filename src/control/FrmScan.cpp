@@ -149,6 +149,7 @@ void FrmScan::Form_Load() {
     mLoaded = true;
     Follow(true);
     UpdateTreeView();
+    RefreshOfferedPaperSizes();
     DebugTrace("重新設定物件的顯示");
     Redraw();
     DebugTrace("產生Raster");
@@ -282,14 +283,20 @@ void FrmScan::StartScanEdit(bool replace) {
 
 void FrmScan::SelectSource() {
     if (!mScanner) return;
-    NotTopMostScope frame(TopMostWindow);
-    mScanner->SelectSource();
+    {
+        NotTopMostScope frame(TopMostWindow);
+        mScanner->SelectSource();
+    }
+    RefreshOfferedPaperSizes();
 }
 
 void FrmScan::ConfigScanner() {
     if (!mScanner) return;
-    NotTopMostScope frame(TopMostWindow);
-    mScanner->ConfigScanner();
+    {
+        NotTopMostScope frame(TopMostWindow);
+        mScanner->ConfigScanner();
+    }
+    RefreshOfferedPaperSizes();
 }
 
 void FrmScan::ShowScannerConfig() {
@@ -303,6 +310,7 @@ void FrmScan::ShowScannerConfig() {
         SaveSettings();
     }
     ResetRestrictSize();
+    RefreshOfferedPaperSizes();  // the path (TWAIN or ISIS) may have changed
     if (mPages && mPages->CurrentDoc) mPages->LoadImageByCInno(mPages->CurrentDoc, true, true);
     Redraw();
 }

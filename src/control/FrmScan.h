@@ -192,9 +192,12 @@ public:
     int PixelTypeIndex() const;  // -1 when the setting is none of them
     void CmbPxType_Click(int index);
     // The paper-size box, shown only when EnablePaperSize is 1: the sizes offered (A4 landscape
-    // right after A4) and the one set; choosing one saves.
+    // right after A4) and the one set; choosing one saves. On the TWAIN path the sizes are
+    // those the device offers, asked when the window loads and after the source or the
+    // settings change; the whole table when the device cannot say.
     bool PaperSizeBoxVisible() const;
     std::vector<std::string> PaperSizeTexts() const;
+    void RefreshOfferedPaperSizes();
     std::string PaperSizeText() const;
     void CmbSize_Click(const std::string& text);
     // The duplex options "單面掃描" (0) and "雙面掃描" (1); not saved.
@@ -241,6 +244,7 @@ private:
     std::set<std::string> mRefusedThisRun;
     std::unique_ptr<CWordParser> mWordParser;
     std::weak_ptr<CInno> mDetailDoc;  // the document whose words the field editor shows
+    std::optional<std::vector<std::int32_t>> mOfferedPapers;  // the device's paper codes
     TreeFollower mTreeFollower{*this};
     bool mFollowing = false;
 };

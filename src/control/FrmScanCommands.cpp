@@ -91,9 +91,10 @@ void FrmScan::Execute(Command command) {
         case Command::BatchImageEffect: mPages->ExecuteBatchImageEffect(); break;
         case Command::RotateCounterClockwise: mPages->RotateByAngleBox(false); break;
         case Command::RotateClockwise: mPages->RotateByAngleBox(true); break;
-        case Command::MergeCut: mPages->ShowMergeCut(); break;
+        // A split goes into a new document whose number is made up for it, unless changed.
+        case Command::MergeCut: mPages->ShowMergeCut(std::nullopt, -1, true, CWinInfo().getUniqueID()); break;
         case Command::SplitAtPage:
-            if (doc) mPages->ShowMergeCut(false, doc->SelectedIndex - 1, true);
+            if (doc) mPages->ShowMergeCut(false, doc->SelectedIndex - 1, true, CWinInfo().getUniqueID());
             break;
         case Command::SplitAtThumbnail:
             if (doc && mPages->MultiViewer.Selected >= 0) {
@@ -273,12 +274,24 @@ std::vector<std::string> FrmScan::PaperSizeTexts() const {
     constexpr std::int32_t kA4 = 1, kA4Landscape = 54;
     CPSize sizes;
     std::vector<std::string> texts;
-    for (std::int32_t code = 1; code < kA4Landscape; ++code) {
-        if (!PaperSizeOf(code)) continue;
+    auto add = [&](std::int32_t code) {
         texts.push_back(sizes.GetPaperDescription(code));
         if (code == kA4) texts.push_back(sizes.GetPaperDescription(kA4Landscape));
+    };
+    if (mOfferedPapers) {
+        for (std::int32_t code : *mOfferedPapers) add(code);
+    } else {
+        for (std::int32_t code = 1; code < kA4Landscape; ++code) {
+            if (PaperSizeOf(code)) add(code);
+        }
     }
     return texts;
+}
+
+void FrmScan::RefreshOfferedPaperSizes() {
+    // Only the TWAIN path asks its source; the box is asked for only when it is shown.
+    const bool ask = mScanner && PaperSizeBoxVisible() && Props.Get(prop::TwainOrISIS) == "TWAIN";
+    mOfferedPapers = ask ? mScanner->OfferedPaperSizes() : std::nullopt;
 }
 
 std::string FrmScan::PaperSizeText() const { return CPSize().GetPaperDescription(Props.Integer(prop::PaperSize)); }

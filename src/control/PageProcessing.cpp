@@ -92,14 +92,17 @@ bool IsBlankPage(const Raster& page, const ScanProperties& p) {
     return static_cast<double>(work.CountInk()) / n < p.Number(prop::BlankPercent) / 100.0;
 }
 
+RasterRect BarcodeSearchRect(const Raster& page, const BarcodeRegion& region) {
+    return {static_cast<int>(RoundHalfEven(page.Width() * region.left)),
+            static_cast<int>(RoundHalfEven(page.Height() * region.top)),
+            static_cast<int>(RoundHalfEven(page.Width() * region.width)),
+            static_cast<int>(RoundHalfEven(page.Height() * region.height))};
+}
+
 std::string GetFirstBarcode(const Raster& page, const BarcodeRegion& region) {
     try {
-        RasterRect rect{static_cast<int>(RoundHalfEven(page.Width() * region.left)),
-                        static_cast<int>(RoundHalfEven(page.Height() * region.top)),
-                        static_cast<int>(RoundHalfEven(page.Width() * region.width)),
-                        static_cast<int>(RoundHalfEven(page.Height() * region.height))};
         auto hasData = [](const std::string& text) { return !Trim(text, " ").empty(); };
-        for (const std::string& text : page.ReadBarcodes(rect, hasData)) {
+        for (const std::string& text : page.ReadBarcodes(BarcodeSearchRect(page, region), hasData)) {
             if (hasData(text)) return text;
         }
     } catch (const std::exception& e) {

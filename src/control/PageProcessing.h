@@ -40,6 +40,8 @@ int ChainRotation(const ScanProperties& p, std::int32_t pageCounter);
 // BlankPercent % of its pixels.
 bool IsBlankPage(const Raster& page, const ScanProperties& p);
 
+// The region on a page, in its pixels.
+RasterRect BarcodeSearchRect(const Raster& page, const BarcodeRegion& region);
 // The first barcode in the region whose data, trimmed of blanks, is not empty; "" when none.
 std::string GetFirstBarcode(const Raster& page, const BarcodeRegion& region);
 

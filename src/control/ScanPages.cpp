@@ -383,6 +383,7 @@ void ScanPages::ShowMergeCut(std::optional<bool> merge, int startAt, bool after,
     }
     dialog.Form_Load();
     if (merge) dialog.Preset(*merge, startAt, after, target);
+    else if (!target.empty()) dialog.TxtInno.text = target;  // the number a split gets unless changed
     ShowMergeCutDialog(dialog);
     // An attachment numbers itself; the other actions need a target number.
     if (!dialog.ClickOK || (dialog.TargetInno().empty() && !dialog.BeAttachment())) return;

@@ -93,7 +93,8 @@ public:
     void DeletePages();
     void MoveMultiPages();
     void ImgRotate();
-    // With presets (merge flag, start page index, direction, target) when given.
+    // With presets (merge flag, start page index, direction, target) when given; a target
+    // alone is the new number of a split.
     void ShowMergeCut(std::optional<bool> merge = std::nullopt, int startAt = -1, bool after = true,
                       const std::string& target = "");
 

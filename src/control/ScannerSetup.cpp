@@ -185,6 +185,20 @@ void TwainSession::SetPaperSize(std::int32_t code, bool landscape) {
                           : "paper size: refused by the device");
 }
 
+std::optional<std::vector<std::int32_t>> PaperSizesOffered(IScanDevice& device) {
+    std::optional<DeviceOption> right = UsableOption(device, "br-x");
+    std::optional<DeviceOption> bottom = UsableOption(device, "br-y");
+    if (!right || !bottom || right->unit != "mm" || bottom->unit != "mm" || !right->max || !bottom->max) return std::nullopt;
+    constexpr double kSlack = 0.5;  // a bed made for a size measures it in whole millimetres
+    constexpr std::int32_t kA4Landscape = 54;
+    std::vector<std::int32_t> codes;
+    for (std::int32_t code = 0; code < kA4Landscape; ++code) {
+        std::optional<PaperMillimetres> size = PaperSizeOf(code);
+        if (size && size->width <= *right->max + kSlack && size->height <= *bottom->max + kSlack) codes.push_back(code);
+    }
+    return codes;
+}
+
 // ---- ISIS-style driver ----
 
 void IsisDriver::SetTag(int tag, int value) {

@@ -5,6 +5,7 @@
 // options where it has them; a setting the device lacks is recorded and left alone.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,11 @@ private:
     TwainSession mSession;
     int mSamples = 0, mBits = 0, mPhotometric = -1;
 };
+
+// The paper codes of the paper table that fit the device's scan area (the largest br-x by
+// br-y, in mm), in the table's order, without A4 landscape; nullopt when the device takes no
+// scan area.
+std::optional<std::vector<std::int32_t>> PaperSizesOffered(IScanDevice& device);
 
 // Option helpers shared by the translations and the source settings form.
 // Sets a numeric option to `value` clamped into its range (or the nearest list entry).

@@ -13,6 +13,7 @@ void ImageViewer::Load(const std::string& path, int page) {
     mPath = path;
     mPage = page;
     SavePage = page;
+    BarcodeArea.reset();
 }
 
 void ImageViewer::SetImage(Raster image) {
@@ -25,6 +26,7 @@ void ImageViewer::SetImage(Raster image) {
     mInfo.width = mImage.Width();
     mInfo.height = mImage.Height();
     mInfo.pages = mImage.Empty() ? 0 : 1;
+    BarcodeArea.reset();
 }
 
 void ImageViewer::Clear() {
@@ -34,6 +36,7 @@ void ImageViewer::Clear() {
     mPage = 0;
     mInfo = ImageInfo{};
     RubberBand.reset();
+    BarcodeArea.reset();
 }
 
 void ImageViewer::ZoomIn() {

@@ -49,6 +49,9 @@ public:
 
     bool RubberBandMode = false;
     std::optional<RasterRect> RubberBand;  // in image pixels
+    // The part of the page searched for its barcode while it was scanned (image pixels), shown
+    // on it until another image comes.
+    std::optional<RasterRect> BarcodeArea;
 
     // Area zoom ("區塊放大"): the next rubber band zooms the view to its area.
     bool AreaZoomArmed = false;

@@ -8,6 +8,7 @@
 
 #include "support/Error.h"
 #include "support/Trace.h"
+#include "ui/QtHost.h"
 
 namespace dorvex::host {
 namespace {
@@ -85,14 +86,7 @@ PageSession::PageSession(QWebSocket* socket, QTcpSocket* transport, std::string 
     connect(socket, &QWebSocket::textMessageReceived, this, &PageSession::Received);
     connect(socket, &QWebSocket::binaryMessageReceived, this, [this] { Violation("binary messages are not spoken"); });
     connect(socket, &QWebSocket::disconnected, this, &PageSession::Disconnected);
-    mControl.AfterUpload.Connect([this](const std::string& comment, long code, const std::string& description) {
-        Send({{"type", "event"}, {"name", "AfterUpload"},
-              {"args", QJsonArray{QString::fromStdString(comment), static_cast<double>(code),
-                                  QString::fromStdString(description)}}});
-    });
-    mControl.DebugMessage.Connect([this](const std::string& text) {
-        Send({{"type", "event"}, {"name", "DebugMessage"}, {"args", QJsonArray{QString::fromStdString(text)}}});
-    });
+    ui::RelayEvents(mControl, [this](const QJsonObject& message) { Send(message); });
     QPointer<PageSession> self(this);
     consent.Request(mOrigin, [self](bool allowed) {
         if (self) self->Consented(allowed);

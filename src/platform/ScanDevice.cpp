@@ -1,5 +1,7 @@
 #include "platform/ScanDevice.h"
 
+#include <algorithm>
+#include <filesystem>
 #include <string_view>
 
 #include "platform/ScanDeviceImpl.h"
@@ -30,10 +32,28 @@ std::optional<DeviceOption> IScanDevice::Option(const std::string& name) {
     return std::nullopt;
 }
 
+namespace {
+constexpr std::string_view kFilePrefix = "file:";
+bool IsFileFeeder(const std::string& name) { return name.compare(0, kFilePrefix.size(), kFilePrefix) == 0; }
+}  // namespace
+
 std::unique_ptr<IScanDevice> OpenScanDevice(const std::string& name) {
-    constexpr std::string_view kFilePrefix = "file:";
-    if (name.compare(0, kFilePrefix.size(), kFilePrefix) == 0) return OpenFileFeeder(name.substr(kFilePrefix.size()));
+    if (IsFileFeeder(name)) return OpenFileFeeder(name.substr(kFilePrefix.size()));
     return OpenSaneDevice(name);
+}
+
+bool ScanDevicePresent(const std::string& name) {
+    if (IsFileFeeder(name)) {
+        std::error_code ec;
+        const std::string path = name.substr(kFilePrefix.size());
+        return !path.empty() && std::filesystem::exists(path, ec);
+    }
+    try {
+        const std::vector<DeviceInfo> devices = ListScanDevices();
+        return std::any_of(devices.begin(), devices.end(), [&](const DeviceInfo& device) { return device.name == name; });
+    } catch (const std::exception&) {
+        return false;
+    }
 }
 
 }  // namespace dorvex

@@ -91,5 +91,8 @@ std::vector<DeviceInfo> ListScanDevices();
 // one multi-page file; any other name a SANE device. Throws DorvexError with the device's
 // reason (no such device, busy, access denied, no pages in the folder, ...).
 std::unique_ptr<IScanDevice> OpenScanDevice(const std::string& name);
+// Whether the device is there now: a SANE device that SANE lists, or the folder or file that a
+// file feeder reads. False when SANE cannot be started.
+bool ScanDevicePresent(const std::string& name);
 
 }  // namespace dorvex

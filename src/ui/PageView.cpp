@@ -192,6 +192,12 @@ void PageView::paintEvent(QPaintEvent*) {
         painter.drawImage(QPointF(0, 0), mImage);
         painter.restore();
     }
+    if (mViewer && mViewer->BarcodeArea) {
+        // Where the barcode was looked for, drawn over the page, not into it.
+        painter.setPen(QPen(kBarcodeAreaColour, 2, Qt::DashLine));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(ToViewport(*mViewer->BarcodeArea).adjusted(1, 1, -1, -1));
+    }
     if (mDrawing && !mStroke.empty() && mViewer) {
         const bool pen = mViewer->ActiveTool == ImageViewer::Tool::Pen;
         const int width = pen ? ImageViewer::kPenWidth : ImageViewer::kEraserWidth;
@@ -243,6 +249,10 @@ void PageView::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void PageView::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::RightButton && RightReleased && mViewer && !mImage.isNull()) {
+        RightReleased(event->globalPosition().toPoint());
+        return;
+    }
     if (event->button() != Qt::LeftButton) return QAbstractScrollArea::mouseReleaseEvent(event);
     const QPoint at = event->position().toPoint();
     if (mDrawing) {

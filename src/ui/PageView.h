@@ -4,6 +4,7 @@
 // band drawn, a stroke of the pen or the eraser.
 
 #include <QAbstractScrollArea>
+#include <QColor>
 #include <QImage>
 #include <cstdint>
 #include <functional>
@@ -17,6 +18,9 @@ namespace dorvex::ui {
 
 // A page as a QImage of its own: 8-bit grey for 1- and 8-bit pages, RGB for colour pages.
 QImage ToQImage(const Raster& image);
+
+// The frame of the area searched for a barcode (dashed, over the page).
+inline const QColor kBarcodeAreaColour{0, 120, 215};
 
 class PageView : public QAbstractScrollArea {
 public:
@@ -40,6 +44,8 @@ public:
     // Gestures, in image pixels.
     std::function<void(const RasterRect&)> BandDrawn;
     std::function<void(const std::vector<StrokePoint>&)> Stroke;
+    // The right button was released over the page (at this screen point).
+    std::function<void(const QPoint&)> RightReleased;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -1,5 +1,7 @@
 #include "ui/QtHost.h"
 
+#include <QJsonArray>
+
 #include "control/FrmScan.h"
 #include "support/Trace.h"
 #include "ui/Dialogs.h"
@@ -18,5 +20,17 @@ void QtHost::ShowModal(FrmScan& window) {
 }
 
 void QtHost::ShowModal(FrmUpload& window) { RunUploadDialog(window, mPrompter.Parent()); }
+
+void RelayEvents(OrbScan& control, std::function<void(const QJsonObject&)> send) {
+    control.AfterUpload.Connect([send](const std::string& comment, long code, const std::string& description) {
+        send({{"type", "event"},
+              {"name", "AfterUpload"},
+              {"args", QJsonArray{QString::fromStdString(comment), static_cast<double>(code),
+                                  QString::fromStdString(description)}}});
+    });
+    control.DebugMessage.Connect([send](const std::string& text) {
+        send({{"type", "event"}, {"name", "DebugMessage"}, {"args", QJsonArray{QString::fromStdString(text)}}});
+    });
+}
 
 }  // namespace dorvex::ui

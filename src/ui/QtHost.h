@@ -2,6 +2,9 @@
 // The control's host on a desktop: the windows are Qt windows, the person answers through
 // Qt's dialogs.
 
+#include <QJsonObject>
+#include <functional>
+
 #include "control/OrbScan.h"
 #include "ui/QtPrompter.h"
 
@@ -21,5 +24,10 @@ public:
 private:
     QtPrompter mPrompter;
 };
+
+// Hands every event the control raises to `send` as one message: {"type":"event","name":
+// "AfterUpload","args":[comment, code, description]} or {"type":"event","name":"DebugMessage",
+// "args":[text]}, the values unchanged.
+void RelayEvents(OrbScan& control, std::function<void(const QJsonObject&)> send);
 
 }  // namespace dorvex::ui

@@ -79,6 +79,19 @@ QString MenuTitle(const std::string& caption) {
 // A menu item's or button's caption as Qt shows it: an "&" is a letter, not a mark.
 QString Caption(const std::string& caption) { return Q(caption).replace("&", "&&"); }
 
+// A box shows these entries, in this order; it is filled again only when they change, so that
+// an entry being chosen stays.
+void ShowEntries(QComboBox* box, const std::vector<std::string>& entries) {
+    QStringList wanted;
+    for (const std::string& entry : entries) wanted << Q(entry);
+    QStringList shown;
+    for (int i = 0; i < box->count(); ++i) shown << box->itemText(i);
+    if (shown == wanted) return;
+    QSignalBlocker block(box);
+    box->clear();
+    box->addItems(wanted);
+}
+
 // The tree's pictures, one per value (the document states 2 to 11, 1 for lists and batches,
 // 5 for the root): small page glyphs whose colour tells the value.
 QIcon NodeIcon(int image) {
@@ -420,15 +433,10 @@ void ScanWindow::BuildWidgets() {
         mParts->page->Refresh();
         if (area) mParts->page->BringIntoView(*area);
         // With recognition on, a band asks which field its text goes into.
-        if (mController.OcrMenuWanted() && mParts->ocrMenu) {
-            const QPoint at = QCursor::pos();
-            QTimer::singleShot(0, this, [this, at] {
-                if (mClosed || !mParts->ocrMenu->actions().size()) return;
-                mParts->ocrMenu->setActiveAction(mParts->ocrMenu->actions().front());
-                mParts->ocrMenu->exec(at, mParts->ocrMenu->actions().front());
-            });
-        }
+        ShowOcrMenu(QCursor::pos());
     };
+    // So does the right button released over the band.
+    p.page->RightReleased = [this](const QPoint& at) { ShowOcrMenu(at); };
     p.page->Stroke = [this](const std::vector<StrokePoint>& points) { mController.OneViewer_Stroke(points); };
     p.viewers->addWidget(p.page);
 
@@ -626,15 +634,14 @@ void ScanWindow::RefreshCommands() {
         if (found->second->isCheckable()) found->second->setChecked(button.Pressed);
     }
     p.toolbar3->setVisible(IsOcrEnabled());
-    p.detail->setVisible(IsOcrEnabled());
+    // "整頁" gives the room of the side panels to the viewer.
+    p.detail->setVisible(IsOcrEnabled() && !commands.FullPage());
 }
 
 void ScanWindow::RefreshTree() {
     Parts& p = *mParts;
     const ScanTree& tree = mController.Tree;
-    // "整頁" gives the whole window to the viewer.
-    const ToolButton* fullPage = mController.Commands.Button("btnFullPage");
-    p.tree->setVisible(tree.Visible && !(fullPage && fullPage->Visible && fullPage->Pressed));
+    p.tree->setVisible(tree.Visible && !mController.Commands.FullPage());
     if (!tree.Visible) return;
 
     // The nodes in display order with their parents and keys: while these stay, the items stay
@@ -720,15 +727,7 @@ void ScanWindow::RefreshBoxes() {
     const bool scans = mode != "1";
 
     p.batchBoxAction->setVisible(mode == "0");
-    QStringList batches;
-    for (const std::string& batch : mController.CmbBatchNo) batches << Q(batch);
-    QStringList listed;
-    for (int i = 0; i < p.batchBox->count(); ++i) listed << p.batchBox->itemText(i);
-    if (listed != batches) {
-        QSignalBlocker block(p.batchBox);
-        p.batchBox->clear();
-        p.batchBox->addItems(batches);
-    }
+    ShowEntries(p.batchBox, mController.CmbBatchNo);
     if (p.batchBox->currentText() != Q(mController.CmbBatchNoText)) p.batchBox->setEditText(Q(mController.CmbBatchNoText));
 
     p.pixelTypeAction->setVisible(scans);
@@ -736,12 +735,7 @@ void ScanWindow::RefreshBoxes() {
 
     p.paperSizeAction->setVisible(scans && mController.PaperSizeBoxVisible());
     if (mController.PaperSizeBoxVisible()) {
-        QStringList papers;
-        for (const std::string& text : mController.PaperSizeTexts()) papers << Q(text);
-        if (p.paperSize->count() != papers.size()) {
-            p.paperSize->clear();
-            p.paperSize->addItems(papers);
-        }
+        ShowEntries(p.paperSize, mController.PaperSizeTexts());
         p.paperSize->setCurrentIndex(p.paperSize->findText(Q(mController.PaperSizeText())));
     }
 
@@ -781,10 +775,21 @@ void ScanWindow::Later(std::function<void()> gesture) {
 
 void ScanWindow::ShowTreeMenu(const QPoint& position) {
     const int node = NodeOf(mParts->tree->itemAt(position));
-    if (node == 0 || !mParts->treeMenu) return;
+    // Without recognition the tree has no context menu.
+    if (node == 0 || !mParts->treeMenu || mParts->treeMenu->isEmpty()) return;
     mController.TreeView1_Click(node);
     Refresh();
     mParts->treeMenu->exec(mParts->tree->viewport()->mapToGlobal(position));
+}
+
+void ScanWindow::ShowOcrMenu(const QPoint& at) {
+    if (!mController.OcrMenuWanted() || !mParts->ocrMenu) return;
+    // After the gesture's own event, with the first field chosen.
+    QTimer::singleShot(0, this, [this, at] {
+        if (mClosed || mParts->ocrMenu->isEmpty() || mParts->ocrMenu->isVisible()) return;
+        mParts->ocrMenu->setActiveAction(mParts->ocrMenu->actions().front());
+        mParts->ocrMenu->exec(at, mParts->ocrMenu->actions().front());
+    });
 }
 
 void ScanWindow::ShowImgEditMenu(const QPoint& position) {

@@ -58,6 +58,8 @@ private:
     void ClearHooks();
     void ShowTreeMenu(const QPoint& position);
     void ShowImgEditMenu(const QPoint& position);
+    // The OCR menu at a screen point, when a band for recognition is shown.
+    void ShowOcrMenu(const QPoint& at);
     // Runs a gesture of an item view after the view's own signal has returned, then redraws.
     void Later(std::function<void()> gesture);
     void ScanProgress();

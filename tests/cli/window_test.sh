@@ -42,6 +42,26 @@ set -e
 [ "$(wc -l < "$work/bad.out")" -eq 1 ] || fail "nothing after the failing step: $(cat "$work/bad.out")"
 grep -q '不存在' "$work/bad.err" || fail "the reason: $(cat "$work/bad.err")"
 
+# The tree's context menu comes with recognition: its "刪除" is there only with --ocr. The
+# second and third windows restore the first one's document from the recovery file.
+multi() {  # multi SCRIPT ARGS...
+  local script=$1; shift
+  DORVEX_TMPDIR=$work/t3 "$dorvex" window --device "file:$work/feed" --set Feeder=1 --set ScanMode=0 \
+    --set WPageRemove=0 --script "$script" "$@"
+}
+printf 'scan\n' > "$work/multi.txt"
+inno=$(multi "$work/multi.txt" | sed -n 's/.*"documents":\[{"batch":"","inno":"\([^"]*\)".*/\1/p')
+[ -n "$inno" ] || fail "no document scanned in the several-documents window"
+printf 'tree %s 刪除\n' "$inno" > "$work/tree.txt"
+set +e
+multi "$work/tree.txt" > /dev/null 2> "$work/tree.err"
+status=$?
+set -e
+[ "$status" -eq 2 ] || fail "the tree's menu without recognition: exit $status"
+grep -q "no item '刪除'" "$work/tree.err" || fail "the reason: $(cat "$work/tree.err")"
+out=$(multi "$work/tree.txt" --ocr) || fail "the tree's menu with recognition: exit $?"
+grep -q '"documents":\[\]' <<< "$out" || fail "the document deleted from the tree: $out"
+
 # Killed at random moments of a slow person's session.
 {
   for round in 1 2 3 4 5 6; do

@@ -8,13 +8,16 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 
 #include "ScriptedPrompter.h"
 #include "SmallDisk.h"
 #include "TestUtil.h"
 #include "control/Acquisition.h"
+#include "control/FrmScan.h"
 #include "control/ScanPages.h"
+#include "model/FrmConf.h"
 #include "model/PageFiles.h"
 #include "model/SettingsStore.h"
 #include "platform/Raster.h"
@@ -187,11 +190,28 @@ TEST_F(Scanning, AnEmptyFeederAtTheStartIsAnErrorAndStoresNothing) {
     EXPECT_FALSE(FileExists(RecoveryFilePath()));
 }
 
-TEST_F(Scanning, AnUnknownDeviceIsAMessageNotACrash) {
-    scanner.DeviceName = "test:7";
+TEST_F(Scanning, ASavedDeviceThatHasGoneIsNotFoundAndOneThatFailsToOpenIsAnError) {
+    // Chosen in an earlier window and kept in the settings file, then unplugged.
+    store->Set("Twain", Acquisition::kSourceKey, "test:7");
+    scanner.DeviceName.clear();
+    scanner.ShowSourceSettings = [](SourceSettingsForm&) { return true; };
     scanner.StartScan(false);
-    ASSERT_EQ(person.messages.size(), 1u);
-    EXPECT_EQ(person.messages[0], Acquisition::kAcquireError);
+    scanner.StartScanEdit();  // no current document: nothing
+    scanner.ConfigScanner();
+    EXPECT_EQ(person.messages, (std::vector<std::string>{Acquisition::kNoScanner, Acquisition::kNoScanner}));
+    EXPECT_EQ(person.boxes[0].icon, MsgIcon::Exclamation);
+    EXPECT_EQ(scanner.DeviceName, "test:7");  // kept: it may come back
+    EXPECT_TRUE(list.AllInnos().empty());
+
+    // A feeder folder that is there but holds no pages cannot be opened: the device failed.
+    person.messages.clear();
+    std::filesystem::create_directories(tmp.File("empty-feed"));
+    scanner.DeviceName = "file:" + tmp.File("empty-feed");
+    scanner.StartScan(false);
+    EXPECT_EQ(person.messages, (std::vector<std::string>{Acquisition::kAcquireError}));
+    scanner.DeviceName = "file:" + tmp.File("no-such-feed");
+    scanner.StartScan(false);
+    EXPECT_EQ(person.messages.back(), Acquisition::kNoScanner);
     EXPECT_TRUE(list.AllInnos().empty());
 }
 
@@ -346,7 +366,7 @@ TEST_F(Scanning, TheSingleDocumentModeNamesADocumentScannedBeforeItsNumberWasGiv
 }
 
 TEST_F(Scanning, TheSingleDocumentModeLeavesNoStrayFileWithOneFilePerPage) {
-    props.Set(prop::Mode, "2");
+    props.Set(prop::Mode, "3");
     props.Set(prop::Inno, "D004");
     props.Set(prop::ImgFormat, "JPG");
     props.Set(prop::PixelType, "1");
@@ -359,6 +379,15 @@ TEST_F(Scanning, TheSingleDocumentModeLeavesNoStrayFileWithOneFilePerPage) {
     std::vector<std::string> files = ListFiles(tmp.Path(), "KQ*.tmp", true);
     EXPECT_EQ(files.size(), 10u);
     for (const std::string& file : files) EXPECT_GT(GetFileLength(file), 0) << file;
+    // The host is told the file it keeps: the last page's.
+    EXPECT_EQ(scanner.LastTmpFile, doc->FilePaths(10));
+    // A trailing blank sheet is dropped: the file named is the last page kept.
+    OpenScanDevice("test:0")->SetOption("test-picture", "Solid white");
+    props.Set(prop::Feeder, "0");
+    scanner.StartScan(true);
+    EXPECT_EQ(doc->ActPage(), 10);
+    EXPECT_EQ(scanner.LastTmpFile, doc->FilePaths(10));
+    EXPECT_TRUE(FileExists(scanner.LastTmpFile));
     KillTmpFiles(list, true, false);
     EXPECT_TRUE(ListFiles(tmp.Path(), "KQ*.tmp", true).empty());
 }
@@ -400,6 +429,71 @@ TEST_F(Scanning, ACommandServedBetweenPagesStartsNoSecondScan) {
     EXPECT_EQ(scanner.LastOutcome().pagesStored, 10);
     EXPECT_TRUE(scanner.LastOutcome().error.empty());
     EXPECT_EQ(RecoveredPages(), 10);
+}
+
+TEST_F(Scanning, EachPageShowsTheAreaSearchedForItsBarcode) {
+    props.Set(prop::Feeder, "0");
+    props.Set(prop::BCLeft, "0.25");
+    props.Set(prop::BCTop, "0.5");
+    props.Set(prop::BCWidth, "0.5");
+    props.Set(prop::BCHeight, "0.25");
+    std::vector<std::string> shown;
+    scanner.OnPageHandled = [&](IScanDevice&, std::int32_t) {
+        const ImageViewer& viewer = pages.OneViewer;
+        const auto& area = viewer.BarcodeArea;
+        const Raster& page = viewer.Image();
+        shown.push_back(!area ? "none"
+                              : std::to_string(area->left * 4 / page.Width()) + "/4 " + std::to_string(area->top * 2 / page.Height()) +
+                                    "/2 " + std::to_string(area->width) + "x" + std::to_string(area->height) + " of " +
+                                    std::to_string(page.Width()) + "x" + std::to_string(page.Height()));
+    };
+    scanner.StartScan(false);  // barcodes off: nothing searched
+    props.Set(prop::UseBarcode, "1");
+    scanner.StartScan(false);
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0], "none");
+    const Raster stored = Raster::Load(list.LastCInno()->FilePath(), 1);
+    EXPECT_EQ(shown[1], "1/4 1/2 " + std::to_string(static_cast<int>(std::nearbyint(stored.Width() * 0.5))) + "x" +
+                            std::to_string(static_cast<int>(std::nearbyint(stored.Height() * 0.25))) + " of " +
+                            std::to_string(stored.Width()) + "x" + std::to_string(stored.Height()));
+    // The page shown after the scan is the stored one: nothing was searched on it.
+    EXPECT_TRUE(pages.OneViewer.HasImage());
+    EXPECT_FALSE(pages.OneViewer.BarcodeArea);
+}
+
+TEST_F(Scanning, ThePaperBoxListsTheSizesTheDeviceOffers) {
+    // The test device scans up to 200 × 200 mm: neither A4 nor A5 fits, A6 and the smaller do.
+    const std::vector<std::int32_t> fitting = {7, 13, 16, 22, 23, 24, 25, 30, 31, 32, 33, 39, 40, 41, 42, 43, 48, 49, 50, 51, 53};
+    EXPECT_EQ(scanner.OfferedPaperSizes(), fitting);
+    // A file feeder takes no scan area, and a device that is not there says nothing either.
+    Raster::Blank(100, 100, 1, 100).Save(tmp.File("page.tif"), fileformat::TiffG4);
+    scanner.DeviceName = "file:" + tmp.File("page.tif");
+    EXPECT_FALSE(scanner.OfferedPaperSizes());
+    scanner.DeviceName = "test:7";
+    EXPECT_FALSE(scanner.OfferedPaperSizes());
+    EXPECT_TRUE(person.messages.empty());
+
+    // The window asks the device it will scan with when it loads.
+    store->Set("Twain", Acquisition::kSourceKey, "test:1");
+    FrmScan window(person, store.get());
+    window.SetProperties(prop::EnablePaperSize, "1");
+    window.Form_Load();
+    std::vector<std::string> texts = window.PaperSizeTexts();
+    ASSERT_EQ(texts.size(), fitting.size());
+    EXPECT_EQ(texts[0], "ISOB6 - 125 × 176 mm");
+    EXPECT_EQ(texts[1], "A6 - 105 × 148 mm");
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), window.PaperSizeText()), 0);  // A4, not offered
+    // On the driver path the device is not asked: the whole table, A4 landscape after A4.
+    window.ShowConfDialog = [](FrmConf& dialog) {
+        dialog.TwainOrISIS = "ISIS";
+        dialog.ClickOK = true;
+    };
+    window.ShowScannerConfig();
+    texts = window.PaperSizeTexts();
+    ASSERT_GT(texts.size(), fitting.size());
+    EXPECT_EQ(texts[0], "A4 - 210 × 297 mm");
+    EXPECT_EQ(texts[1], "A4L - 297 × 210 mm");
+    EXPECT_TRUE(person.messages.empty());
 }
 
 TEST_F(Scanning, TheDriverPathAsksForADriverWhenNoneIsChosen) {

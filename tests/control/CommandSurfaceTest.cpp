@@ -26,7 +26,8 @@ CommandSurface Built(const std::string& mode, const CLanguage* language = nullpt
     return surface;
 }
 
-std::vector<std::string> Keys(const std::vector<MenuItem>& items) {
+template <typename Item>
+std::vector<std::string> Keys(const std::vector<Item>& items) {
     std::vector<std::string> keys;
     for (const auto& item : items) keys.push_back(item.Key);
     return keys;
@@ -52,7 +53,9 @@ TEST(CommandSurface, MenusFollowTheModeSettingsAndMessages) {
     EXPECT_EQ(several.Menu("mnuEdit(4)"), nullptr);
     EXPECT_EQ(Built("0", nullptr, false, "0", "1").Menu("mnuFile(6)"), nullptr);
     EXPECT_NE(Built("0", nullptr, false, "0", "1").Menu("mnuFile(5)"), nullptr);
-    EXPECT_EQ(Built("0").Menu("mnuTree[2]"), nullptr);
+    // The tree's context menu comes with recognition.
+    EXPECT_TRUE(Built("0").TreeMenu.empty());
+    EXPECT_EQ(Built("0").MenuCommand("mnuTree[1]"), Command::None);
     EXPECT_EQ(Keys(Built("0", nullptr, true).TreeMenu),
               (std::vector<std::string>{"mnuTreeTop", "mnuTree[0]", "mnuTree[1]", "mnuTree[2]", "mnuTree[3]"}));
 
@@ -71,10 +74,20 @@ TEST(CommandSurface, MenusFollowTheModeSettingsAndMessages) {
                                         "mnuView(7)", "mnuView(8)", "mnuView(12)", "mnuView(9)", "mnuView(10)",
                                         "mnuView(11)", "mnuImgTop", "mnuImg(5)", "mnuImg(6)", "mnuHelpTop",
                                         "mnuHelp(0)"}));
-    EXPECT_EQ(edit.Button("btnScan"), nullptr);
-    EXPECT_EQ(edit.Button("btnSave"), nullptr);
-    EXPECT_EQ(edit.ButtonCommand("儲存"), Command::None);
-    EXPECT_EQ(edit.KeyCommand(KeyCode::F1), Command::None);
+    // The main tool bar is whole in every mode. Without a page the redraw turns the page
+    // buttons off; scanning, turning and saving are not its to turn off in this mode.
+    EXPECT_EQ(Keys(edit.Toolbar1), Keys(Built("0").Toolbar1));
+    EXPECT_EQ(edit.Toolbar1.size(), 19u);
+    edit.ResetItemsDisplay(DisplayState{});
+    for (const char* key : {"btnImg", "btnPgUp", "btnCut", "btnDelete", "btnInfo", "btnPrint"}) {
+        EXPECT_FALSE(Enabled(edit, key)) << key;
+    }
+    for (const char* key : {"btnScan", "btnConterClockwise", "btnClockwise", "btnSave"}) EXPECT_TRUE(Enabled(edit, key)) << key;
+    EXPECT_EQ(edit.ButtonCommand("儲存"), Command::ImgUpload);
+    double now = 0;
+    edit.Clock = [&now] { return now += 1; };
+    EXPECT_EQ(edit.KeyCommand(KeyCode::F1), Command::StartScan);
+    EXPECT_EQ(edit.KeyCommand(KeyCode::X), Command::None);  // splitting is not this mode's
 }
 
 TEST(CommandSurface, RedrawEnablesByPageBatchesAndScanSource) {
@@ -110,6 +123,19 @@ TEST(CommandSurface, RedrawEnablesByPageBatchesAndScanSource) {
     EXPECT_TRUE(s.MultiViewerVisible);
     EXPECT_FALSE(s.OneViewerVisible);
     EXPECT_TRUE(s.Button("btnFullPage")->Visible);
+    // "整頁" pressed gives the side panels' room to the viewer; pressed again it gives it back,
+    // and it counts only while it is shown.
+    EXPECT_FALSE(s.FullPage());
+    EXPECT_EQ(s.ButtonCommand("整頁"), Command::FullPage);
+    EXPECT_TRUE(s.FullPage());
+    state.Ocr = false;
+    s.ResetItemsDisplay(state);
+    EXPECT_FALSE(s.FullPage());
+    state.Ocr = true;
+    s.ResetItemsDisplay(state);
+    EXPECT_TRUE(s.FullPage());
+    EXPECT_EQ(s.ButtonCommand("整頁"), Command::FullPage);
+    EXPECT_FALSE(s.FullPage());
 
     // A batch in the batch box is a scan source even when only listed documents may be sent.
     state.OnlyScanList = true;

@@ -501,6 +501,49 @@ TEST_F(Session, TheWindowsCommandsRunFromMenusToolBarsAndKeys) {
     control.ShowSingleTwain();
 }
 
+TEST_F(Session, ASplitOffersANewlyMadeNumberThatTheClerkMayKeep) {
+    Feed(1, 5);
+    control.SetEncInno(EncryptText("S1"));
+    host.Person = [&](FrmScan& window) {
+        window.StartScan(true);
+        auto doc = window.Pages().CurrentDoc;
+        ASSERT_TRUE(doc);
+        std::vector<FrmMergeCut> offered;
+        // "合併或分割" from the menu: from page 1 on, split, into a number of its own.
+        window.Pages().ShowMergeCutDialog = [&](FrmMergeCut& dialog) { offered.push_back(dialog); };
+        window.MenuClick("mnuImg(4)");
+        window.MenuClick("mnuImg(4)");
+        ASSERT_EQ(offered.size(), 2u);
+        for (const FrmMergeCut& dialog : offered) {
+            EXPECT_EQ(dialog.TxtInno.text.size(), 10u);
+            EXPECT_TRUE(dialog.NumberBoxVisible());
+            EXPECT_EQ(dialog.StartAt(), 0);
+            EXPECT_TRUE(dialog.StartAfter());
+        }
+        EXPECT_NE(offered[0].TxtInno.text, offered[1].TxtInno.text);
+
+        // X on page 4: split there, the clerk keeps the number offered.
+        window.Pages().ShowMergeCutDialog = [&](FrmMergeCut& dialog) {
+            offered.push_back(dialog);
+            dialog.CmdOK_Click();
+        };
+        window.CbPg_Click(4);
+        window.KeyDown(KeyCode::X);
+        ASSERT_EQ(offered.size(), 3u);
+        EXPECT_EQ(offered[2].StartAt(), 3);
+        const std::string made = offered[2].TxtInno.text;
+        ASSERT_EQ(made.size(), 10u);
+        EXPECT_NE(made, offered[0].TxtInno.text);
+        EXPECT_EQ(doc->ActPage(), 3);
+        auto split = window.ScanCompleteList()->GetInno2(made);
+        ASSERT_TRUE(split);
+        EXPECT_EQ(split->ActPage(), 2);
+        EXPECT_EQ(FeedNumberIn(split->FilePath(), 1), 4);
+    };
+    person.answers = {MsgResult::No, MsgResult::OK};
+    control.ShowSingleTwain();
+}
+
 TEST_F(Session, TheSettingsDialogWritesBackOnlyWhenConfirmed) {
     host.Person = [&](FrmScan& window) {
         window.ShowConfDialog = [](FrmConf& dialog) {

@@ -12,6 +12,8 @@
 #include <QDialog>
 #include <QDoubleSpinBox>
 #include <QGroupBox>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -26,23 +28,30 @@
 #include <functional>
 #include <memory>
 
+#include "ScriptedPrompter.h"
 #include "TestImages.h"
 #include "TestUtil.h"
 #include "control/Acquisition.h"
+#include "control/FrmScan.h"
+#include "control/OrbScan.h"
 #include "control/ScanPages.h"
 #include "model/EditDialogs.h"
 #include "model/FrmDelayUpload.h"
 #include "model/FrmBorderRemove.h"
 #include "model/FrmConf.h"
+#include "model/PageEditing.h"
 #include "model/ScanProperties.h"
 #include "model/SettingsStore.h"
 #include "refserver/RefServer.h"
 #include "refserver/Storage.h"
+#include "server/Cipher.h"
 #include "server/Queries.h"
 #include "server/Upload.h"
 #include "support/ModFS.h"
+#include "support/Trace.h"
 #include "support/Version.h"
 #include "ui/Dialogs.h"
+#include "ui/QtHost.h"
 #include "ui/QtPrompter.h"
 
 namespace dorvex {
@@ -541,6 +550,45 @@ TEST_F(WithServer, TheUploadWindowClosesItselfWhenAskedTo) {
     EXPECT_TRUE(upload.Closed);
     EXPECT_EQ(upload.Report(), "DOC2,1,上傳成功,\r\n");
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+TEST_F(WithServer, TheControlsEventsBecomeOneMessageEach) {
+    test::ScriptedPrompter clerk;
+    InProcessHost host(clerk);
+    OrbScan control(host);
+    control.SetEncServerURL(EncryptText(url));
+    control.SetEncOperator(EncryptText("op"));
+    std::vector<QJsonObject> sent;
+    ui::RelayEvents(control, [&](const QJsonObject& message) { sent.push_back(message); });
+
+    // The upload of a folder: one AfterUpload per file, with the server's answer.
+    std::filesystem::create_directories(tmp.File("out"));
+    std::filesystem::copy_file(Tiff("E1.tif", 0), tmp.File("out/E1.tif"));
+    clerk.folder = tmp.File("out");
+    control.UploadDir("P1");
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(QJsonDocument(sent[0]).toJson(QJsonDocument::Compact).toStdString(),
+              R"({"args":["E1",1,""],"name":"AfterUpload","type":"event"})");
+
+    // The single-document window's messages, each whole, its line breaks kept.
+    control.SetEncInno(EncryptText("E2"));
+    host.Person = [](FrmScan& window) {
+        std::shared_ptr<CInno> doc = window.ScanCompleteList()->Add("", "E2", 0);
+        AppendPage(*doc, Raster::Blank(100, 100, 1, 100));
+        window.ImgUpload();
+    };
+    control.ShowSingleTwain();
+    ASSERT_EQ(sent.size(), 3u);
+    std::vector<std::string> texts;
+    for (std::size_t i = 1; i < sent.size(); ++i) {
+        const QByteArray line = QJsonDocument(sent[i]).toJson(QJsonDocument::Compact);
+        EXPECT_FALSE(line.contains('\n'));
+        const QJsonObject read = QJsonDocument::fromJson(line).object();
+        EXPECT_EQ(read["name"].toString(), "DebugMessage");
+        texts.push_back(read["args"].toArray().at(0).toString().toStdString());
+    }
+    EXPECT_EQ(texts[0], UploadAddressMessage(url));
+    EXPECT_EQ(texts[1].rfind("Inno=E2\r\nErrCode=1\r\n", 0), 0u) << texts[1];
 }
 
 TEST_F(WithServer, ThePageCountWindowQueriesAndUpdates) {

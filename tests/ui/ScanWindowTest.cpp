@@ -129,6 +129,13 @@ protected:
         QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, on.bottomRight());
         Settle();
     }
+    // With DORVEX_SCREENSHOTS set, the window as it is drawn now is kept there as NAME.png.
+    void Shot(const char* name) const {
+        const char* dir = std::getenv("DORVEX_SCREENSHOTS");
+        if (!dir || !*dir) return;
+        std::filesystem::create_directories(dir);
+        EXPECT_TRUE(window->grab().save(Q(std::string(dir) + "/" + name + ".png"))) << name;
+    }
     QStringList Texts(const QList<QAction*>& actions) const {
         QStringList texts;
         for (QAction* action : actions) {
@@ -160,8 +167,13 @@ TEST_F(ScanWindowView, TheEditModeHasOnlyPrintAndLeaveTheViewsThePenToolsAndHelp
                            "單頁模式", "多頁模式"}));
     EXPECT_EQ(Child<QMenu>("mnuScanTop"), nullptr);
     EXPECT_EQ(Child<QMenu>("mnuEditTop"), nullptr);
-    EXPECT_EQ(Action("btnScan"), nullptr);
-    EXPECT_EQ(Action("btnSave"), nullptr);
+    // The main tool bar is the one of every mode ("整頁" comes with recognition).
+    EXPECT_EQ(Texts(Child<QToolBar>("Toolbar1")->actions()),
+              QStringList({"掃描", "影像", "上一頁", "下一頁", "放大", "縮小", "區塊刪除", "剪下", "複製", "貼上", "刪除",
+                           "逆時針旋轉", "順時針旋轉", "單頁瀏覽", "多頁瀏覽", "影像資訊", "列印", "儲存"}));
+    ASSERT_TRUE(Action("btnCut") && Action("btnScan") && Action("btnSave"));
+    EXPECT_FALSE(Action("btnCut")->isEnabled());
+    EXPECT_TRUE(Action("btnScan")->isEnabled());
     ASSERT_TRUE(Action("btnImg"));
     EXPECT_EQ(Action("btnImg")->menu(), Child<QMenu>("mnuImgTop"));
     EXPECT_EQ(Action("btnZoomIn")->toolTip(), "放大");
@@ -170,6 +182,17 @@ TEST_F(ScanWindowView, TheEditModeHasOnlyPrintAndLeaveTheViewsThePenToolsAndHelp
     EXPECT_FALSE(Child<QComboBox>("CmbPxType")->isVisibleTo(window.get()));
     EXPECT_TRUE(Child<QToolBar>("Toolbar3")->isHidden());
     EXPECT_FALSE(Action("btnFullPage")->isVisible());
+
+    // The document being edited, shown: its page buttons come on.
+    auto doc = Document("B1", "A1", {1, 2});
+    controller->Pages().CurrentDoc = doc;
+    controller->Pages().LoadImageByCInno(doc, true, true);
+    controller->Redraw();
+    Settle();
+    for (const char* key : {"btnCut", "btnDelete", "btnConterClockwise", "btnInfo", "btnSave"}) {
+        EXPECT_TRUE(Action(key)->isEnabled()) << key;
+    }
+    Shot("edit-mode");
 }
 
 TEST_F(ScanWindowView, MenusAndButtonsFollowThePageShownAndTheViewMode) {
@@ -363,9 +386,31 @@ TEST_F(ScanWindowView, DocumentsAreAttachedByDragAndDropOnlyWithRecognition) {
     EXPECT_EQ(attachment->Parent(), nullptr);
 }
 
+TEST_F(ScanWindowView, TheTreeHasAContextMenuOnlyWithRecognition) {
+    Document("B1", "A1", {1});
+    Open("0");
+    auto* tree = Child<QTreeWidget>("TreeView1");
+    EXPECT_TRUE(Child<QMenu>("mnuTreeTop")->actions().isEmpty());
+    EXPECT_EQ(Action("mnuTree[1]"), nullptr);
+    QString popped;
+    QTimer::singleShot(300, [&] {
+        if (QWidget* popup = QApplication::activePopupWidget()) {
+            popped = popup->objectName();
+            popup->close();
+        }
+    });
+    emit tree->customContextMenuRequested(tree->visualItemRect(TreeItem("A1(1)")).center());
+    QTest::qWait(400);
+    EXPECT_TRUE(popped.isEmpty()) << popped.toStdString();
+}
+
 TEST_F(ScanWindowView, RenamingInPlaceAndDeletingFromTheTreeMenu) {
     auto first = Document("B1", "A1", {1, 2});
     auto second = Document("B1", "A2", {3});
+    // Read already: choosing them reads nothing.
+    first->SetWords({{"類別", "函"}});
+    second->SetWords({{"類別", "函"}});
+    SetOcrEnabled(true);
     Open("0");
     auto* tree = Child<QTreeWidget>("TreeView1");
     auto rename = [&](const std::string& from, const char* to) {
@@ -727,6 +772,104 @@ TEST_F(ScanWindowView, ABandOpensTheOcrMenuAtItsFirstTitleOnlyWithRecognition) {
     EXPECT_EQ(active, QStringLiteral("mnuOCR[0]"));
     EXPECT_EQ(titles, (QStringList{"類別", "來文機關", "受文者", "來文日期", "來文字號", "速別", "附件", "主旨", "開會事由"}));
     EXPECT_TRUE(controller->Pages().OneViewer.RubberBand);
+
+    // The right button released over the page opens it again while the band is shown.
+    auto* view = Child<PageView>("OneViewer");
+    const QPoint inside = view->ToViewport({60, 30, 10, 10}).center();
+    auto rightClick = [&] {
+        opened.clear();
+        active.clear();
+        closer.start(100);
+        QTest::mouseClick(view->viewport(), Qt::RightButton, {}, inside);
+        for (int i = 0; i < 10 && opened.isEmpty(); ++i) {
+            QTest::qWait(100);
+            Settle();
+        }
+        closer.stop();
+    };
+    rightClick();
+    EXPECT_EQ(opened, QStringLiteral("mnuOCRTop"));
+    EXPECT_EQ(active, QStringLiteral("mnuOCR[0]"));
+    // Without a band, or with recognition off, it does not.
+    const RasterRect band = *controller->Pages().OneViewer.RubberBand;
+    controller->Pages().OneViewer.RubberBand.reset();
+    rightClick();
+    EXPECT_TRUE(opened.isEmpty());
+    controller->Pages().OneViewer.RubberBand = band;
+    SetOcrEnabled(false);
+    rightClick();
+    EXPECT_TRUE(opened.isEmpty());
+}
+
+TEST_F(ScanWindowView, FullPageHidesTheTreeAndTheFieldEditor) {
+    auto doc = Document("B1", "A1", {12}, 400);
+    doc->SetWords({{"類別", "函"}, {"主旨", "請查照辦理"}});
+    SetOcrEnabled(true);
+    Open("0");
+    ChooseInTree("A1(1)");
+    auto* tree = Child<QTreeWidget>("TreeView1");
+    auto* detail = Child<QWidget>("OCRDetail");
+    auto* view = Child<PageView>("OneViewer");
+    ASSERT_TRUE(Action("btnFullPage")->isVisible());
+    EXPECT_TRUE(tree->isVisible());
+    EXPECT_TRUE(detail->isVisible());
+    const int narrow = view->width();
+    Shot("full-page-off");
+
+    Action("btnFullPage")->trigger();
+    Settle();
+    EXPECT_TRUE(Action("btnFullPage")->isChecked());
+    EXPECT_FALSE(tree->isVisible());
+    EXPECT_FALSE(detail->isVisible());
+    EXPECT_GT(view->width(), narrow + 200);
+    Shot("full-page-on");
+
+    Action("btnFullPage")->trigger();
+    Settle();
+    EXPECT_TRUE(tree->isVisible());
+    EXPECT_TRUE(detail->isVisible());
+}
+
+TEST_F(ScanWindowView, EachPageScannedShowsWhereItsBarcodeIsLookedFor) {
+    const std::string feed = tmp.File("feed");
+    std::filesystem::create_directories(feed);
+    for (int k = 1; k <= 2; ++k) test::NumberedPage(k).Save(feed + "/00" + std::to_string(k) + ".tif", fileformat::TiffG4);
+    Open("0");
+    controller->SetProperties(prop::Feeder, "1");
+    controller->SetProperties(prop::UseBarcode, "1");
+    controller->SetProperties(prop::BCLeft, "0.5");
+    controller->SetProperties(prop::BCTop, "0");
+    controller->SetProperties(prop::BCWidth, "0.5");
+    controller->SetProperties(prop::BCHeight, "0.5");
+    controller->Scanner().DeviceName = "file:" + feed;
+    auto* view = Child<PageView>("OneViewer");
+    // Pixels of the frame's colour on the drawn viewer along the area's left edge.
+    auto framed = [&] {
+        const QImage drawn = view->viewport()->grab().toImage();
+        const QRect area = view->ToViewport({100, 0, 100, 60});
+        int hits = 0;
+        for (int y = area.top() + 2; y < area.bottom() - 2; ++y) {
+            for (int x = area.left(); x <= area.left() + 2; ++x) hits += drawn.pixelColor(x, y) == ui::kBarcodeAreaColour;
+        }
+        return hits;
+    };
+    std::vector<int> seen;
+    auto handled = controller->Scanner().OnPageHandled;
+    controller->Scanner().OnPageHandled = [&](IScanDevice& device, std::int32_t counter) {
+        handled(device, counter);
+        const auto& area = controller->Pages().OneViewer.BarcodeArea;
+        EXPECT_TRUE(area && area->left == 100 && area->top == 0 && area->width == 100 && area->height == 60);
+        seen.push_back(framed());
+        if (counter == 2) Shot("barcode-area");
+    };
+    Action("btnScan")->trigger();
+    Settle();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_GT(seen[0], 10);
+    EXPECT_GT(seen[1], 10);
+    // The page shown after the scan is the stored one, without the frame.
+    EXPECT_FALSE(controller->Pages().OneViewer.BarcodeArea);
+    EXPECT_EQ(framed(), 0);
 }
 
 }  // namespace

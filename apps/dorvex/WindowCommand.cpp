@@ -202,11 +202,10 @@ private:
         throw ActionError("no button or menu item '" + caption + "'");
     }
     void RunCommand(const std::string& caption) {
-        // "合併或分割": a split after the page shown into the number typed.
+        // "合併或分割": a split after the page shown into the number typed; with nothing typed
+        // the person presses 確定 on the number the window offers.
         mWindow.Pages().ShowMergeCutDialog = [this](FrmMergeCut& dialog) {
-            std::optional<std::string> number = mPerson.Typed();
-            if (!number) return;
-            dialog.Preset(false, std::max(dialog.StartAt(), 0), true, *number);
+            if (std::optional<std::string> number = mPerson.Typed()) dialog.Preset(false, std::max(dialog.StartAt(), 0), true, *number);
             dialog.CmdOK_Click();
         };
         Press(caption);

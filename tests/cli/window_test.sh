@@ -32,6 +32,15 @@ grep -q '"documents":\[{"batch":"","inno":"K1","pages":5,' <<< "$last" || fail "
 grep -q '"recovery":\[{"inno":"K1","pages":5}\]' <<< "$last" || fail "the recovery file lists K1 with 5 pages: $last"
 sed -n 3p <<< "$out" | grep -q '"recovery":\[{"inno":"K1","pages":2}\]' || fail "after the delete: $out"
 
+# "合併或分割" with nothing typed: the person presses 確定 on what the dialog offers (from page 1
+# on, split, to a newly made number), so every page goes to the new number.
+printf 'scan\nselect K1 2\ncommand 合併或分割\n' > "$work/split.txt"
+out=$(window t5 "$work/split.txt") || fail "split script exit $?"
+last=$(tail -1 <<< "$out")
+new=$(sed -n 's/.*"documents":\[{"batch":"","inno":"\([^"]*\)","pages":3,.*/\1/p' <<< "$last")
+[ -n "$new" ] && [ "$new" != K1 ] || fail "split into the offered number: $last"
+grep -q "\"recovery\":\[{\"inno\":\"$new\",\"pages\":3}\]" <<< "$last" || fail "the recovery file follows the split: $last"
+
 # An action that cannot be done.
 printf 'scan\ncommand 不存在\nscan\n' > "$work/bad.txt"
 set +e

@@ -75,6 +75,8 @@ public:
     void SelectSource();
     void ConfigScanner();
     bool ReplacePage = false;  // the next edit scan replaces the current page, one page only
+    // A scan or a device dialog is running (a scan command given now starts nothing).
+    bool Busy() const { return mBusy; }
 
     // ---- State ----
     SplitState Split;

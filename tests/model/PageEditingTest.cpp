@@ -195,6 +195,7 @@ TEST_P(Editing, EveryEditOfThePagesGivesANewRevision) {
     renewed("a page deleted");
     const CInno copy = *doc;
     doc->SetWords({{"主旨", "x"}});
+    renewed("words set");
     *doc = copy;  // taken back to an earlier state, it is announced as changed again
     doc->Announce(change::PagesChanged);
     renewed("taken back");

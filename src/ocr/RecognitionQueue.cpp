@@ -144,14 +144,15 @@ void RecognitionQueue::Drop(const CInno* doc) {
 
 void RecognitionQueue::Offer(const CInno* receiving) {
     if (mStop) return;
-    const std::vector<std::shared_ptr<CInno>> docs = mList.AllInnos();
-    std::set<const CInno*> listed;
-    for (const std::shared_ptr<CInno>& doc : docs) {
-        listed.insert(doc.get());
-        if (doc.get() != receiving && AwaitsReading(*doc)) Ensure(doc, false);
+    std::set<const CInno*> awaiting;
+    for (const std::shared_ptr<CInno>& doc : mList.AllInnos()) {
+        if (!AwaitsReading(*doc)) continue;
+        awaiting.insert(doc.get());
+        if (doc.get() != receiving) Ensure(doc, false);
     }
+    // Readings no document waits for any more (it left the list, or was read meanwhile) go.
     for (auto it = mEntries.begin(); it != mEntries.end();) {
-        const bool gone = listed.count(it->first) == 0 || it->second.doc.expired();
+        const bool gone = awaiting.count(it->first) == 0 || it->second.doc.expired();
         if (gone) Forget(it->second.id);
         it = gone ? mEntries.erase(it) : std::next(it);
     }

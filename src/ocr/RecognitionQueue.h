@@ -49,7 +49,7 @@ public:
 
     // Queues, in list order, every document that awaits reading and has no reading queued for
     // its pages as they are now, but `receiving` (the document the scanner is filling: it is
-    // read once complete). Readings of documents that left the list are dropped.
+    // read once complete). Readings no document waits for any more are dropped.
     void Offer(const CInno* receiving = nullptr);
     // The reading of the document's first page as it is now, queued ahead of the others when it
     // was not. With `serve`, waits for it, calling `serve` at least every few milliseconds;

@@ -1,13 +1,20 @@
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <optional>
 
 #include "Commands.h"
 #include "control/FrmScan.h"
 #include "model/PageFiles.h"
 #include "model/SettingsStore.h"
+#include "ocr/FrmOCR.h"
+#include "ocr/RecognitionQueue.h"
 #include "platform/ScanDevice.h"
 #include "support/Error.h"
 #include "support/ModFS.h"
+#include "support/ModGlobal.h"
 #include "support/Prompter.h"
 
 namespace dorvex::cli {
@@ -15,6 +22,7 @@ namespace {
 
 constexpr const char* kScanUsage = R"(usage: dorvex scan --device DEVICE [--server URL --operator NAME] [--batch B]
                    [--set NAME=VALUE]... [--no-upload] [--resume] [--json]
+                   [--ocr [--ocr-workers N]] [--timing]
 
 Scans unattended into documents, as the scan window does with several documents: every page
 is cleaned, split into documents by barcode or separator sheet (as the settings say), stored
@@ -33,6 +41,15 @@ are deleted.
   --no-upload       keep the documents in the temporary folder (continue with --resume)
   --resume          first bring back the documents of the recovery file
   --json            one JSON object per document: batch, inno, pages, state, uploaded, error
+                    (with --ocr also words: [{key, value}], the letter fields read)
+  --ocr             recognition on, as the control's EnableOCR: the first page of every
+                    document is read into its letter fields, by background workers while the
+                    feeder runs, and the run after the scan waits for the last of them
+  --ocr-workers N   that many workers (default: the cores but one, at least one); 0 reads the
+                    pages after the scan, one after the other, on the window's own thread
+  --timing          one JSON line on standard error: how long the scan and the wait for the
+                    readings after it took, and the longest stretches the window's thread went
+                    without serving its events (the scan's pages, and after the scan)
 
 Exit status 0 when the feeder ran empty, every page was stored and (unless --no-upload) every
 document accepted; 1 otherwise (a run that ScanMode=1's question stops, answered No when
@@ -48,6 +65,40 @@ public:
         return StderrPrompter::MessageBox(text, title, buttons, icon);
     }
 
+    // Every stretch of the window's thread between two servings of its events ends here.
+    void Yield() override { Steps.Served(); }
+
+    // How long the window's thread went without serving its events: during the scan (page by
+    // page) and during the run after it, while the background readings were finished.
+    struct StepClock {
+        using Clock = std::chrono::steady_clock;
+        bool afterScan = false;
+        std::optional<Clock::time_point> last;
+        Clock::time_point phaseStart = Clock::now();
+        double longestScanMs = 0, longestAfterMs = 0, scanSeconds = 0, afterSeconds = 0;
+
+        void Served() {
+            const Clock::time_point now = Clock::now();
+            if (last) {
+                double& longest = afterScan ? longestAfterMs : longestScanMs;
+                longest = std::max(longest, std::chrono::duration<double, std::milli>(now - *last).count());
+            }
+            last = now;
+        }
+        // The scan ended: the stretch up to here was the scan's; the run after it starts now.
+        void ScanEnded() {
+            Served();
+            const Clock::time_point now = Clock::now();
+            scanSeconds = std::chrono::duration<double>(now - phaseStart).count();
+            phaseStart = now;
+            afterScan = true;
+        }
+        void RunEnded() {
+            Served();
+            afterSeconds = std::chrono::duration<double>(Clock::now() - phaseStart).count();
+        }
+    } Steps;
+
 private:
     bool mResume;
 };
@@ -57,7 +108,8 @@ private:
 int Scan(const Args& args) {
     std::string device, server, operatorName, proxy, batch;
     std::vector<std::string> settings;
-    bool upload = true, resume = false, json = false;
+    bool upload = true, resume = false, json = false, ocr = false, timing = false;
+    long workers = RecognitionQueue::DefaultWorkers();
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "--help" || arg == "-h") {
@@ -70,6 +122,16 @@ int Scan(const Args& args) {
             resume = true;
         } else if (arg == "--json") {
             json = true;
+        } else if (arg == "--ocr") {
+            ocr = true;
+        } else if (arg == "--timing") {
+            timing = true;
+        } else if (arg == "--ocr-workers") {
+            const std::string value = i + 1 < args.size() ? args[++i] : std::string();
+            const bool digits = !value.empty() && value.size() <= 2 &&
+                                std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+            if (!digits || std::stol(value) > 64) return UsageError("--ocr-workers needs a number of workers from 0 to 64");
+            workers = std::stol(value);
         } else if (arg == "--device" || arg == "--server" || arg == "--operator" || arg == "--proxy" || arg == "--batch" ||
                    arg == "--set") {
             if (i + 1 >= args.size()) return UsageError(arg + " needs a value");
@@ -103,6 +165,11 @@ int Scan(const Args& args) {
         window.SetProperties(prop::ServerUrl, server);
         window.SetProperties(prop::Operator, operatorName);
         window.SetProperties(prop::Proxy, proxy);
+        if (ocr) {
+            SetOcrEnabled(true);
+            window.SetEnableOCR(true);
+            window.RecognitionWorkers = static_cast<unsigned>(workers);
+        }
         window.Form_Load();
         window.Props.Set(prop::Feeder, "1");
         window.Props.Set(prop::ScanMode, "0");
@@ -111,7 +178,23 @@ int Scan(const Args& args) {
         }
         window.Scanner().DeviceName = device;
         if (!batch.empty()) window.CmbBatchNoText = batch;
+        window.ShowOcrWindow = [&person](FrmOCR& run) {
+            person.Steps.ScanEnded();
+            run.Form_Activate();
+            person.Steps.RunEnded();
+        };
+        person.Steps = {};  // from the scan command on
         window.StartScan(true);
+        if (!ocr) person.Steps.ScanEnded();
+        if (timing) {
+            const ScanPrompter::StepClock& steps = person.Steps;
+            std::fprintf(stderr,
+                         "{\"timing\":{\"scanSeconds\":%.3f,\"afterScanSeconds\":%.3f,\"longestScanStepMs\":%.1f,"
+                         "\"longestAfterScanStepMs\":%.1f,\"workers\":%u}}\n",
+                         steps.scanSeconds, steps.afterSeconds, steps.longestScanMs, steps.longestAfterMs,
+                         ocr ? window.RecognitionWorkers : 0u);
+        }
+        if (ocr && !window.StatusText.empty()) std::cerr << "dorvex scan: recognition: " << window.StatusText << "\n";
         const Acquisition::Outcome& outcome = window.Scanner().LastOutcome();
         bool ok = outcome.error.empty() && !outcome.stopped;
         if (!outcome.error.empty()) {
@@ -133,7 +216,16 @@ int Scan(const Args& args) {
                 std::cout << "{\"batch\":" << JsonString(doc->BatchNo() ? doc->BatchNo()->BatchNo : "")
                           << ",\"inno\":" << JsonString(doc->Inno()) << ",\"pages\":" << doc->ActPage()
                           << ",\"state\":" << doc->state() << ",\"uploaded\":" << (uploaded ? "true" : "false")
-                          << ",\"error\":" << JsonString(doc->ErrorMsg) << "}\n";
+                          << ",\"error\":" << JsonString(doc->ErrorMsg);
+                if (ocr) {
+                    std::cout << ",\"words\":[";
+                    for (std::size_t w = 0; w < doc->Words().size(); ++w) {
+                        const CPhase& phase = doc->Words()[w];
+                        std::cout << (w ? "," : "") << "{\"key\":" << JsonString(phase.Key) << ",\"value\":" << JsonString(phase.Value) << "}";
+                    }
+                    std::cout << "]";
+                }
+                std::cout << "}\n";
             } else {
                 std::cout << (doc->BatchNo() ? doc->BatchNo()->BatchNo : "") << "\t" << doc->Inno() << "\t" << doc->ActPage()
                           << " pages\t" << (uploaded ? "uploaded" : "kept") << (doc->ErrorMsg.empty() ? "" : "\t" + doc->ErrorMsg)

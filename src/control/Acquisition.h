@@ -80,6 +80,8 @@ public:
     // without a word to the person; nullopt when it cannot say (none found, not there, busy,
     // or it takes no scan area).
     std::optional<std::vector<std::int32_t>> OfferedPaperSizes();
+    // A scan or a device dialog is running (a scan command given now starts nothing).
+    bool Busy() const { return mBusy; }
 
     // ---- State ----
     SplitState Split;

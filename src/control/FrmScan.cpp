@@ -90,7 +90,11 @@ void FrmScan::Form_Load() {
     mScanner = std::make_unique<Acquisition>(mPrompter, Props, *mList, *mPages);
     mScanner->Store = mStore;
     mScanner->BatchBoxText = [this] { return CmbBatchNoText; };
-    mScanner->OnPageStored = [this] { UpdateTreeView(); };
+    mScanner->OnPageStored = [this] {
+        UpdateTreeView();
+        // Every document the scanner has finished goes to the background reading.
+        if (mReading) mReading->Offer(mScanner->Split.target.get());
+    };
     mScanner->OnScanEnded = [this] {
         mList->Sort();
         if (ServerList) ServerList->Sort();
@@ -212,6 +216,9 @@ void FrmScan::RefreshTimer_Timer() {
 
 void FrmScan::Form_QueryUnload() {
     DebugTrace("Private Sub Form_QueryUnload Start");
+    // No page is read any more: the workers end before anything is asked or deleted (the run
+    // that waits for them, when it is the one closing the window, gets nothing more).
+    if (mReading) mReading->Stop();
     // A correction still in its field belongs to its document before anything is asked.
     OCRDetail.ForceSync();
     // Closing always goes ahead: a failing step is traced and the next one runs.
@@ -262,13 +269,30 @@ void FrmScan::Form_QueryUnload() {
 // ---- Commands ----
 
 void FrmScan::StartScan(bool append) {
-    if (!mScanner) return;
+    // A scan command given while pages arrive starts nothing.
+    if (!mScanner || mScanner->Busy()) return;
+    StartBackgroundReading();
+    // The workers end with the scan's run, however it ends.
+    struct Ending {
+        std::unique_ptr<RecognitionQueue>& reading;
+        ~Ending() { reading.reset(); }
+    } ending{mReading};
     {
         NotTopMostScope frame(TopMostWindow);
         mScanner->StartScan(append);
     }
     if (IsOcrEnabled()) RecognizeScanList();
     Redraw();
+}
+
+void FrmScan::StartBackgroundReading() {
+    if (!IsOcrEnabled() || RecognitionWorkers == 0 || !mWordParser) return;
+    try {
+        mReading = std::make_unique<RecognitionQueue>(*mList, ModSubTitle(), mWordParser->EngineOptions, RecognitionWorkers);
+    } catch (const std::exception& e) {
+        // Without workers the run after the scan reads the pages itself.
+        DebugTrace(std::string("recognition: no background reading: ") + e.what());
+    }
 }
 
 void FrmScan::StartScanEdit(bool replace) {

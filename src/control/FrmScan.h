@@ -18,6 +18,7 @@
 #include "model/ScanTree.h"
 #include "model/ScanProperties.h"
 #include "ocr/DocDetail.h"
+#include "ocr/RecognitionQueue.h"
 #include "platform/Ocr.h"
 #include "server/Language.h"
 #include "support/Event.h"
@@ -115,6 +116,11 @@ public:
     DocDetail OCRDetail;
     // What the recognition engine is made with when the window loads.
     OcrOptions OcrEngineOptions;
+    // How many background workers read the documents' first pages while a scan runs (0: none;
+    // the run after the scan then reads them itself).
+    unsigned RecognitionWorkers = RecognitionQueue::DefaultWorkers();
+    // The background reading of the scan running (nullptr outside a scan with recognition).
+    const RecognitionQueue* BackgroundReading() const { return mReading.get(); }
     // The window's word parser, from Form_Load on (nullptr before).
     CWordParser* WordParser() { return mWordParser.get(); }
     // Reads the first page of a document into its words (again, even when read before, with
@@ -224,6 +230,7 @@ private:
     void Follow(bool on);
 
     void AskDocumentNumber();
+    void StartBackgroundReading();
     void SaveSettings();
     void RunAfterUpload(const std::string& inno, long code, const std::string& text);
     std::string MessageText(const std::string& key, const std::string& fallback) const;
@@ -243,6 +250,7 @@ private:
     bool mLoaded = false;
     std::set<std::string> mRefusedThisRun;
     std::unique_ptr<CWordParser> mWordParser;
+    std::unique_ptr<RecognitionQueue> mReading;
     std::weak_ptr<CInno> mDetailDoc;  // the document whose words the field editor shows
     std::optional<std::vector<std::int32_t>> mOfferedPapers;  // the device's paper codes
     TreeFollower mTreeFollower{*this};

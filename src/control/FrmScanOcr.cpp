@@ -33,24 +33,31 @@ void FrmScan::RecognizeDocument(const std::shared_ptr<CInno>& doc, bool again) {
     if (!mWordParser || !doc) return;
     if (again || !doc->IsParsed()) {
         const std::string first = doc->FilePaths(1);
-        if (!mWordParser->IsSupported()) {
+        if (!again && mReading) {
+            // While the scanner runs the workers read it: a reading they have done is taken, any
+            // other follows with the run after the scan. The window does not wait for it.
+            OCRDetail.ForceSync();
+            if (std::optional<PageReading> reading = mReading->Take(doc, nullptr)) {
+                doc->SetWords(std::move(reading->Fields));
+                StatusText = reading->Error.empty() ? doc->ErrorMsg : kReadFailed + reading->Error;
+            }
+        } else if (!mWordParser->IsSupported()) {
             StatusText = std::string(FrmOCR::kNotSupported) + "：" + mWordParser->Engine().LastError();
             if (again) mPrompter.MessageBox(StatusText, "", MsgButtons::OK, MsgIcon::Exclamation);
         } else if (!first.empty()) {
             StatusText = "解析 " + doc->Inno() + " ...";
             if (OnRedraw) OnRedraw();
             mPrompter.Yield();
-            mWordParser->Load(first);
+            PageReading reading = mWordParser->Read(first);
             OCRDetail.ForceSync();  // an edit still in its field goes in before the new words
-            const std::string& error = mWordParser->LoadError();
             // Reading again that fails keeps the words the document holds, the clerk's
             // corrections among them; a first reading stores what it found.
-            if (again && !error.empty()) {
-                StatusText = kReadFailed + error + kFieldsKept;
+            if (again && !reading.Error.empty()) {
+                StatusText = kReadFailed + reading.Error + kFieldsKept;
                 mPrompter.MessageBox(StatusText, "", MsgButtons::OK, MsgIcon::Exclamation);
             } else {
-                doc->SetWords(mWordParser->GetData());
-                StatusText = error.empty() ? doc->ErrorMsg : kReadFailed + error;
+                doc->SetWords(std::move(reading.Fields));
+                StatusText = reading.Error.empty() ? doc->ErrorMsg : kReadFailed + reading.Error;
             }
         }
     }
@@ -64,12 +71,15 @@ void FrmScan::RecognizeScanList() {
     FrmOCR window(mPrompter);
     window.ScanList = mList.get();
     window.WordParser = mWordParser.get();
+    window.Queue = mReading.get();
     if (ShowOcrWindow) ShowOcrWindow(window);
     else window.Form_Activate();
     // The person sees why nothing was read, and which documents could not be.
     if (!window.LastError().empty()) {
         StatusText = window.LastError();
-        if (window.LastError() == FrmOCR::kNotSupported) StatusText += "：" + mWordParser->Engine().LastError();
+        if (window.LastError() == FrmOCR::kNotSupported) {
+            StatusText += "：" + (mReading ? mReading->EngineError() : mWordParser->Engine().LastError());
+        }
     } else if (!window.Failures.empty()) {
         StatusText = kReadFailed + window.Failures.front() +
                      (window.Failures.size() > 1 ? "（另 " + std::to_string(window.Failures.size() - 1) + " 份）" : "");

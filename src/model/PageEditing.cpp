@@ -148,6 +148,7 @@ void SaveThisPage(CInno& doc, const Raster& image, int format, int bits) {
                doc.RealPageNumber(), doc.EnableMultiTIFF ? SaveMode::Replace : SaveMode::Overwrite);
     }
     doc.SetState(state::Changed);
+    doc.Announce(change::PagesChanged);  // a page file changed under the same list of files
 }
 
 void AppendPage(CInno& doc, const Raster& image, const std::function<void()>& listed) {
@@ -263,6 +264,7 @@ DeleteOutcome EditEveryPage(CScanList& list, CScanList* serverList, const std::s
         staged.newFiles.clear();
     }
     doc->SetState(state::Changed);
+    doc->Announce(change::PagesChanged);  // the pages were rewritten, maybe under the same files
     return kept < pages ? DeleteOutcome::PageDeleted : DeleteOutcome::Nothing;
 }
 
@@ -277,6 +279,7 @@ bool MovePages(CInno& doc, int first, int last, int after) {
     if (!doc.FilesExists()) return false;
     RewritePages(doc.FilePath(), MovedOrder(pages, first, last, after));
     doc.SetChanged();
+    doc.Announce(change::PagesChanged);
     return true;
 }
 

@@ -1,6 +1,7 @@
 #include "model/ScanList.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 
 #include "support/Error.h"
@@ -18,6 +19,9 @@ namespace {
 // ---- CInno: state ----
 
 void CInno::Announce(unsigned changes) const {
+    // Process-wide, so that a document restored from a copy of itself gets a new revision too.
+    static std::atomic<std::uint64_t> revisions{0};
+    if (changes & change::PagesChanged) mPagesRevision = ++revisions;
     std::shared_ptr<CBatchNo> batch = mBatch.lock();
     if (batch && batch->Owner() != nullptr) batch->Owner()->Announce(changes);
 }
@@ -461,6 +465,15 @@ std::vector<std::shared_ptr<CInno>> CScanList::AllInnos() const {
         for (std::int32_t i = 1; i <= batch->Length(); ++i) docs.push_back(batch->Item(i));
     }
     return docs;
+}
+
+bool CScanList::Contains(const CInno& doc) const {
+    for (const auto& batch : mBatches) {
+        for (const auto& held : batch->mDocs) {
+            if (held.get() == &doc) return true;
+        }
+    }
+    return false;
 }
 
 // ---- Followers ----

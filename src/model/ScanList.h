@@ -95,6 +95,9 @@ public:
     // Tells the followers of the list this document is in that it changed (kinds of
     // ScanListObserver.h); every setter above does so itself.
     void Announce(unsigned changes) const;
+    // Set anew, to a value never given before, by every announcement of a change of the pages
+    // (or words): what was read from the pages at one revision holds while it stays.
+    std::uint64_t PagesRevision() const { return mPagesRevision; }
 
 private:
     void Touch();
@@ -111,6 +114,7 @@ private:
     std::vector<CPhase> mWords;
     std::weak_ptr<CBatchNo> mBatch;
     std::weak_ptr<CInno> mParent;
+    mutable std::uint64_t mPagesRevision = 0;  // an announcement is const; it still ages copies
 };
 
 class CBatchNo : public std::enable_shared_from_this<CBatchNo> {
@@ -167,6 +171,8 @@ public:
 
     // Every document of every batch, in list order (for the callers that walk the whole list).
     std::vector<std::shared_ptr<CInno>> AllInnos() const;
+    // Whether the document is one of this list's (not one taken away from it).
+    bool Contains(const CInno& doc) const;
 
     // ---- Followers ----
     CScanList() = default;

@@ -12,6 +12,7 @@ namespace dorvex {
 class CScanList;
 class CWordParser;
 class IPrompter;
+class RecognitionQueue;
 
 class FrmOCR {
 public:
@@ -23,6 +24,10 @@ public:
 
     CScanList* ScanList = nullptr;
     CWordParser* WordParser = nullptr;
+    // When set, background workers read the pages (most of them while the scanner ran) and the
+    // run takes each document's reading in turn, serving the window while it waits; the
+    // results are those of the parser's own reading. Without, the run reads each page itself.
+    RecognitionQueue* Queue = nullptr;
     // Empty, or why the run did not start (then no document was touched).
     const std::string& LastError() const { return mLastError; }
 
@@ -35,7 +40,8 @@ public:
     // Documents whose recognition ended early, as "number: reason". They count as read (their
     // words are what was found, maybe none); "重新辨識" reads one again.
     std::vector<std::string> Failures;
-    // Told before each document and at the end, so that a view draws the label and the bar.
+    // Told before each document, while it waits for a reading and at the end, so that a view
+    // draws the label and the bar.
     std::function<void()> OnProgress;
 
     // Runs the recognition once (later activations do nothing) and hides the window.

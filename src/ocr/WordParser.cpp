@@ -149,6 +149,11 @@ void CWordParser::Load(const std::string& path) {
     LoadPage(page);
 }
 
+PageReading CWordParser::Read(const std::string& path) {
+    Load(path);
+    return {mResults, mText, mLoadError};
+}
+
 namespace {
 
 // A line that opens with a field title and its colon, one character of the title misread

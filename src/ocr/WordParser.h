@@ -66,6 +66,14 @@ private:
     bool mEvaluated = false, mMatched = false, mSubject = false;
 };
 
+// What the recognition of a page file leaves in the parser: the fields, the whole text when no
+// field was found, and why the load ended early ("" when it did not).
+struct PageReading {
+    std::vector<CPhase> Fields;
+    std::string Text;
+    std::string Error;
+};
+
 class CWordParser {
 public:
     explicit CWordParser(CSubTitles& titles = ModSubTitle());
@@ -89,6 +97,8 @@ public:
     void LoadPage(const OcrPage& page);
     // Why the last Load or LoadPage ended early ("" when it did not).
     const std::string& LoadError() const { return mLoadError; }
+    // Load, with what it left.
+    PageReading Read(const std::string& path);
 
     // Starts a new page: empties the results and Text.
     void ClearResults();

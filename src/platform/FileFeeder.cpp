@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -11,6 +12,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/ScanDevice.h"
@@ -29,6 +31,7 @@ const char* const kFlatbed = "Flatbed";
 const char* const kLineart = "Lineart";
 const char* const kGray = "Gray";
 const char* const kColor = "Color";
+constexpr int kMaxPace = 1000;
 
 // Whether the file starts like an image we read (TIFF, JPEG, PNG, BMP). A damaged image still
 // counts as a page: it fails when it is fed, as a torn sheet would.
@@ -106,6 +109,16 @@ public:
         const Sheet& next = Peek();
         resolution.value = std::to_string(next.status == DeviceStatus::Good ? next.page.XDpi() : mLastDpi);
         options.push_back(resolution);
+
+        DeviceOption pace;
+        pace.name = "pages-per-minute";
+        pace.title = "Feed pace";
+        pace.description = "Pages fed a minute at most, as a real feeder's pace (0: as fast as the files are read).";
+        pace.type = DeviceOption::Type::Int;
+        pace.min = 0;
+        pace.max = kMaxPace;
+        pace.value = std::to_string(mPace);
+        options.push_back(pace);
         return options;
     }
 
@@ -122,6 +135,16 @@ public:
         } else if (name == "resolution") {
             mLastError = "the resolution of the file feeder follows each page's file";
             return false;
+        } else if (name == "pages-per-minute") {
+            const bool number = !value.empty() && value.size() <= 4 && std::all_of(value.begin(), value.end(), [](char c) {
+                return c >= '0' && c <= '9';
+            });
+            if (!number || std::stoi(value) > kMaxPace) {
+                mLastError = "the feed pace is a number of pages a minute from 0 to " + std::to_string(kMaxPace);
+                return false;
+            }
+            mPace = std::stoi(value);
+            return true;
         } else {
             mLastError = "the file feeder has no option \"" + name + "\"";
             return false;
@@ -163,6 +186,9 @@ public:
         }
         mLastDpi = sheet.page.XDpi();
         page = std::move(sheet.page);
+        // At a pace, a page comes no sooner than a feeder would bring it after the one before.
+        if (mPace > 0 && mLastFed) std::this_thread::sleep_until(*mLastFed + std::chrono::microseconds(60'000'000 / mPace));
+        mLastFed = std::chrono::steady_clock::now();
         return DeviceStatus::Good;
     }
 
@@ -248,6 +274,8 @@ private:
     std::string mDamage;
     std::optional<Sheet> mNext;
     int mLastDpi = 0;
+    int mPace = 0;  // pages a minute; 0: no pace
+    std::optional<std::chrono::steady_clock::time_point> mLastFed;
     std::string mLastError;
 };
 

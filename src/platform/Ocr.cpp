@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <chrono>
@@ -18,6 +19,7 @@
 #include <cstdlib>
 #include <climits>
 #include <cstring>
+#include <mutex>
 
 #include "platform/InkCells.h"
 #include "platform/RasterAccess.h"
@@ -68,6 +70,7 @@ public:
 
     void Forward() {
         if (mFd < 0) return;
+        std::lock_guard<std::mutex> lock(mMutex);  // engines of several threads write the file
         std::fflush(nullptr);  // the engine's stream is buffered
         struct stat st {};
         if (::fstat(mFd, &st) != 0 || st.st_size <= mRead) return;
@@ -95,10 +98,14 @@ private:
         mPath = "/proc/self/fd/" + std::to_string(mFd);
     }
     int mFd = -1;
+    std::mutex mMutex;
     off_t mRead = 0;
     std::string mPath;
     std::string mPending;
 };
+
+constexpr const char* kStoppedText = "text recognition was stopped";
+bool Stopped(const OcrOptions& options) { return options.Stop != nullptr && options.Stop->load(); }
 
 [[noreturn]] void EngineFailed(const std::string& what) { throw DorvexError(err::AutomationError, "text recognition failed: " + what); }
 
@@ -242,9 +249,17 @@ bool OcrEngine::Impl::Start() {
     tried = true;
     RouteImagingMessages();
     EngineMessages& messages = EngineMessages::Instance();
+    // The message file is a setting of the whole process, read by every engine as it prints:
+    // it is set once, and engines of several threads start one at a time.
+    static std::mutex starting;
+    static bool messageFileSet = false;
+    std::lock_guard<std::mutex> lock(starting);
     ApiPtr engine(new TessBaseAPI);
-    if (!messages.Path().empty() && !engine->SetVariable("debug_file", messages.Path().c_str())) {
-        DebugTrace("tesseract: the engine refused its message file; its messages go to standard error");
+    if (!messageFileSet && !messages.Path().empty()) {
+        messageFileSet = true;
+        if (!engine->SetVariable("debug_file", messages.Path().c_str())) {
+            DebugTrace("tesseract: the engine refused its message file; its messages go to standard error");
+        }
     }
     const char* dataPath = options.DataPath.empty() ? nullptr : options.DataPath.c_str();
     int status = engine->Init(dataPath, options.Language.c_str(), tesseract::OEM_LSTM_ONLY);
@@ -474,6 +489,7 @@ void OcrEngine::Impl::RecognizePix(Pix* pix, int xdpi, int ydpi, OcrPage& page) 
     // Reads the page as `work` shows it (turned by `turned` degrees); the engine's mean
     // confidence in what it read.
     auto read = [&](Pix* work, int turned, double straightened, int pass) {
+        if (Stopped(options)) throw DorvexError(err::AutomationError, kStoppedText);
         const bool across = turned == 90 || turned == 270;
         page.XDpi = across ? ydpi : xdpi;
         page.YDpi = across ? xdpi : ydpi;
@@ -486,8 +502,13 @@ void OcrEngine::Impl::RecognizePix(Pix* pix, int xdpi, int ydpi, OcrPage& page) 
         tesseract::ETEXT_DESC monitor;
         if (left <= 0) left = 1;  // the time is used up: the engine stops at its first check
         monitor.set_deadline_msecs(static_cast<std::int32_t>(std::min<long long>(left, INT32_MAX)));
+        if (options.Stop != nullptr) {
+            monitor.cancel = [](void* stop, int) { return static_cast<const std::atomic<bool>*>(stop)->load(); };
+            monitor.cancel_this = const_cast<std::atomic<bool>*>(options.Stop);
+        }
         int status = api->Recognize(&monitor);
         messages.Forward();
+        if (Stopped(options)) throw DorvexError(err::AutomationError, kStoppedText);
         if (monitor.deadline_exceeded()) {
             throw DorvexError(err::AutomationError, "text recognition of the page took longer than its limit of " +
                                                         FormatSeconds(options.TimeLimitMs) + " s");

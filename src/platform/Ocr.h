@@ -14,6 +14,7 @@
 //
 // The engine's own messages go to the trace hook (DORVEX_TRACE=1), never to standard error.
 
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -56,6 +57,9 @@ struct OcrOptions {
     // Time for the recognition of one page, both passes together. The engine checks it between
     // words; the layout analysis before them is bounded by the page size (see kMaxOcrSide).
     int TimeLimitMs = 60'000;
+    // When set, a recognition ends early (throwing DorvexError) once it turns true: the engine
+    // looks at it between words. The flag outlives the engine.
+    const std::atomic<bool>* Stop = nullptr;
 };
 
 // The engine's coordinates are 16-bit: no side of a page may be longer (that is 2.7 m at

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 namespace dorvex {
 namespace {
@@ -20,9 +21,16 @@ TraceSink& Sink() {
     return sink;
 }
 
+// Background recognition traces too: one line at a time, whichever thread writes it.
+std::recursive_mutex& SinkMutex() {
+    static std::recursive_mutex mutex;
+    return mutex;
+}
+
 }  // namespace
 
 void DebugTrace(std::string_view text) {
+    std::lock_guard<std::recursive_mutex> lock(SinkMutex());
     if (Sink()) {
         Sink()(text);
         return;
@@ -33,6 +41,7 @@ void DebugTrace(std::string_view text) {
 }
 
 TraceSink SetTraceSink(TraceSink sink) {
+    std::lock_guard<std::recursive_mutex> lock(SinkMutex());
     TraceSink previous = std::move(Sink());
     Sink() = std::move(sink);
     return previous;

@@ -1,7 +1,7 @@
 #pragma once
 // The trace hook every window procedure calls on entry and exit, and the texts of the scan
 // window's DebugMessage event. Traces go nowhere unless DORVEX_TRACE=1 (then to standard error)
-// or a sink has been installed.
+// or a sink has been installed. Any thread may trace; a sink is called by one at a time.
 
 #include <functional>
 #include <string>

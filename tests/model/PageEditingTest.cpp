@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "TestPages.h"
 #include "TestUtil.h"
 #include "model/EditDialogs.h"
@@ -168,6 +170,36 @@ TEST_P(Editing, AttachmentsMergesAndRefusals) {
     ASSERT_TRUE(MergeOrCut(list, &server, "A_1", true, 0, true, "A", false));
     EXPECT_FALSE(list.IsInnoExists("A_1"));
     EXPECT_EQ(Numbers(*doc), (std::vector<int>{1, 2, 4}));
+}
+
+// What was read from a document's pages (its recognised first page) holds only while its
+// revision stays: every edit of the pages gives a new one, also those that rewrite a file
+// under the same list of files.
+TEST_P(Editing, EveryEditOfThePagesGivesANewRevision) {
+    auto doc = MakeDocument(list, "A", 3, multi());
+    std::set<std::uint64_t> seen{doc->PagesRevision()};
+    auto renewed = [&](const char* edit) {
+        EXPECT_TRUE(seen.insert(doc->PagesRevision()).second) << edit;
+        EXPECT_EQ(Numbers(*doc).size(), static_cast<std::size_t>(doc->ActPage()));
+    };
+    doc->SelectedIndex = 1;
+    SaveThisPage(*doc, test::NumberedPage(7));
+    renewed("a page saved over");
+    ASSERT_TRUE(MovePages(*doc, 3, 3, 0));
+    renewed("pages moved");
+    EditEveryPage(list, &server, doc, [](Raster&, int) { return true; });
+    renewed("every page rewritten");
+    AppendPage(*doc, test::NumberedPage(4));
+    renewed("a page added");
+    DeletePageOfDocument(list, &server, doc, 1);
+    renewed("a page deleted");
+    const CInno copy = *doc;
+    doc->SetWords({{"主旨", "x"}});
+    renewed("words set");
+    *doc = copy;  // taken back to an earlier state, it is announced as changed again
+    doc->Announce(change::PagesChanged);
+    renewed("taken back");
+    EXPECT_EQ(Numbers(*doc), (std::vector<int>{7, 2, 4}));
 }
 
 INSTANTIATE_TEST_SUITE_P(StorageModes, Editing, ::testing::Values(true, false),

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -108,6 +109,22 @@ TEST(FileFeeder, ModeConvertsThePagesAndResolutionFollowsTheNextPage) {
         EXPECT_FALSE(device->LastError().empty()) << name;
     }
     EXPECT_EQ(device->Option("mode")->value, "Lineart");
+}
+
+// A pace makes the feeder as slow as a real one (for demonstrations and the benchmarks): a page
+// comes no sooner than the pace allows after the one before.
+TEST(FileFeeder, APaceSpacesThePages) {
+    test::TempFolder dir;
+    for (int k = 1; k <= 3; ++k) NumberedPage(k).Save(dir.File(std::to_string(k) + ".tif"), fileformat::TiffG4);
+    auto device = OpenScanDevice("file:" + dir.Path());
+    EXPECT_EQ(device->Option("pages-per-minute")->value, "0");
+    for (const char* refused : {"-1", "1001", "fast", ""}) EXPECT_FALSE(device->SetOption("pages-per-minute", refused)) << refused;
+    ASSERT_TRUE(device->SetOption("pages-per-minute", "600"));  // one page every 100 ms
+    EXPECT_EQ(device->Option("pages-per-minute")->value, "600");
+    const auto start = std::chrono::steady_clock::now();
+    DeviceStatus stop = DeviceStatus::Good;
+    EXPECT_EQ(FeedAll(*device, stop), (std::vector<int>{1, 2, 3}));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
 }
 
 TEST(FileFeeder, DamagedFilesFailWhenFedAfterTheEarlierPages) {

@@ -77,19 +77,26 @@ grep -q '"documents":\[\]' <<< "$out" || fail "the document deleted from the tre
     printf 'scan\nwait 120\nselect K1 %d\ncommand 刪除\nwait 120\nselect K1 1\ncommand 逆時針旋轉\nwait 120\n' $((round % 2 + 1))
   done
 } > "$work/slow.txt"
+# kill_window_at_random METHOD INNO SCRIPT [ARGS...]: runs the window on a fresh temporary
+# folder $work/k, kills it with SIGKILL at a random moment and sets $last to its last step.
 kills=0
-checked=0
-for round in $(seq 1 "${DORVEX_WINDOW_KILLS:-8}"); do
+kill_window_at_random() {
+  local method=$1 inno=$2 script=$3 pid
+  shift 3
   rm -rf "$work/k"
   # The program itself is killed (not a shell around it), so nothing of it runs on.
-  DORVEX_TMPDIR=$work/k "$dorvex" window --method ShowSingleTwain --inno K1 --device "file:$work/feed" \
-    --set Feeder=1 --set ScanMode=0 --set WPageRemove=0 --script "$work/slow.txt" > "$work/k.out" 2>/dev/null &
+  DORVEX_TMPDIR=$work/k "$dorvex" window --method "$method" --inno "$inno" --device "file:$work/feed" \
+    --set Feeder=1 --set ScanMode=0 --set WPageRemove=0 --script "$script" "$@" > "$work/k.out" 2>/dev/null &
   pid=$!
   sleep "0.$((RANDOM % 9 + 1))$((RANDOM % 10))"
   kill -KILL "$pid" 2>/dev/null || true
   wait "$pid" 2>/dev/null || true
   kills=$((kills + 1))
   last=$(grep -a '^{.*}$' "$work/k.out" | tail -1 || true)
+}
+checked=0
+for round in $(seq 1 "${DORVEX_WINDOW_KILLS:-8}"); do
+  kill_window_at_random ShowSingleTwain K1 "$work/slow.txt"
   # Killed before the first scan ended: nothing was stored yet.
   grep -q '"documents":\[{"batch":"","inno":"K1"' <<< "$last" || continue
   want=$(sed 's/.*"documents":\[{"batch":"","inno":"K1","pages":\([0-9]*\),"state":\([0-9]*\).*/\1 \2/' <<< "$last")
@@ -113,29 +120,14 @@ url=$(sed -n 's/^listening on //p' "$work/server.log")upload.php
 [ -n "$url" ] || fail "the reference server did not start: $(cat "$work/server.log")"
 {
   for round in 1 2 3 4; do
-    printf 'scan
-wait 60
-select K%d 1
-command 逆時針旋轉
-upload
-wait 150
-' "$round"
+    printf 'scan\nwait 60\nselect K%d 1\ncommand 逆時針旋轉\nupload\nwait 150\n' "$round"
   done
 } > "$work/send.txt"
 sent=0
 for round in $(seq 1 "${DORVEX_WINDOW_KILLS:-8}"); do
-  rm -rf "$work/k"
   inno=U$round
   sed "s/K\([0-9]\)/$inno/" "$work/send.txt" > "$work/send-$round.txt"
-  DORVEX_TMPDIR=$work/k "$dorvex" window --method ShowSingleTwainA --inno "$inno" --device "file:$work/feed" \
-    --server "$url" --operator op --set Feeder=1 --set ScanMode=0 --set WPageRemove=0 --script "$work/send-$round.txt" \
-    > "$work/k.out" 2>/dev/null &
-  pid=$!
-  sleep "0.$((RANDOM % 9 + 1))$((RANDOM % 10))"
-  kill -KILL "$pid" 2>/dev/null || true
-  wait "$pid" 2>/dev/null || true
-  kills=$((kills + 1))
-  last=$(grep -a '^{.*}$' "$work/k.out" | tail -1 || true)
+  kill_window_at_random ShowSingleTwainA "$inno" "$work/send-$round.txt" --server "$url" --operator op
   grep -q "\"documents\":\[{\"batch\":\"\",\"inno\":\"$inno\"" <<< "$last" || continue
   pages=$(sed 's/.*"documents":\[{"batch":"","inno":"[^"]*","pages":\([0-9]*\).*/\1/' <<< "$last")
   listed=$(DORVEX_TMPDIR=$work/k "$dorvex" recover --json)

@@ -125,7 +125,15 @@ CWordParser::CWordParser(CSubTitles& titles) : mTitles(&titles) {}
 CWordParser::~CWordParser() = default;
 
 OcrEngine& CWordParser::Engine() {
-    if (!mEngine) mEngine = std::make_unique<OcrEngine>(EngineOptions);
+    if (!mEngine) {
+        OcrOptions options = EngineOptions;
+        if (options.ApartWords.empty()) {
+            for (const std::string& name : mDocType.TypeNames()) {
+                if (!name.empty()) options.ApartWords.push_back(name);
+            }
+        }
+        mEngine = std::make_unique<OcrEngine>(options);
+    }
     return *mEngine;
 }
 

@@ -1,6 +1,7 @@
 #include "platform/InkCells.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <limits>
 
@@ -141,6 +142,57 @@ std::vector<std::optional<InkSpan>> MatchInk(const std::vector<double>& expected
         }
     }
     return spans;
+}
+
+std::vector<InkRun> InkLines(const std::vector<int>& profile, int dpi) {
+    if (dpi < 70 || dpi > 2400) dpi = 300;
+    // A speck of the glass is a few pixels across; a row through a line of text crosses
+    // strokes of several characters.
+    const int minInk = std::max(2, dpi / 100);
+    const long minHeight = std::max(3, dpi / 25);  // about 3 pt: no line of text is lower
+    std::vector<int> inked(profile.size());
+    for (std::size_t y = 0; y < profile.size(); ++y) inked[y] = profile[y] >= minInk ? 1 : 0;
+    std::vector<InkRun> runs = InkRuns(inked, 0);
+    std::vector<long> heights;
+    for (const InkRun& r : runs) {
+        if (r.Right - r.Left >= minHeight) heights.push_back(r.Right - r.Left);
+    }
+    if (heights.empty()) return {};
+    std::nth_element(heights.begin(), heights.begin() + static_cast<long>(heights.size() / 2), heights.end());
+    const long typical = heights[heights.size() / 2];
+    // A gap inside a character (between the strokes of 二) is a third of its height or less;
+    // lines are set further apart. Lines merged by mistake are still read apart by the
+    // recogniser; a line cut in two would not be.
+    const long mergeGap = std::max<long>(1, typical * 2 / 5);
+    std::vector<InkRun> bands;
+    for (const InkRun& run : runs) {
+        if (!bands.empty() && run.Left - bands.back().Right < mergeGap) {
+            bands.back().Right = run.Right;
+        } else {
+            bands.push_back(run);
+        }
+    }
+    const long lowest = std::max(minHeight, typical / 4);
+    bands.erase(std::remove_if(bands.begin(), bands.end(), [&](const InkRun& b) { return b.Right - b.Left < lowest; }), bands.end());
+    return bands;
+}
+
+std::size_t SetApartFrom(const std::vector<InkRun>& runs, double height, double minGap) {
+    if (runs.size() < 2 || height <= 0) return 0;
+    // A speck is a narrow run far from the ink on either side; it sets nothing apart.
+    auto gapBefore = [&](std::size_t i) { return static_cast<double>(i == 0 ? LONG_MAX / 4 : runs[i].Left - runs[i - 1].Right); };
+    auto gapAfter = [&](std::size_t i) { return static_cast<double>(i + 1 == runs.size() ? LONG_MAX / 4 : runs[i + 1].Left - runs[i].Right); };
+    std::vector<std::size_t> ink;
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        const bool narrow = static_cast<double>(runs[i].Right - runs[i].Left) < 0.15 * height;
+        if (!(narrow && gapBefore(i) >= 0.5 * height && gapAfter(i) >= 0.5 * height)) ink.push_back(i);
+    }
+    // The last wide gap: the word that ends the line.
+    for (std::size_t k = ink.size(); k-- > 1;) {
+        const double gap = static_cast<double>(runs[ink[k]].Left - runs[ink[k - 1]].Right);
+        if (gap >= minGap * height) return ink[k];
+    }
+    return 0;
 }
 
 }  // namespace dorvex

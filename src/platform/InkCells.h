@@ -34,4 +34,18 @@ std::vector<InkRun> InkRuns(const std::vector<int>& profile, long origin);
 // (specks) are left out.
 std::vector<std::optional<InkSpan>> MatchInk(const std::vector<double>& expected, const std::vector<InkRun>& runs, double height);
 
+// The printed lines of a level page, from its ink per row (`profile`, rule lines and frames
+// already taken out; `dpi` the page's vertical resolution): each band of rows that holds ink,
+// in order from the top. Rows with less ink than a few specks leave give none; bands split only
+// by a gap narrower than the space between lines (the rows between the strokes of 二) are one
+// line; a band far lower than the page's lines (specks, a stray stroke) is left out.
+std::vector<InkRun> InkLines(const std::vector<int>& profile, int dpi);
+
+// Where a line's ink (its runs of columns, in order) is set apart by a gap far wider than the
+// gaps between its characters (as a letterhead sets the type of letter apart from the agency):
+// the index of the first run after the last such gap, or 0 when there is none. `height` is
+// the line's ink height; a gap counts from `minGap` heights on. Specks (narrow runs far from
+// any ink) are passed over.
+std::size_t SetApartFrom(const std::vector<InkRun>& runs, double height, double minGap = 1.0);
+
 }  // namespace dorvex

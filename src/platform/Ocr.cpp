@@ -240,8 +240,20 @@ struct OcrEngine::Impl {
     int Orientation(Pix* pix, int dpi);
     // Runs the two passes; fills `page` (words, pass, turn, the size of the page as read).
     // Afterwards the engine holds the page of the pass that counted, for a renderer.
-    void RecognizePix(Pix* pix, int xdpi, int ydpi, OcrPage& page);
-    std::vector<OcrWord> CollectWords();
+    // With `wholePage` the engine reads the page in one piece and holds it afterwards, for a
+    // renderer; otherwise every printed line found on the ink is read alone.
+    void RecognizePix(Pix* pix, int xdpi, int ydpi, OcrPage& page, bool wholePage = false);
+    // The characters of what the engine last recognised, placed on the ink of `binary` (the
+    // page's black and white image, in the coordinates of the engine's boxes; null: the
+    // engine's boxes stay), each engine line numbered on from `line`.
+    std::vector<OcrWord> CollectWords(Pix* binary, long& line);
+    // Reads `work` line by line (see RecognizePix); `recognize` runs the engine on the
+    // rectangle set. The engine's confidence in what it read, by character.
+    double ReadLines(Pix* work, int dpi, const std::function<void()>& recognize, std::vector<OcrWord>& words);
+    // A letterhead's set-apart last word read again among the characters of
+    // options.ApartWords; the words of `line` right of `left` replaced when it reads as one.
+    void ReadApartWord(Pix* text, const PixelRect& part, long line, const std::function<void()>& recognize,
+                       std::vector<OcrWord>& words);
 };
 
 bool OcrEngine::Impl::Start() {
@@ -395,16 +407,10 @@ std::vector<ReadCharacter> PlaceOnInk(std::vector<ReadCharacter> line, Pix* bina
 
 }  // namespace
 
-std::vector<OcrWord> OcrEngine::Impl::CollectWords() {
+std::vector<OcrWord> OcrEngine::Impl::CollectWords(Pix* binary, long& line) {
     std::vector<OcrWord> words;
     IteratorPtr it(api->GetIterator());
-    if (!it) EngineFailed("the engine gave no result for the page");
-    PixPtr binary(api->GetThresholdedImage());
-    if (!binary || pixGetDepth(binary.get()) != 1) {
-        DebugTrace("tesseract: no binary page; the characters keep the engine's own boxes");
-        binary.reset();
-    }
-    long line = -1;
+    if (!it) return words;  // nothing found in the rectangle
     do {
         if (it->Empty(tesseract::RIL_TEXTLINE)) continue;
         int baseline[4] = {0, 0, 0, 0};
@@ -423,7 +429,7 @@ std::vector<OcrWord> OcrEngine::Impl::CollectWords() {
             }
             if (it->IsAtFinalElement(tesseract::RIL_TEXTLINE, tesseract::RIL_SYMBOL) || !it->Next(tesseract::RIL_SYMBOL)) break;
         }
-        std::vector<ReadCharacter> placed = PlaceOnInk(read, binary.get(), hasBaseline ? baseline : nullptr);
+        std::vector<ReadCharacter> placed = PlaceOnInk(read, binary, hasBaseline ? baseline : nullptr);
         if (placed.empty()) continue;
         ++line;
         char32_t previous = 0;
@@ -434,6 +440,147 @@ std::vector<OcrWord> OcrEngine::Impl::CollectWords() {
         }
     } while (it->Next(tesseract::RIL_TEXTLINE));
     return words;
+}
+
+namespace {
+
+// The page's black and white image without its rule lines and frames (a receipt stamp's box,
+// a form's rules): ink in straight runs far longer than any stroke of a character.
+PixPtr WithoutRules(Pix* binary, int dpi) {
+    const int longest = std::max(40, dpi / 2);  // a character's stroke is shorter than a third of an inch
+    PixPtr vertical(pixOpenBrick(nullptr, binary, 1, longest));
+    PixPtr horizontal(pixOpenBrick(nullptr, binary, 2 * longest, 1));
+    if (!vertical || !horizontal) throw DorvexError(err::OutOfMemory, "not enough memory to find the lines of the page");
+    PixPtr text(pixSubtract(nullptr, binary, vertical.get()));
+    if (!text || pixSubtract(text.get(), text.get(), horizontal.get()) == nullptr) {
+        throw DorvexError(err::OutOfMemory, "not enough memory to find the lines of the page");
+    }
+    return text;
+}
+
+std::vector<int> Counts(NUMA* numa) {
+    std::vector<int> counts;
+    if (numa == nullptr) throw DorvexError(err::OutOfMemory, "not enough memory to find the lines of the page");
+    const l_int32 n = numaGetCount(numa);
+    counts.reserve(static_cast<std::size_t>(std::max(0, n)));
+    for (l_int32 i = 0; i < n; ++i) {
+        l_int32 v = 0;
+        numaGetIValue(numa, i, &v);
+        counts.push_back(v);
+    }
+    numaDestroy(&numa);
+    return counts;
+}
+
+// The runs of columns that hold ink within the rows `top`..`bottom` of `binary`.
+std::vector<InkRun> ColumnRuns(Pix* binary, long top, long bottom) {
+    BOX* rows = boxCreate(0, static_cast<l_int32>(top), pixGetWidth(binary), static_cast<l_int32>(bottom - top));
+    if (rows == nullptr) throw DorvexError(err::OutOfMemory, "not enough memory to find the lines of the page");
+    PixPtr band(pixClipRectangle(binary, rows, nullptr));
+    boxDestroy(&rows);
+    if (!band) throw DorvexError(err::OutOfMemory, "not enough memory to find the lines of the page");
+    return InkRuns(Counts(pixCountPixelsByColumn(band.get())), 0);
+}
+
+}  // namespace
+
+double OcrEngine::Impl::ReadLines(Pix* work, int dpi, const std::function<void()>& recognize, std::vector<OcrWord>& words) {
+    PixPtr binary(api->GetThresholdedImage());
+    if (!binary || pixGetDepth(binary.get()) != 1) EngineFailed("the engine gave no black and white page");
+    PixPtr text = WithoutRules(binary.get(), dpi > 0 ? dpi : 300);
+    const std::vector<InkRun> bands = InkLines(Counts(pixCountPixelsByRow(text.get(), nullptr)), dpi);
+    api->SetImage(text.get());
+    if (api->GetInputImage() == nullptr) EngineFailed("the engine did not take the page");
+    if (dpi >= 70 && dpi <= 2400) api->SetSourceResolution(dpi);
+    std::vector<long> heights;
+    for (const InkRun& b : bands) heights.push_back(b.Right - b.Left);
+    const long typical = Median(heights);
+    const long width = pixGetWidth(work), rows = pixGetHeight(work);
+    long line = -1;
+    double confidence = 0;
+    std::size_t characters = 0;
+    bool letterheadSeen = false;
+    for (std::size_t i = 0; i < bands.size(); ++i) {
+        const long height = bands[i].Right - bands[i].Left;
+        // Room above and below for the engine, though never into the next line.
+        const long pad = height / 4;
+        const long top = std::max(i == 0 ? 0L : (bands[i - 1].Right + bands[i].Left) / 2, bands[i].Left - pad);
+        const long bottom = std::min(i + 1 == bands.size() ? rows : (bands[i].Right + bands[i + 1].Left + 1) / 2, bands[i].Right + pad);
+        const std::vector<InkRun> columns = ColumnRuns(text.get(), bands[i].Left, bands[i].Right);
+        if (columns.empty()) continue;
+        const long left = std::max(0L, columns.front().Left - height / 2);
+        const long right = std::min(width, columns.back().Right + height / 2);
+        // A band is one line (the engine reads a line far better as one than as a block of
+        // one line), unless it is as high as two lines that touch.
+        api->SetPageSegMode(height * 10 <= typical * 17 ? tesseract::PSM_SINGLE_LINE : tesseract::PSM_SINGLE_BLOCK);
+        api->SetRectangle(static_cast<int>(left), static_cast<int>(top), static_cast<int>(right - left), static_cast<int>(bottom - top));
+        recognize();
+        std::vector<OcrWord> read = CollectWords(text.get(), line);
+        {
+            std::string seen;
+            for (const OcrWord& w : read) seen += w.Text;
+            DebugTrace("tesseract: the line of rows " + std::to_string(bands[i].Left) + "-" + std::to_string(bands[i].Right) +
+                       " reads \"" + seen + "\"");
+        }
+        if (read.empty()) continue;
+        const int mean = api->MeanTextConf();
+        confidence += static_cast<double>(std::max(0, mean)) * static_cast<double>(read.size());
+        characters += read.size();
+        words.insert(words.end(), read.begin(), read.end());
+        // The letterhead: the first line in larger type than the page's lines, near the top;
+        // its last word may be set apart by a wide gap.
+        if (letterheadSeen || i >= 5 || height * 5 < typical * 6 || options.ApartWords.empty()) continue;
+        letterheadSeen = true;
+        const std::size_t apart = SetApartFrom(columns, static_cast<double>(height), 0.8);
+        if (apart > 0 && columns.back().Right - columns[apart].Left <= 16 * height) {
+            const long gap = columns[apart].Left - columns[apart - 1].Right;
+            ReadApartWord(text.get(), {columns[apart].Left - gap / 2, top, std::min(width, columns.back().Right + height / 2), bottom},
+                          line, recognize, words);
+        }
+    }
+    return characters == 0 ? 0 : confidence / static_cast<double>(characters);
+}
+
+void OcrEngine::Impl::ReadApartWord(Pix* text, const PixelRect& part, long line, const std::function<void()>& recognize,
+                                    std::vector<OcrWord>& words) {
+    std::u32string allowed;
+    for (const std::string& word : options.ApartWords) {
+        for (char32_t c : ToU32(word)) {
+            if (allowed.find(c) == std::u32string::npos) allowed += c;
+        }
+    }
+    if (!api->SetVariable("tessedit_char_whitelist", ToUtf8(allowed).c_str())) return;
+    // One character alone is read best as one (its line reading gives 夯 for 函).
+    const long high = part.Bottom - part.Top;
+    api->SetPageSegMode(2 * (part.Right - part.Left) <= 3 * high ? tesseract::PSM_SINGLE_CHAR : tesseract::PSM_SINGLE_LINE);
+    api->SetRectangle(static_cast<int>(part.Left), static_cast<int>(part.Top), static_cast<int>(part.Right - part.Left),
+                      static_cast<int>(part.Bottom - part.Top));
+    std::vector<OcrWord> again;
+    auto restore = [&] { api->SetVariable("tessedit_char_whitelist", ""); };
+    try {
+        recognize();
+        long scratch = line - 1;
+        again = CollectWords(text, scratch);
+    } catch (...) {
+        restore();
+        throw;
+    }
+    restore();
+    std::string read;
+    for (const OcrWord& w : again) read += w.Text;
+    if (std::find(options.ApartWords.begin(), options.ApartWords.end(), read) == options.ApartWords.end()) {
+        DebugTrace("tesseract: the letterhead's last word read again as \"" + read + "\", not a known word: kept as read");
+        return;
+    }
+    auto first = std::find_if(words.begin(), words.end(), [&](const OcrWord& w) {
+        return w.RegionId == line && !w.Rects.empty() && (w.Rects.front().Left + w.Rects.front().Right) / 2 >= part.Left;
+    });
+    std::string before;
+    for (auto it = first; it != words.end(); ++it) before += it->Text;
+    if (before != read) DebugTrace("tesseract: the letterhead's last word \"" + before + "\" read again as \"" + read + "\"");
+    words.erase(first, words.end());
+    for (OcrWord& w : again) w.RegionId = line;
+    words.insert(words.end(), again.begin(), again.end());
 }
 
 int OcrEngine::Impl::Orientation(Pix* pix, int dpi) {
@@ -479,24 +626,13 @@ int OcrEngine::Impl::Orientation(Pix* pix, int dpi) {
     return ((degrees % 360) + 360) % 360;
 }
 
-void OcrEngine::Impl::RecognizePix(Pix* pix, int xdpi, int ydpi, OcrPage& page) {
+void OcrEngine::Impl::RecognizePix(Pix* pix, int xdpi, int ydpi, OcrPage& page, bool wholePage) {
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
     EngineMessages& messages = EngineMessages::Instance();
-    // Letters are one column of text: the engine's column finding would tear the titles from
-    // their values. The engine follows the slant of skewed lines itself (the straightening).
-    api->SetPageSegMode(tesseract::PSM_SINGLE_COLUMN);
-    // Reads the page as `work` shows it (turned by `turned` degrees); the engine's mean
-    // confidence in what it read.
-    auto read = [&](Pix* work, int turned, double straightened, int pass) {
+    // One run of the engine on what it was given, within what is left of the page's time.
+    auto recognize = [&] {
         if (Stopped(options)) throw DorvexError(err::AutomationError, kStoppedText);
-        const bool across = turned == 90 || turned == 270;
-        page.XDpi = across ? ydpi : xdpi;
-        page.YDpi = across ? xdpi : ydpi;
-        api->SetImage(work);
-        messages.Forward();
-        if (api->GetInputImage() == nullptr) EngineFailed("the engine did not take the page");
-        if (page.YDpi >= 70 && page.YDpi <= 2400) api->SetSourceResolution(page.YDpi);
         auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
         long long left = options.TimeLimitMs - spent;
         tesseract::ETEXT_DESC monitor;
@@ -514,13 +650,42 @@ void OcrEngine::Impl::RecognizePix(Pix* pix, int xdpi, int ydpi, OcrPage& page) 
                                                         FormatSeconds(options.TimeLimitMs) + " s");
         }
         if (status != 0) EngineFailed("the engine could not recognise the page (status " + std::to_string(status) + ")");
-        page.Words = CollectWords();
+    };
+    // Reads the page as `work` shows it (turned by `turned` degrees); the engine's mean
+    // confidence in what it read.
+    auto read = [&](Pix* work, int turned, double straightened, int pass) {
+        if (Stopped(options)) throw DorvexError(err::AutomationError, kStoppedText);
+        const bool across = turned == 90 || turned == 270;
+        page.XDpi = across ? ydpi : xdpi;
+        page.YDpi = across ? xdpi : ydpi;
+        api->SetImage(work);
+        messages.Forward();
+        if (api->GetInputImage() == nullptr) EngineFailed("the engine did not take the page");
+        if (page.YDpi >= 70 && page.YDpi <= 2400) api->SetSourceResolution(page.YDpi);
+        page.Words.clear();
+        double confidence = 0;
+        if (wholePage) {
+            // Letters are one column of text: the engine's column finding would tear the
+            // titles from their values.
+            api->SetPageSegMode(tesseract::PSM_SINGLE_COLUMN);
+            recognize();
+            PixPtr binary(api->GetThresholdedImage());
+            if (!binary || pixGetDepth(binary.get()) != 1) {
+                DebugTrace("tesseract: no binary page; the characters keep the engine's own boxes");
+                binary.reset();
+            }
+            long line = -1;
+            page.Words = CollectWords(binary.get(), line);
+            confidence = page.Words.empty() ? 0 : api->MeanTextConf();
+        } else {
+            confidence = ReadLines(work, page.YDpi, recognize, page.Words);
+        }
         page.Pass = pass;
         page.Turned = turned;
         page.Straightened = straightened;
         page.PixelWidth = pixGetWidth(work);
         page.PixelHeight = pixGetHeight(work);
-        return page.Words.empty() ? 0 : api->MeanTextConf();
+        return static_cast<int>(std::lround(confidence));
     };
 
     // First pass. An upright page reads with confidence; only a page that reads badly (or
@@ -562,7 +727,7 @@ void OcrEngine::Impl::RecognizePix(Pix* pix, int xdpi, int ydpi, OcrPage& page) 
             if (uprightConfidence < confidence) {  // the detection was wrong: keep the first reading
                 DebugTrace("tesseract: turned upright it reads worse (" + std::to_string(uprightConfidence) + "); kept as it lies");
                 page = std::move(asItLies);
-                read(straight, 0, straightened, 1);  // the engine holds that page again, for a renderer
+                if (wholePage) read(straight, 0, straightened, 1);  // the engine holds that page again, for the renderer
             }
         }
     }
@@ -640,10 +805,15 @@ int OcrEngine::WriteSearchablePdf(const std::vector<std::string>& files, const s
                 }
                 OcrPage recognised;
                 try {
-                    mImpl->RecognizePix(pix, page.XDpi(), page.YDpi(), recognised);
+                    // The fields come from the page read line by line; the renderer needs the
+                    // engine to hold the whole page.
+                    if (onPage) mImpl->RecognizePix(pix, page.XDpi(), page.YDpi(), recognised);
+                    OcrPage whole;
+                    mImpl->RecognizePix(pix, page.XDpi(), page.YDpi(), whole, true);
                     // The renderer embeds a JPEG file's own data, and the page image otherwise;
                     // a page turned upright or straightened is embedded as it was read ("-": no file).
-                    bool asFiled = recognised.Turned == 0 && recognised.Straightened == 0;
+                    bool asFiled = whole.Turned == 0 && whole.Straightened == 0;
+                    if (!onPage) recognised = std::move(whole);
                     api.SetInputName(asFiled ? file.c_str() : "-");
                     if (!renderer->AddImage(&api)) {
                         throw cannotWrite("page " + std::to_string(number) + " of " + file + " could not be added");

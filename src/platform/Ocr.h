@@ -10,7 +10,9 @@
 // lying on its side or upside down, read again turned upright) and straightening (a skewed
 // page is levelled first); when that finds nothing, again as the page lies. The layout is
 // read as one column of text, as letters are set, so that a title and its value stay on one
-// line.
+// line. Each printed line is found on the ink of the level page (rule lines and frames left
+// out) and recognised alone, so that no line is lost or run into another by the engine's
+// layout analysis.
 //
 // The engine's own messages go to the trace hook (DORVEX_TRACE=1), never to standard error.
 
@@ -60,6 +62,11 @@ struct OcrOptions {
     // When set, a recognition ends early (throwing DorvexError) once it turns true: the engine
     // looks at it between words. The flag outlives the engine.
     const std::atomic<bool>* Stop = nullptr;
+    // Words a letterhead sets apart at its end (the types of letter: 函, 書函, 開會通知單, ...).
+    // After the letterhead's wide gap the recogniser misreads such a short word in some fonts
+    // (函 as 罰 or 銷); that part is read again among these words' characters alone, and the
+    // second reading is kept only when it is exactly one of them. Empty: no second reading.
+    std::vector<std::string> ApartWords;
 };
 
 // The engine's coordinates are 16-bit: no side of a page may be longer (that is 2.7 m at

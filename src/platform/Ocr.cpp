@@ -444,14 +444,19 @@ std::vector<OcrWord> OcrEngine::Impl::CollectWords(Pix* binary, long& line) {
 
 namespace {
 
-// The page's black and white image without its rule lines and frames (a receipt stamp's box,
-// a form's rules): ink in straight runs far longer than any stroke of a character.
-PixPtr WithoutRules(Pix* binary, int dpi) {
+// The page's black and white image without its specks (the glass's dust, grain: pieces of
+// ink smaller than a full stop), its rule lines and frames (a receipt stamp's box, a form's
+// rules: ink in straight runs far longer than any stroke of a character). Specks would join
+// lines that lie close and be read as marks.
+PixPtr TextInk(Pix* page, int dpi) {
+    const int speck = std::max(2, dpi / 60);
+    PixPtr binary(pixSelectBySize(page, speck, speck, 8, L_SELECT_IF_EITHER, L_SELECT_IF_GTE, nullptr));
+    if (!binary) throw DorvexError(err::OutOfMemory, "not enough memory to find the lines of the page");
     const int longest = std::max(40, dpi / 2);  // a character's stroke is shorter than a third of an inch
-    PixPtr vertical(pixOpenBrick(nullptr, binary, 1, longest));
-    PixPtr horizontal(pixOpenBrick(nullptr, binary, 2 * longest, 1));
+    PixPtr vertical(pixOpenBrick(nullptr, binary.get(), 1, longest));
+    PixPtr horizontal(pixOpenBrick(nullptr, binary.get(), 2 * longest, 1));
     if (!vertical || !horizontal) throw DorvexError(err::OutOfMemory, "not enough memory to find the lines of the page");
-    PixPtr text(pixSubtract(nullptr, binary, vertical.get()));
+    PixPtr text(pixSubtract(nullptr, binary.get(), vertical.get()));
     if (!text || pixSubtract(text.get(), text.get(), horizontal.get()) == nullptr) {
         throw DorvexError(err::OutOfMemory, "not enough memory to find the lines of the page");
     }
@@ -487,7 +492,7 @@ std::vector<InkRun> ColumnRuns(Pix* binary, long top, long bottom) {
 double OcrEngine::Impl::ReadLines(Pix* work, int dpi, const std::function<void()>& recognize, std::vector<OcrWord>& words) {
     PixPtr binary(api->GetThresholdedImage());
     if (!binary || pixGetDepth(binary.get()) != 1) EngineFailed("the engine gave no black and white page");
-    PixPtr text = WithoutRules(binary.get(), dpi > 0 ? dpi : 300);
+    PixPtr text = TextInk(binary.get(), dpi > 0 ? dpi : 300);
     const std::vector<InkRun> bands = InkLines(Counts(pixCountPixelsByRow(text.get(), nullptr)), dpi);
     api->SetImage(text.get());
     if (api->GetInputImage() == nullptr) EngineFailed("the engine did not take the page");

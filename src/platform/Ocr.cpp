@@ -250,10 +250,12 @@ struct OcrEngine::Impl {
     // Reads `work` line by line (see RecognizePix); `recognize` runs the engine on the
     // rectangle set. The engine's confidence in what it read, by character.
     double ReadLines(Pix* work, int dpi, const std::function<void()>& recognize, std::vector<OcrWord>& words);
-    // A letterhead's set-apart last word read again among the characters of
-    // options.ApartWords; the words of `line` right of `left` replaced when it reads as one.
-    void ReadApartWord(Pix* text, const PixelRect& part, long line, const std::function<void()>& recognize,
-                       std::vector<OcrWord>& words);
+    // A letterhead's set-apart last word (within `part` of `text`, its line's ink `inkHeight`
+    // high) read again among the
+    // characters of options.ApartWords; the words of `line` right of `gapStart` replaced when
+    // it reads as one of them. The engine holds `text` again afterwards.
+    void ReadApartWord(Pix* text, int dpi, const PixelRect& part, long inkHeight, long gapStart, long line,
+                       const std::function<void()>& recognize, std::vector<OcrWord>& words);
 };
 
 bool OcrEngine::Impl::Start() {
@@ -539,53 +541,109 @@ double OcrEngine::Impl::ReadLines(Pix* work, int dpi, const std::function<void()
         const std::size_t apart = SetApartFrom(columns, static_cast<double>(height), 0.8);
         if (apart > 0 && columns.back().Right - columns[apart].Left <= 16 * height) {
             const long gap = columns[apart].Left - columns[apart - 1].Right;
-            ReadApartWord(text.get(), {columns[apart].Left - gap / 2, top, std::min(width, columns.back().Right + height / 2), bottom},
-                          line, recognize, words);
+            ReadApartWord(text.get(), dpi, {columns[apart].Left - gap / 2, top, std::min(width, columns.back().Right + height / 2), bottom},
+                          height, columns[apart - 1].Right, line, recognize, words);
         }
     }
     return characters == 0 ? 0 : confidence / static_cast<double>(characters);
 }
 
-void OcrEngine::Impl::ReadApartWord(Pix* text, const PixelRect& part, long line, const std::function<void()>& recognize,
-                                    std::vector<OcrWord>& words) {
+void OcrEngine::Impl::ReadApartWord(Pix* text, int dpi, const PixelRect& part, long inkHeight, long gapStart, long line,
+                                    const std::function<void()>& recognize, std::vector<OcrWord>& words) {
+    std::string before;
+    auto first = std::find_if(words.begin(), words.end(), [&](const OcrWord& w) {
+        return w.RegionId == line && !w.Rects.empty() && (w.Rects.front().Left + w.Rects.front().Right) / 2 >= gapStart;
+    });
+    for (auto it = first; it != words.end(); ++it) before += IsMark(ToU32(it->Text).front()) ? "" : it->Text;
+    const auto& known = options.ApartWords;
+    if (std::find(known.begin(), known.end(), before) != known.end()) return;  // read right the first time
     std::u32string allowed;
-    for (const std::string& word : options.ApartWords) {
+    for (const std::string& word : known) {
         for (char32_t c : ToU32(word)) {
             if (allowed.find(c) == std::u32string::npos) allowed += c;
         }
     }
+    BOX* box = boxCreate(static_cast<l_int32>(part.Left), static_cast<l_int32>(part.Top), static_cast<l_int32>(part.Right - part.Left),
+                         static_cast<l_int32>(part.Bottom - part.Top));
+    if (box == nullptr) return;
+    PixPtr clip(pixClipRectangle(text, box, nullptr));
+    boxDestroy(&box);
+    // In grey, so that a smaller size is smoothed as a scan at that resolution would be.
+    PixPtr crop(clip ? pixConvertTo8(clip.get(), 0) : nullptr);
+    if (!crop) return;
+    // Read alone, the word is misread now one way, now another, at one size but not at the
+    // next: it is read at several sizes (its ink from 24 to 60 pixels high, where the
+    // recogniser does best), restricted to the known words' characters, and taken when two
+    // readings agree on a known word.
+    const bool one = 2 * (part.Right - part.Left) <= 3 * (part.Bottom - part.Top);
+    std::vector<tesseract::PageSegMode> modes = {tesseract::PSM_SINGLE_CHAR};
+    if (!one) modes = {tesseract::PSM_SINGLE_WORD, tesseract::PSM_SINGLE_LINE};
+    std::vector<std::string> readings;
+    std::string agreed;
+    int confidence = 0;
+    auto restore = [&] {
+        api->SetVariable("tessedit_char_whitelist", "");
+        api->SetImage(text);
+        if (dpi >= 70 && dpi <= 2400) api->SetSourceResolution(dpi);
+    };
     if (!api->SetVariable("tessedit_char_whitelist", ToUtf8(allowed).c_str())) return;
-    // One character alone is read best as one (its line reading gives 夯 for 函).
-    const long high = part.Bottom - part.Top;
-    api->SetPageSegMode(2 * (part.Right - part.Left) <= 3 * high ? tesseract::PSM_SINGLE_CHAR : tesseract::PSM_SINGLE_LINE);
-    api->SetRectangle(static_cast<int>(part.Left), static_cast<int>(part.Top), static_cast<int>(part.Right - part.Left),
-                      static_cast<int>(part.Bottom - part.Top));
-    std::vector<OcrWord> again;
-    auto restore = [&] { api->SetVariable("tessedit_char_whitelist", ""); };
     try {
-        recognize();
-        long scratch = line - 1;
-        again = CollectWords(text, scratch);
+        for (int target : {40, 28, 55, 34, 48, 24, 60}) {
+            const float scale = static_cast<float>(target) / static_cast<float>(std::max(1L, inkHeight));
+            PixPtr scaled(pixScale(crop.get(), scale, scale));
+            PixPtr framed(scaled ? pixAddBlackOrWhiteBorder(scaled.get(), 10, 10, 10, 10, L_GET_WHITE_VAL) : nullptr);
+            if (!framed) continue;
+            api->SetImage(framed.get());
+            const int scaledDpi = static_cast<int>(std::lround(dpi * scale));
+            if (scaledDpi >= 70 && scaledDpi <= 2400) api->SetSourceResolution(scaledDpi);
+            for (tesseract::PageSegMode mode : modes) {
+                api->SetPageSegMode(mode);
+                recognize();
+                TextPtr got(api->GetUTF8Text());
+                std::string read;
+                for (char32_t c : ToU32(got ? got.get() : "")) {
+                    if (!IsSpace(c)) read += ToUtf8(std::u32string(1, c));
+                }
+                if (std::find(known.begin(), known.end(), read) == known.end()) continue;
+                if (std::find(readings.begin(), readings.end(), read) != readings.end()) {
+                    agreed = read;
+                    confidence = std::max(0, api->MeanTextConf());
+                    break;
+                }
+                readings.push_back(read);
+            }
+            if (!agreed.empty()) break;
+        }
     } catch (...) {
         restore();
         throw;
     }
     restore();
-    std::string read;
-    for (const OcrWord& w : again) read += w.Text;
-    if (std::find(options.ApartWords.begin(), options.ApartWords.end(), read) == options.ApartWords.end()) {
-        DebugTrace("tesseract: the letterhead's last word read again as \"" + read + "\", not a known word: kept as read");
+    if (agreed.empty()) {
+        DebugTrace("tesseract: the letterhead's last word \"" + before + "\" does not read as a known word: kept as read");
         return;
     }
-    auto first = std::find_if(words.begin(), words.end(), [&](const OcrWord& w) {
-        return w.RegionId == line && !w.Rects.empty() && (w.Rects.front().Left + w.Rects.front().Right) / 2 >= part.Left;
-    });
-    std::string before;
-    for (auto it = first; it != words.end(); ++it) before += it->Text;
-    if (before != read) DebugTrace("tesseract: the letterhead's last word \"" + before + "\" read again as \"" + read + "\"");
+    DebugTrace("tesseract: the letterhead's last word \"" + before + "\" read again as \"" + agreed + "\"");
+    // The characters take their places on the part's ink.
+    const std::u32string chars = ToU32(agreed);
+    std::vector<double> expected;
+    for (char32_t c : chars) expected.push_back(ExpectedInkWidth(c));
+    const std::vector<InkRun> runs = ColumnRuns(text, part.Top, part.Bottom);
+    std::vector<InkRun> inPart;
+    for (const InkRun& r : runs) {
+        if (r.Left >= part.Left && r.Right <= part.Right) inPart.push_back(r);
+    }
+    const double height = static_cast<double>(part.Bottom - part.Top) * 0.8;
+    std::vector<std::optional<InkSpan>> spans = MatchInk(expected, inPart, height);
     words.erase(first, words.end());
-    for (OcrWord& w : again) w.RegionId = line;
-    words.insert(words.end(), again.begin(), again.end());
+    for (std::size_t i = 0; i < chars.size(); ++i) {
+        PixelRect rect = part;
+        if (spans[i]) {
+            rect.Left = spans[i]->Left;
+            rect.Right = spans[i]->Right;
+        }
+        words.push_back({ToUtf8(std::u32string(1, chars[i])), line, {rect}, static_cast<float>(confidence)});
+    }
 }
 
 int OcrEngine::Impl::Orientation(Pix* pix, int dpi) {

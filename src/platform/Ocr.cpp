@@ -253,7 +253,7 @@ struct OcrEngine::Impl {
     // A letterhead's set-apart last word (within `part` of `text`, its line's ink `inkHeight`
     // high) read again among the
     // characters of options.ApartWords; the words of `line` right of `gapStart` replaced when
-    // it reads as one of them. The engine holds `text` again afterwards.
+    // it reads as one of them. The engine holds images of its own afterwards.
     void ReadApartWord(Pix* text, int dpi, const PixelRect& part, long inkHeight, long gapStart, long line,
                        const std::function<void()>& recognize, std::vector<OcrWord>& words);
 };
@@ -496,7 +496,13 @@ double OcrEngine::Impl::ReadLines(Pix* work, int dpi, const std::function<void()
     if (!binary || pixGetDepth(binary.get()) != 1) EngineFailed("the engine gave no black and white page");
     PixPtr text = TextInk(binary.get(), dpi > 0 ? dpi : 300);
     const std::vector<InkRun> bands = InkLines(Counts(pixCountPixelsByRow(text.get(), nullptr)), dpi);
-    api->SetImage(text.get());
+    // The recogniser reads grey lines better than hard black and white ones (a line of 1-bit
+    // ink splits 及 into 有太 at one size and not at the next): it is given the ink softened
+    // by a blur of one pixel.
+    PixPtr grey(pixConvertTo8(text.get(), 0));
+    PixPtr soft(grey ? pixBlockconv(grey.get(), 1, 1) : nullptr);
+    if (!soft) throw DorvexError(err::OutOfMemory, "not enough memory to read the lines of the page");
+    api->SetImage(soft.get());
     if (api->GetInputImage() == nullptr) EngineFailed("the engine did not take the page");
     if (dpi >= 70 && dpi <= 2400) api->SetSourceResolution(dpi);
     std::vector<long> heights;
@@ -543,6 +549,8 @@ double OcrEngine::Impl::ReadLines(Pix* work, int dpi, const std::function<void()
             const long gap = columns[apart].Left - columns[apart - 1].Right;
             ReadApartWord(text.get(), dpi, {columns[apart].Left - gap / 2, top, std::min(width, columns.back().Right + height / 2), bottom},
                           height, columns[apart - 1].Right, line, recognize, words);
+            api->SetImage(soft.get());
+            if (dpi >= 70 && dpi <= 2400) api->SetSourceResolution(dpi);
         }
     }
     return characters == 0 ? 0 : confidence / static_cast<double>(characters);
@@ -581,11 +589,7 @@ void OcrEngine::Impl::ReadApartWord(Pix* text, int dpi, const PixelRect& part, l
     std::vector<std::string> readings;
     std::string agreed;
     int confidence = 0;
-    auto restore = [&] {
-        api->SetVariable("tessedit_char_whitelist", "");
-        api->SetImage(text);
-        if (dpi >= 70 && dpi <= 2400) api->SetSourceResolution(dpi);
-    };
+    auto restore = [&] { api->SetVariable("tessedit_char_whitelist", ""); };
     if (!api->SetVariable("tessedit_char_whitelist", ToUtf8(allowed).c_str())) return;
     try {
         for (int target : {40, 28, 55, 34, 48, 24, 60}) {

@@ -455,8 +455,8 @@ PixPtr TextInk(Pix* page, int dpi) {
     PixPtr binary(pixSelectBySize(page, speck, speck, 8, L_SELECT_IF_EITHER, L_SELECT_IF_GTE, nullptr));
     if (!binary) throw DorvexError(err::OutOfMemory, "not enough memory to find the lines of the page");
     const int longest = std::max(40, dpi / 2);  // a character's stroke is shorter than a third of an inch
-    PixPtr vertical(pixOpenBrick(nullptr, binary.get(), 1, longest));
-    PixPtr horizontal(pixOpenBrick(nullptr, binary.get(), 2 * longest, 1));
+    PixPtr vertical(pixOpenCompBrick(nullptr, binary.get(), 1, longest));
+    PixPtr horizontal(pixOpenCompBrick(nullptr, binary.get(), 2 * longest, 1));
     if (!vertical || !horizontal) throw DorvexError(err::OutOfMemory, "not enough memory to find the lines of the page");
     PixPtr text(pixSubtract(nullptr, binary.get(), vertical.get()));
     if (!text || pixSubtract(text.get(), text.get(), horizontal.get()) == nullptr) {

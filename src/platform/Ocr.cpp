@@ -387,7 +387,8 @@ std::vector<ReadCharacter> PlaceOnInk(std::vector<ReadCharacter> line, Pix* bina
     }
     std::vector<double> expected;
     for (const ReadCharacter& c : line) expected.push_back(ExpectedInkWidth(c.Code));
-    std::vector<std::optional<InkSpan>> spans = MatchInk(expected, InkRuns(profile, from), height);
+    const std::vector<InkRun> runs = InkRuns(profile, from);
+    std::vector<std::optional<InkSpan>> spans = MatchInk(expected, runs, height);
     std::vector<ReadCharacter> placed;
     for (std::size_t i = 0; i < line.size(); ++i) {
         if (spans[i]) {
@@ -402,6 +403,35 @@ std::vector<ReadCharacter> PlaceOnInk(std::vector<ReadCharacter> line, Pix* bina
             DebugTrace("tesseract: \"" + ToUtf8(std::u32string(1, line[i].Code)) + "\" read where there is no ink was left out");
         } else {
             placed.push_back(line[i]);
+        }
+    }
+    // The recogniser drops the full stop that ends a line now and then (the last character
+    // then takes its ink): a small ring of ink low in the line, the line's last, is one.
+    if (!placed.empty() && !IsMark(placed.back().Code) && !runs.empty()) {
+        const InkRun& run = runs.back();
+        long y0 = 0, y1 = 0;
+        band((run.Left + run.Right) / 2, y0, y1);
+        long inkTop = y1, inkBottom = y0;
+        for (long y = y0; y < y1; ++y) {
+            for (long x = run.Left; x < run.Right; ++x) {
+                if (GET_DATA_BIT(data + y * wpl, x)) {
+                    inkTop = std::min(inkTop, y);
+                    inkBottom = y + 1;
+                    break;
+                }
+            }
+        }
+        const PixelRect ring{run.Left, inkTop, run.Right, inkBottom};
+        ReadCharacter& lastRead = placed.back();
+        const bool small = static_cast<double>(run.Right - run.Left) <= 0.45 * height &&
+                           static_cast<double>(inkBottom - inkTop) <= 0.45 * height && inkBottom > inkTop;
+        const bool low = static_cast<double>(inkTop - y0) >= 0.45 * static_cast<double>(y1 - y0);
+        // The last character's own ink must stay its own: the ring is its last run, not its only one.
+        const bool apart = lastRead.Box.Left < run.Left && (lastRead.Box.Right <= run.Left || runs.size() >= 2);
+        if (small && low && apart && EnclosesWhite(binary, ring)) {
+            DebugTrace("tesseract: the full stop that ends the line, not read, was put back from its ink");
+            if (lastRead.Box.Right > run.Left) lastRead.Box.Right = runs[runs.size() - 2].Right;
+            placed.push_back({U'。', ring, lastRead.Confidence});
         }
     }
     return placed;

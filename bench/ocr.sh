@@ -5,9 +5,9 @@
 # OMP_THREAD_LIMIT=1. Beside the speed, the share of the printed fields that `dorvex ocr`
 # gives exactly, per page class, per layout and per field.
 #   bench/ocr.sh [BUILD_DIR] [ROUNDS]     (defaults: build, 1)
-# dorvex reads each page as a letter: levelling, one-column layout, recognition (orientation
-# detection only for a page that reads badly),
-# characters placed on the ink, fields parsed. The peers: tesseract with the same one-column
+# dorvex reads each page as a letter: levelling, each printed line found on the ink and
+# recognised alone (orientation detection only for a page that reads badly), the letterhead's
+# set-apart type word read again where needed, characters placed on the ink, fields parsed. The peers: tesseract with the same one-column
 # layout (--psm 4, no orientation detection) and with orientation detection and automatic
 # layout (--psm 1).
 set -euo pipefail
@@ -47,7 +47,7 @@ tess1=$(seconds taskset -c 0 tesseract "$work/list.txt" - -l chi_tra --psm 1)
 
 awk -v n="$count" -v d="$dorvex" -v t4="$tess4" -v t1="$tess1" -v sd="$startup_dorvex" -v st="$startup_tess" 'BEGIN {
   printf "text recognition of %d generated letter pages (A4, 200/300 dpi), one core, OMP_THREAD_LIMIT=1\n", n
-  printf "  dorvex ocr (levelling, one column, ink placement, fields)     %6.3f s/page\n", d
+  printf "  dorvex ocr (levelling, line by line, ink placement, fields)   %6.3f s/page\n", d
   printf "  tesseract --psm 4 (one column)                               %6.3f s/page\n", t4
   printf "  tesseract --psm 1 (orientation, automatic layout)            %6.3f s/page\n", t1
   printf "  ratio dorvex / tesseract --psm 4                             %6.2f x   (target <= 1.1)\n", d / t4

@@ -8,11 +8,10 @@
 // resolution and size. A page is recognised in two passes, as the letters' workflow asks:
 // first with automatic orientation (a page that reads badly is asked for its orientation and,
 // lying on its side or upside down, read again turned upright) and straightening (a skewed
-// page is levelled first); when that finds nothing, again as the page lies. The layout is
-// read as one column of text, as letters are set, so that a title and its value stay on one
-// line. Each printed line is found on the ink of the level page (rule lines and frames left
-// out) and recognised alone, so that no line is lost or run into another by the engine's
-// layout analysis.
+// page is levelled first); when that finds nothing, again as the page lies. Each printed
+// line is found on the ink of the level page (specks, rule lines and frames left out) and
+// recognised alone, so that no line is lost or run into another by the engine's layout
+// analysis; a searchable PDF's pages are read whole, as its renderer needs.
 //
 // The engine's own messages go to the trace hook (DORVEX_TRACE=1), never to standard error.
 

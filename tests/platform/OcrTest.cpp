@@ -122,6 +122,26 @@ TEST(OcrEngine, ReadsALetterAsOneWordPerCharacterOnItsLines) {
     EXPECT_EQ(Field(fields, "說明"), "一、依據本局113年2月20日會議決議辦理。二、請於113年4月30日前提報執行情形。");
 }
 
+TEST(OcrEngine, ALetterheadsSetApartTypeIsReadAgainAmongTheTypeNames) {
+    // After the letterhead's wide gap the model reads 函 as 戰 in a brush font, and 書函 as 書吵
+    // on a skewed, specked page.
+    OcrOptions options;
+    options.ApartWords = {"令", "函", "簽", "書函", "公告", "開會通知單"};
+    OcrEngine engine(options);
+    ASSERT_TRUE(engine.IsSupported()) << engine.LastError();
+    std::string text = "\n" + engine.RecognizeFirstPage(Corpus("03.tif")).Text();
+    EXPECT_NE(text.find("\n桃園市政府衛生局函\n"), std::string::npos) << text;
+    text = "\n" + engine.RecognizeFirstPage(Corpus("30.tif")).Text();
+    EXPECT_NE(text.find("\n南投縣政府書函\n"), std::string::npos) << text;
+
+    // A second reading is kept only when it is one of the words: 函 never becomes another.
+    options.ApartWords = {"公告", "令"};
+    OcrEngine narrow(options);
+    text = narrow.RecognizeFirstPage(Corpus("03.tif")).Text();
+    EXPECT_EQ(text.find("衛生局公告"), std::string::npos) << text;
+    EXPECT_EQ(text.find("衛生局令"), std::string::npos) << text;
+}
+
 TEST(OcrEngine, APageLyingOnItsSideIsReadUpright) {
     OcrEngine engine;
     ASSERT_TRUE(engine.IsSupported()) << engine.LastError();

@@ -243,6 +243,8 @@ struct OcrEngine::Impl {
     // With `wholePage` the engine reads the page in one piece and holds it afterwards, for a
     // renderer; otherwise every printed line found on the ink is read alone.
     void RecognizePix(Pix* pix, int xdpi, int ydpi, OcrPage& page, bool wholePage = false);
+    // Hands the engine `pix`, with its resolution where the engine accepts it.
+    void Show(Pix* pix, int dpi);
     // The characters of what the engine last recognised, placed on the ink of `binary` (the
     // page's black and white image, in the coordinates of the engine's boxes; null: the
     // engine's boxes stay), each engine line numbered on from `line`.
@@ -476,6 +478,8 @@ std::vector<OcrWord> OcrEngine::Impl::CollectWords(Pix* binary, long& line) {
 
 namespace {
 
+[[noreturn]] void NoMemoryForLines() { NoMemoryForLines(); }
+
 // The page's black and white image without its specks (the glass's dust, grain: pieces of
 // ink smaller than a full stop), its rule lines and frames (a receipt stamp's box, a form's
 // rules: ink in straight runs far longer than any stroke of a character). Specks would join
@@ -483,21 +487,21 @@ namespace {
 PixPtr TextInk(Pix* page, int dpi) {
     const int speck = std::max(2, dpi / 60);
     PixPtr binary(pixSelectBySize(page, speck, speck, 8, L_SELECT_IF_EITHER, L_SELECT_IF_GTE, nullptr));
-    if (!binary) throw DorvexError(err::OutOfMemory, "not enough memory to find the lines of the page");
+    if (!binary) NoMemoryForLines();
     const int longest = std::max(40, dpi / 2);  // a character's stroke is shorter than a third of an inch
     PixPtr vertical(pixOpenCompBrick(nullptr, binary.get(), 1, longest));
     PixPtr horizontal(pixOpenCompBrick(nullptr, binary.get(), 2 * longest, 1));
-    if (!vertical || !horizontal) throw DorvexError(err::OutOfMemory, "not enough memory to find the lines of the page");
+    if (!vertical || !horizontal) NoMemoryForLines();
     PixPtr text(pixSubtract(nullptr, binary.get(), vertical.get()));
     if (!text || pixSubtract(text.get(), text.get(), horizontal.get()) == nullptr) {
-        throw DorvexError(err::OutOfMemory, "not enough memory to find the lines of the page");
+        NoMemoryForLines();
     }
     return text;
 }
 
 std::vector<int> Counts(NUMA* numa) {
     std::vector<int> counts;
-    if (numa == nullptr) throw DorvexError(err::OutOfMemory, "not enough memory to find the lines of the page");
+    if (numa == nullptr) NoMemoryForLines();
     const l_int32 n = numaGetCount(numa);
     counts.reserve(static_cast<std::size_t>(std::max(0, n)));
     for (l_int32 i = 0; i < n; ++i) {
@@ -512,14 +516,21 @@ std::vector<int> Counts(NUMA* numa) {
 // The runs of columns that hold ink within the rows `top`..`bottom` of `binary`.
 std::vector<InkRun> ColumnRuns(Pix* binary, long top, long bottom) {
     BOX* rows = boxCreate(0, static_cast<l_int32>(top), pixGetWidth(binary), static_cast<l_int32>(bottom - top));
-    if (rows == nullptr) throw DorvexError(err::OutOfMemory, "not enough memory to find the lines of the page");
+    if (rows == nullptr) NoMemoryForLines();
     PixPtr band(pixClipRectangle(binary, rows, nullptr));
     boxDestroy(&rows);
-    if (!band) throw DorvexError(err::OutOfMemory, "not enough memory to find the lines of the page");
+    if (!band) NoMemoryForLines();
     return InkRuns(Counts(pixCountPixelsByColumn(band.get())), 0);
 }
 
 }  // namespace
+
+void OcrEngine::Impl::Show(Pix* pix, int dpi) {
+    api->SetImage(pix);
+    EngineMessages::Instance().Forward();
+    if (api->GetInputImage() == nullptr) EngineFailed("the engine did not take the page");
+    if (dpi >= 70 && dpi <= 2400) api->SetSourceResolution(dpi);
+}
 
 double OcrEngine::Impl::ReadLines(Pix* work, int dpi, const std::function<void()>& recognize, std::vector<OcrWord>& words) {
     PixPtr binary(api->GetThresholdedImage());
@@ -532,9 +543,7 @@ double OcrEngine::Impl::ReadLines(Pix* work, int dpi, const std::function<void()
     PixPtr grey(pixConvertTo8(text.get(), 0));
     PixPtr soft(grey ? pixBlockconv(grey.get(), 1, 1) : nullptr);
     if (!soft) throw DorvexError(err::OutOfMemory, "not enough memory to read the lines of the page");
-    api->SetImage(soft.get());
-    if (api->GetInputImage() == nullptr) EngineFailed("the engine did not take the page");
-    if (dpi >= 70 && dpi <= 2400) api->SetSourceResolution(dpi);
+    Show(soft.get(), dpi);
     std::vector<long> heights;
     for (const InkRun& b : bands) heights.push_back(b.Right - b.Left);
     const long typical = Median(heights);
@@ -577,10 +586,9 @@ double OcrEngine::Impl::ReadLines(Pix* work, int dpi, const std::function<void()
         const std::size_t apart = SetApartFrom(columns, static_cast<double>(height), 0.8);
         if (apart > 0 && columns.back().Right - columns[apart].Left <= 16 * height) {
             const long gap = columns[apart].Left - columns[apart - 1].Right;
-            ReadApartWord(text.get(), dpi, {columns[apart].Left - gap / 2, top, std::min(width, columns.back().Right + height / 2), bottom},
+            ReadApartWord(text.get(), dpi, {columns[apart].Left - gap / 2, top, right, bottom},
                           height, columns[apart - 1].Right, line, recognize, words);
-            api->SetImage(soft.get());
-            if (dpi >= 70 && dpi <= 2400) api->SetSourceResolution(dpi);
+            Show(soft.get(), dpi);
         }
     }
     return characters == 0 ? 0 : confidence / static_cast<double>(characters);
@@ -627,9 +635,7 @@ void OcrEngine::Impl::ReadApartWord(Pix* text, int dpi, const PixelRect& part, l
             PixPtr scaled(pixScale(crop.get(), scale, scale));
             PixPtr framed(scaled ? pixAddBlackOrWhiteBorder(scaled.get(), 10, 10, 10, 10, L_GET_WHITE_VAL) : nullptr);
             if (!framed) continue;
-            api->SetImage(framed.get());
-            const int scaledDpi = static_cast<int>(std::lround(dpi * scale));
-            if (scaledDpi >= 70 && scaledDpi <= 2400) api->SetSourceResolution(scaledDpi);
+            Show(framed.get(), static_cast<int>(std::lround(dpi * scale)));
             for (tesseract::PageSegMode mode : modes) {
                 api->SetPageSegMode(mode);
                 recognize();
@@ -755,10 +761,7 @@ void OcrEngine::Impl::RecognizePix(Pix* pix, int xdpi, int ydpi, OcrPage& page, 
         const bool across = turned == 90 || turned == 270;
         page.XDpi = across ? ydpi : xdpi;
         page.YDpi = across ? xdpi : ydpi;
-        api->SetImage(work);
-        messages.Forward();
-        if (api->GetInputImage() == nullptr) EngineFailed("the engine did not take the page");
-        if (page.YDpi >= 70 && page.YDpi <= 2400) api->SetSourceResolution(page.YDpi);
+        Show(work, page.YDpi);
         page.Words.clear();
         double confidence = 0;
         if (wholePage) {

@@ -9,6 +9,7 @@
 
 #include "control/OrbScan.h"
 #include "demo/DemoSession.h"
+#include "platform/PageMemory.h"
 #include "support/Error.h"
 #include "ui/QtHost.h"
 
@@ -69,6 +70,7 @@ int main(int argc, char** argv) {
             return 0;
         }
     }
+    dorvex::KeepPageBuffersForReuse();
     QApplication app(argc, argv);
     QApplication::setApplicationName("Dorvex");
     dorvex::ui::QtHost host;

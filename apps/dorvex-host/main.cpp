@@ -8,6 +8,7 @@
 
 #include "host/HostServer.h"
 #include "host/ScriptedDesk.h"
+#include "platform/PageMemory.h"
 #include "ui/ConsentDialog.h"
 #include "ui/QtHost.h"
 
@@ -80,6 +81,7 @@ int main(int argc, char** argv) {
         }
     }
 
+    dorvex::KeepPageBuffersForReuse();
     QApplication app(argc, argv);
     QApplication::setApplicationName("Dorvex");
     QApplication::setQuitOnLastWindowClosed(false);

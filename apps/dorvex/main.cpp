@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "Commands.h"
+#include "platform/PageMemory.h"
 
 namespace {
 
@@ -112,6 +113,7 @@ text), or when the server cannot start; 64 for a usage error.
 int main(int argc, char** argv) {
     // A file size limit then fails the write, which is reported, instead of killing us.
     std::signal(SIGXFSZ, SIG_IGN);
+    dorvex::KeepPageBuffersForReuse();
     dorvex::cli::Args args(argv + 1, argv + argc);
     if (args.empty()) return dorvex::cli::UsageError("no command given");
     std::string command = args.front();

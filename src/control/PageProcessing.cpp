@@ -80,8 +80,7 @@ ChainReport RunCleanUpChain(Raster& page, const ScanProperties& p, std::int32_t 
 bool IsBlankPage(const Raster& page, const ScanProperties& p) {
     // Only a real page is ever judged: an empty one would pass for blank and be dropped.
     if (page.Empty()) throw DorvexError(err::InvalidArgument, "there is no page to test for blankness");
-    Raster work = page;
-    work.ReduceTo1Bit();
+    Raster work = page.OneBitCopy();
     work.HalveSize();
     if (p.Integer(prop::BRFlag) > 0) {
         RemoveBorders(work, p.Integer(prop::BRFlag), p.Integer(prop::BRPercent), p.Integer(prop::BRWNLength),

@@ -95,6 +95,7 @@ public:
 
     void Invert();
     void ReduceTo1Bit();
+    Raster OneBitCopy() const;  // as ReduceTo1Bit, into a new page
     void ConvertTo(int bitsPerPixel);  // 1, 8 or 24
     // The page's skew within ±range, in hundredths (positive: the content leans clockwise);
     // nullopt when no confident angle is found.

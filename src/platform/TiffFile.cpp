@@ -279,6 +279,19 @@ void Writer::Fail(const std::string& what) {
     throw DorvexError(err::DeviceIo, "cannot write " + mPath + " (" + what + "; is the disk full?)");
 }
 
+namespace {
+
+// A G4 page is one strip. Other schemes get strips of about 256 KiB: with libtiff's default of
+// 8 KiB the LZW coder clears its hash table for every three rows of a grey page, which took most
+// of the time of writing it.
+uint32_t RowsPerStrip(uint16_t scheme, l_int32 height, std::size_t rowBytes) {
+    if (scheme == COMPRESSION_CCITTFAX4) return static_cast<uint32_t>(height);
+    const std::size_t rows = std::max<std::size_t>(1, (256 * 1024) / std::max<std::size_t>(rowBytes, 1));
+    return static_cast<uint32_t>(std::min<std::size_t>(rows, static_cast<std::size_t>(height)));
+}
+
+}  // namespace
+
 void Writer::AddPage(const Pix* constPix, int compression) {
     if (mDone || mTiff == nullptr) throw DorvexError(err::InvalidArgument, "the file " + mPath + " is already closed");
     PIX* pix = const_cast<PIX*>(constPix);
@@ -296,6 +309,7 @@ void Writer::AddPage(const Pix* constPix, int compression) {
     else if (compression == IFF_TIFF_PACKBITS) scheme = COMPRESSION_PACKBITS;
     const uint16_t samples = depth == 32 ? 3 : 1;
     const uint16_t bits = depth == 1 ? 1 : 8;
+    const std::size_t rowBytes = depth == 1 ? static_cast<std::size_t>((w + 7) / 8) : static_cast<std::size_t>(w) * samples;
     bool ok = TIFFSetField(mTiff, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(w)) == 1 &&
               TIFFSetField(mTiff, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(h)) == 1 &&
               TIFFSetField(mTiff, TIFFTAG_BITSPERSAMPLE, bits) == 1 &&
@@ -305,15 +319,13 @@ void Writer::AddPage(const Pix* constPix, int compression) {
                            depth == 1 ? PHOTOMETRIC_MINISWHITE : depth == 8 ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB) == 1 &&
               TIFFSetField(mTiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) == 1 &&
               TIFFSetField(mTiff, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) == 1 &&
-              TIFFSetField(mTiff, TIFFTAG_ROWSPERSTRIP,
-                           scheme == COMPRESSION_CCITTFAX4 ? static_cast<uint32_t>(h) : TIFFDefaultStripSize(mTiff, 0)) == 1;
+              TIFFSetField(mTiff, TIFFTAG_ROWSPERSTRIP, RowsPerStrip(scheme, h, rowBytes)) == 1;
     if (ok && pixGetXRes(pix) > 0 && pixGetYRes(pix) > 0) {
         ok = TIFFSetField(mTiff, TIFFTAG_XRESOLUTION, static_cast<float>(pixGetXRes(pix))) == 1 &&
              TIFFSetField(mTiff, TIFFTAG_YRESOLUTION, static_cast<float>(pixGetYRes(pix))) == 1 &&
              TIFFSetField(mTiff, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH) == 1;
     }
     if (!ok) Fail("the page's fields were refused " + capture.Errors());
-    const std::size_t rowBytes = depth == 1 ? static_cast<std::size_t>((w + 7) / 8) : static_cast<std::size_t>(w) * samples;
     std::vector<unsigned char> row(rowBytes + 4);
     const l_uint32* data = pixGetData(pix);
     const l_int32 wpl = pixGetWpl(pix);

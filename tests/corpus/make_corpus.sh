@@ -89,5 +89,17 @@ page letter_bc.tif \( -size 10x10 xc:white \) -composite
 barcode 8 "1150000077" bc.png
 "$convert" letter.tif \( bc.png \) -gravity northeast -geometry +160+60 -composite -background white -rotate 3 +repage \
   -gravity center -extent ${W}x${H} -density 200 -units PixelsPerInch -type bilevel -compress Group4 skewed_barcode.tif
-rm -f bc.png letter_bc.tif
 expect skewed_barcode.tif 300 0 "1150000077"
+# Feeder pages leaning more, either way, strewn with dust: 1- and 2-pixel specks.
+dust=()
+for i in $(seq 1 600); do
+  x=$(( (i * 7919) % W )); y=$(( (i * 104729) % H ))
+  dust+=(-draw "rectangle $x,$y $((x + i % 2)),$((y + i % 2))")
+done
+for deg in 5 -6; do
+  "$convert" letter.tif \( bc.png \) -gravity northeast -geometry +160+60 -composite -background white -rotate "$deg" +repage \
+    -gravity center -extent ${W}x${H} +gravity -threshold 50% -fill black "${dust[@]}" -density 200 -units PixelsPerInch -type bilevel \
+    -compress Group4 "feeder_${deg}.tif"
+  expect "feeder_${deg}.tif" $((deg * 100)) 0 "1150000077"
+done
+rm -f bc.png letter_bc.tif

@@ -3,6 +3,7 @@
 // stale cut changes nothing and says so.
 
 #include <gtest/gtest.h>
+#include <malloc.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -43,6 +44,8 @@ long AddressSpaceBytes() {
 int UnderMemoryLimit(long room, const std::function<void()>& work) {
     pid_t child = ::fork();
     if (child == 0) {
+        // Memory the parent freed stays in its heap and would be reused within the limit.
+        ::malloc_trim(0);
         rlimit limit{static_cast<rlim_t>(AddressSpaceBytes() + room), static_cast<rlim_t>(AddressSpaceBytes() + room)};
         ::setrlimit(RLIMIT_AS, &limit);
         try {

@@ -11,7 +11,9 @@
 #include <cstring>
 #include <iterator>
 #include <map>
+#include <memory>
 
+#include "platform/TiffLzw.h"
 #include "support/Error.h"
 
 namespace dorvex::tiff_file {
@@ -326,33 +328,51 @@ void Writer::AddPage(const Pix* constPix, int compression) {
              TIFFSetField(mTiff, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH) == 1;
     }
     if (!ok) Fail("the page's fields were refused " + capture.Errors());
-    std::vector<unsigned char> row(rowBytes + 4);
+    // The page goes out a strip at a time: its rows in file order (a few bytes of slack for the
+    // last word of a row), coded by libtiff, or by our own LZW coder.
+    const l_int32 rowsPerStrip = static_cast<l_int32>(RowsPerStrip(scheme, h, rowBytes));
     const l_uint32* data = pixGetData(pix);
     const l_int32 wpl = pixGetWpl(pix);
-    for (l_int32 y = 0; y < h; ++y) {
-        const l_uint32* line = data + static_cast<std::ptrdiff_t>(y) * wpl;
-        if (depth == 1) {
-            // Leptonica keeps the leftmost pixel in the top bit of a native word.
-            for (std::size_t i = 0; i * 4 < rowBytes; ++i) {
+    try {
+        std::vector<unsigned char> strip(rowBytes * static_cast<std::size_t>(rowsPerStrip) + 4);
+        std::unique_ptr<LzwEncoder> lzw = scheme == COMPRESSION_LZW ? std::make_unique<LzwEncoder>() : nullptr;
+        for (l_int32 top = 0, index = 0; top < h; top += rowsPerStrip, ++index) {
+            const l_int32 rows = std::min(rowsPerStrip, h - top);
+            for (l_int32 r = 0; r < rows; ++r) {
+                const l_uint32* line = data + static_cast<std::ptrdiff_t>(top + r) * wpl;
+                unsigned char* out = strip.data() + static_cast<std::size_t>(r) * rowBytes;
+                if (depth == 32) {
+                    for (l_int32 x = 0; x < w; ++x, out += 3) {
+                        const l_uint32 p = line[x];
+                        out[0] = static_cast<unsigned char>(p >> L_RED_SHIFT);
+                        out[1] = static_cast<unsigned char>(p >> L_GREEN_SHIFT);
+                        out[2] = static_cast<unsigned char>(p >> L_BLUE_SHIFT);
+                    }
+                    continue;
+                }
+                // 1- and 8-bit rows: Leptonica keeps the leftmost pixel in the top of a native word.
+                for (std::size_t i = 0; i * 4 < rowBytes; ++i) {
 #if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-                const l_uint32 word = __builtin_bswap32(line[i]);
+                    const l_uint32 word = __builtin_bswap32(line[i]);
 #else
-                const l_uint32 word = line[i];
+                    const l_uint32 word = line[i];
 #endif
-                std::memcpy(row.data() + i * 4, &word, 4);
+                    std::memcpy(out + i * 4, &word, 4);
+                }
             }
-        } else if (depth == 8) {
-            for (l_int32 x = 0; x < w; ++x) row[static_cast<std::size_t>(x)] = static_cast<unsigned char>(GET_DATA_BYTE(line, x));
-        } else {
-            for (l_int32 x = 0; x < w; ++x) {
-                l_uint32 p = line[x];
-                unsigned char* out = row.data() + static_cast<std::size_t>(x) * 3;
-                out[0] = static_cast<unsigned char>(p >> L_RED_SHIFT);
-                out[1] = static_cast<unsigned char>(p >> L_GREEN_SHIFT);
-                out[2] = static_cast<unsigned char>(p >> L_BLUE_SHIFT);
+            const tmsize_t size = static_cast<tmsize_t>(rowBytes * static_cast<std::size_t>(rows));
+            bool written;
+            if (lzw) {
+                std::vector<std::uint8_t> coded = lzw->Encode(strip.data(), static_cast<std::size_t>(size));
+                written = TIFFWriteRawStrip(mTiff, static_cast<uint32_t>(index), coded.data(), static_cast<tmsize_t>(coded.size())) >= 0;
+            } else {
+                written = TIFFWriteEncodedStrip(mTiff, static_cast<uint32_t>(index), strip.data(), size) >= 0;
             }
+            if (!written) Fail("a strip was not written " + capture.Errors());
         }
-        if (TIFFWriteScanline(mTiff, row.data(), static_cast<uint32_t>(y), 0) < 0) Fail("a row was not written " + capture.Errors());
+    } catch (const std::bad_alloc&) {
+        Rollback();
+        throw DorvexError(err::OutOfMemory, "not enough memory to write " + mPath);
     }
     if (TIFFWriteDirectory(mTiff) != 1) Fail("the page's directory was not written " + capture.Errors());
     if (!capture.Errors().empty()) Fail(capture.Errors());

@@ -9,8 +9,9 @@
 namespace dorvex {
 namespace {
 
-// Where each pixel of a row comes from, in sixteenths: the arithmetic (float products, the
-// order of the sums, truncation) is Leptonica's, so that every pixel lands in the same place.
+// Where each pixel of a row comes from, in sixteenths: the arithmetic (sine and cosine in double,
+// float products, the order of the sums, truncation) is Leptonica's, so that every pixel lands
+// in the same place. (sinf rounds differently at some angles: 5.23 degrees is one.)
 struct Sources {
     std::vector<float> colCos, colSin;  // per column: -(xcen - j) * cos16, (xcen - j) * sin16
     std::vector<l_int32> xpm, ypm;      // per pixel of the current row
@@ -19,8 +20,8 @@ struct Sources {
 
     Sources(l_int32 w, l_int32 h, float radians)
         : colCos(static_cast<std::size_t>(w)), colSin(static_cast<std::size_t>(w)), xpm(static_cast<std::size_t>(w)),
-          ypm(static_cast<std::size_t>(w)), sin16(static_cast<float>(16. * std::sin(radians))),
-          cos16(static_cast<float>(16. * std::cos(radians))), xcen(w / 2), ycen(h / 2) {
+          ypm(static_cast<std::size_t>(w)), sin16(static_cast<float>(16. * std::sin(static_cast<double>(radians)))),
+          cos16(static_cast<float>(16. * std::cos(static_cast<double>(radians)))), xcen(w / 2), ycen(h / 2) {
         for (l_int32 j = 0; j < w; ++j) {
             const l_int32 xdif = xcen - j;
             colCos[static_cast<std::size_t>(j)] = static_cast<float>(-xdif) * cos16;

@@ -2,8 +2,8 @@
 
 namespace dorvex {
 
-// Page buffers (a megabyte for a 1-bit A4 page, tens for colour) are made and freed several
-// times per page. By default glibc maps each one afresh and hands it back on free, and touching
+// Page buffers (a megabyte for a 1-bit A4 page, nine for grey) are made and freed several times
+// per page. By default glibc maps each one afresh and hands it back on free, and touching
 // the new memory costs more than the clean-up itself. Called once at the start of a program that
 // processes pages, freed buffers then stay in the heap and are reused.
 void KeepPageBuffersForReuse();

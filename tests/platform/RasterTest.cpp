@@ -445,7 +445,8 @@ TEST(RasterProcessing, GreyAndColourTurnAsTheAreaMappedRotation) {
         }
         Raster page = Raster::FromSamples(w, h, bits, samples.data(), stride, 200);
         for (int y = 150; y < 170; ++y) page.DrawLine(200, y, 280, y, 1, true);
-        for (int hundredths : {437, -250, 3}) {
+        // 523 and -984: angles where a float sine would put some pixels elsewhere.
+        for (int hundredths : {437, -250, 523, -984, 3}) {
             SCOPED_TRACE(std::to_string(bits) + " bits, " + std::to_string(hundredths));
             Raster ours = page;
             ours.Rotate(hundredths);

@@ -679,7 +679,7 @@ void Raster::Invert() {
 }
 
 void Raster::ReduceTo1Bit() {
-    if (mPix && pixGetDepth(mPix) != 1) Reset(Need(pixConvertTo1(mPix, 128), "reduce"));
+    if (mPix && pixGetDepth(mPix) != 1) *this = OneBitCopy();
 }
 
 Raster Raster::OneBitCopy() const {
@@ -1035,9 +1035,8 @@ std::vector<std::string> Raster::ReadBarcodes(const RasterRect& rect, const std:
     PixPtr grey(Need(pixClone(mPix), "read barcodes on"));
     if (pixGetDepth(mPix) == 32) {
         // Only the region is made grey, not the whole colour page.
-        BoxPtr region(boxCreate(box.left, box.top, box.width, box.height));
-        PixPtr piece(Need(region ? pixClipRectangle(mPix, region.get(), nullptr) : nullptr, "read barcodes on"));
-        grey.reset(Need(pixConvertTo8(piece.get(), 0), "read barcodes on"));
+        Raster piece = Crop(box);
+        grey.reset(Need(pixConvertTo8(piece.mPix, 0), "read barcodes on"));
         box.left = box.top = 0;
     }
     LineScanner scanner(grey.get(), box);

@@ -24,6 +24,7 @@
 #include "support/Error.h"
 #include "support/ModFS.h"
 #include "platform/AreaRotation.h"
+#include "platform/GreyLevels.h"
 #include "platform/TiffFile.h"
 #include "support/Trace.h"
 
@@ -302,10 +303,22 @@ l_int32 TiffCompressionFor(int format) {
     return IFF_TIFF;
 }
 
+// 1-bit and grey copies, our faster way where the page is of a kind it takes.
+PIX* OneBitOf(PIX* pix) {
+    if (pixGetDepth(pix) == 1) return pixClone(pix);
+    if (PIX* fast = OneBitCopyOf(pix, 128)) return fast;
+    return pixConvertTo1(pix, 128);
+}
+
+PIX* GreyOf(PIX* pix) {
+    if (PIX* fast = GreyCopyOf(pix)) return fast;
+    return pixConvertTo8(pix, 0);
+}
+
 // The page converted to the depth the file format holds.
 PixPtr ForFormat(PIX* pix, int format) {
     l_int32 depth = pixGetDepth(pix);
-    if (format == fileformat::TiffG4 && depth != 1) return PixPtr(Need(pixConvertTo1(pix, 128), "convert"));
+    if (format == fileformat::TiffG4 && depth != 1) return PixPtr(Need(OneBitOf(pix), "convert"));
     if (format == fileformat::Jpeg && depth == 1) return PixPtr(Need(pixConvertTo8(pix, 0), "convert"));
     return PixPtr(Need(pixClone(pix), "copy"));
 }
@@ -684,19 +697,19 @@ void Raster::ReduceTo1Bit() {
 
 Raster Raster::OneBitCopy() const {
     if (!mPix || pixGetDepth(mPix) == 1) return *this;
-    return Raster(Need(pixConvertTo1(mPix, 128), "reduce"));
+    return Raster(Need(OneBitOf(mPix), "reduce"));
 }
 
 void Raster::ConvertTo(int bitsPerPixel) {
     if (!mPix || BitsPerPixel() == bitsPerPixel) return;
     if (bitsPerPixel == 1) ReduceTo1Bit();
-    else if (bitsPerPixel == 8) Reset(Need(pixConvertTo8(mPix, 0), "convert"));
+    else if (bitsPerPixel == 8) Reset(Need(GreyOf(mPix), "convert"));
     else Reset(Normalise(Need(pixConvertTo32(mPix), "convert")));
 }
 
 std::optional<int> Raster::DetectSkew(int rangeHundredths, int resolutionHundredths) const {
     if (!mPix || rangeHundredths <= 0) return std::nullopt;
-    PixPtr binary(Need(pixGetDepth(mPix) == 1 ? pixClone(mPix) : pixConvertTo1(mPix, 128), "deskew"));
+    PixPtr binary(Need(OneBitOf(mPix), "deskew"));
     l_float32 angle = 0;
     l_float32 confidence = 0;
     float range = static_cast<float>(rangeHundredths) / 100.0f;
@@ -741,7 +754,7 @@ void Raster::Rotate(int hundredths) {
 
 void Raster::AutoTrim() {
     if (!mPix) return;
-    PixPtr binary(Need(pixGetDepth(mPix) == 1 ? pixClone(mPix) : pixConvertTo1(mPix, 128), "trim"));
+    PixPtr binary(Need(OneBitOf(mPix), "trim"));
     l_int32 empty = 0;
     if (pixZero(binary.get(), &empty) != 0 || empty) return;  // nothing to trim to
     BOX* raw = nullptr;
@@ -905,7 +918,7 @@ void Raster::Despeckle() {
     }
     // Grey and colour: the specks are found on a 1-bit copy and painted white with their
     // soft edge, so that text is not blurred the way a median filter would.
-    PixPtr binary(Need(pixConvertTo1(mPix, 128), "despeckle"));
+    PixPtr binary(Need(OneBitOf(mPix), "despeckle"));
     std::vector<InkRun> specks = SpeckRuns(binary.get());
     if (specks.empty()) return;
     PixPtr mask(Need(pixCreate(pixGetWidth(mPix), pixGetHeight(mPix), 1), "despeckle"));
@@ -926,7 +939,7 @@ void Raster::HalveSize() {
 
 std::int64_t Raster::CountInk() const {
     if (!mPix) Fail(err::InvalidArgument, "there is no image to count");
-    PixPtr binary(Need(pixGetDepth(mPix) == 1 ? pixClone(mPix) : pixConvertTo1(mPix, 128), "count"));
+    PixPtr binary(Need(OneBitOf(mPix), "count"));
     l_int32 count = 0;
     if (pixCountPixels(binary.get(), &count, nullptr) != 0) Need(nullptr, "count");
     return count;
@@ -1036,7 +1049,7 @@ std::vector<std::string> Raster::ReadBarcodes(const RasterRect& rect, const std:
     if (pixGetDepth(mPix) == 32) {
         // Only the region is made grey, not the whole colour page.
         Raster piece = Crop(box);
-        grey.reset(Need(pixConvertTo8(piece.mPix, 0), "read barcodes on"));
+        grey.reset(Need(GreyOf(piece.mPix), "read barcodes on"));
         box.left = box.top = 0;
     }
     LineScanner scanner(grey.get(), box);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "TestPages.h"
+#include "platform/GreyLevels.h"
 #include "platform/RasterAccess.h"
 #include "TestUtil.h"
 #include "support/Error.h"
@@ -459,5 +460,47 @@ TEST(RasterProcessing, GreyAndColourTurnAsTheAreaMappedRotation) {
             EXPECT_EQ(same, 1);
             pixDestroy(&theirs);
         }
+    }
+}
+
+// The grey and 1-bit copies are Leptonica's pixels: every one of the 16.7 million colours, and
+// grey noise on rows whose width is no multiple of 32 (the last word's pixels), at the
+// thresholds' ends.
+TEST(RasterProcessing, GreyAndOneBitCopiesAreLeptonicasPixels) {
+    auto same = [](PIX* ours, PIX* theirs) {
+        l_int32 equal = 0;
+        const bool ok = ours != nullptr && theirs != nullptr && pixEqual(ours, theirs, &equal) == 0 && equal == 1;
+        pixDestroy(&ours);
+        pixDestroy(&theirs);
+        return ok;
+    };
+    PIX* colours = pixCreate(4096, 4096, 32);
+    ASSERT_NE(colours, nullptr);
+    l_uint32* data = pixGetData(colours);
+    for (l_uint32 rgb = 0; rgb < (1u << 24); ++rgb) data[rgb] = rgb << 8;
+    EXPECT_TRUE(same(GreyCopyOf(colours), pixConvertTo8(colours, 0)));
+    EXPECT_TRUE(same(OneBitCopyOf(colours, 128), pixConvertTo1(colours, 128)));
+    BOX* part = boxCreate(5, 7, 4061, 300);
+    PIX* narrow = pixClipRectangle(colours, part, nullptr);
+    boxDestroy(&part);
+    pixDestroy(&colours);
+    EXPECT_TRUE(same(OneBitCopyOf(narrow, 130), pixConvertTo1(narrow, 130)));
+    pixDestroy(&narrow);
+
+    for (int w : {1, 31, 33, 301}) {
+        PIX* grey = pixCreate(w, 37, 8);
+        ASSERT_NE(grey, nullptr);
+        std::uint32_t seed = 99;
+        for (int y = 0; y < 37; ++y) {
+            for (int x = 0; x < w; ++x) {
+                seed = seed * 1103515245u + 12345u;
+                pixSetPixel(grey, x, y, (seed >> 16) & 0xff);
+            }
+        }
+        for (int threshold : {0, 1, 128, 200, 255}) {
+            SCOPED_TRACE("width " + std::to_string(w) + ", threshold " + std::to_string(threshold));
+            EXPECT_TRUE(same(OneBitCopyOf(grey, threshold), pixThresholdToBinary(grey, threshold)));
+        }
+        pixDestroy(&grey);
     }
 }

@@ -19,7 +19,6 @@
 #include "control/PageProcessing.h"
 #include "model/ScanProperties.h"
 #include "platform/PageMemory.h"
-#include "platform/PageMemory.h"
 #include "platform/Raster.h"
 
 using namespace dorvex;
@@ -72,7 +71,6 @@ int main(int argc, char** argv) {
         std::cerr << "usage: bench_pages OUTDIR PAGE...\n";
         return 64;
     }
-    KeepPageBuffersForReuse();  // as the programs do
     KeepPageBuffersForReuse();  // as the programs do
     std::string outDir = argv[1];
     // Memory while one document grows to 500 pages, before the other pages are loaded: the

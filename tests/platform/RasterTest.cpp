@@ -7,11 +7,15 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <string>
 #include <vector>
 
 #include "TestPages.h"
 #include "platform/GreyLevels.h"
+#include "platform/PageMemory.h"
 #include "platform/RasterAccess.h"
 #include "TestUtil.h"
 #include "support/Error.h"
@@ -503,4 +507,27 @@ TEST(RasterProcessing, GreyAndOneBitCopiesAreLeptonicasPixels) {
         }
         pixDestroy(&grey);
     }
+}
+
+// Once the programs' page memory is set up, a colour page's buffer asks the kernel for huge
+// pages (its mapping carries the "hg" flag), and freeing it goes through the usual way.
+TEST(PageMemory, ColourPagesAskForHugePages) {
+    if (!std::filesystem::exists("/sys/kernel/mm/transparent_hugepage")) GTEST_SKIP() << "this kernel has no huge pages";
+    KeepPageBuffersForReuse();
+    PIX* page = pixCreate(2480, 3508, 32);
+    ASSERT_NE(page, nullptr);
+    const auto at = reinterpret_cast<std::uintptr_t>(pixGetData(page)) + 8 * 1024 * 1024;
+    std::ifstream smaps("/proc/self/smaps");
+    std::string line, flags;
+    bool inside = false;
+    while (std::getline(smaps, line)) {
+        std::uintptr_t from = 0, to = 0;
+        if (std::sscanf(line.c_str(), "%lx-%lx ", &from, &to) == 2) {  // a mapping's first line
+            inside = from <= at && at < to;
+        } else if (inside && line.rfind("VmFlags:", 0) == 0) {
+            flags = line;
+        }
+    }
+    pixDestroy(&page);
+    EXPECT_NE(flags.find(" hg"), std::string::npos) << flags;
 }

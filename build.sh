@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(build-essential cmake ninja-build pkg-config libgtest-dev libpugixml-dev libcurl4-openssl-dev
-  libleptonica-dev libcpp-httplib-dev libsqlite3-dev libtiff-dev libzxing-dev libsane-dev curl time
+  libleptonica-dev libjpeg-dev libcpp-httplib-dev libsqlite3-dev libtiff-dev libzxing-dev libsane-dev curl time
   zint imagemagick fonts-noto-cjk unpaper qt6-base-dev libgl-dev xvfb xauth netpbm
   libtesseract-dev tesseract-ocr tesseract-ocr-chi-tra tesseract-ocr-osd fonts-arphic-ukai fonts-arphic-uming poppler-utils at
   qt6-websockets-dev chromium nodejs nginx postgresql-15 libpq-dev)

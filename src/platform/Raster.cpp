@@ -25,6 +25,7 @@
 #include "support/ModFS.h"
 #include "platform/AreaRotation.h"
 #include "platform/GreyLevels.h"
+#include "platform/Jpeg.h"
 #include "platform/TiffFile.h"
 #include "support/Trace.h"
 
@@ -284,7 +285,11 @@ PIX* DecodePage(const std::string& path, l_int32 format, int page) {
             Fail(err::InvalidArgument, where + " is damaged or truncated");
         }
         CheckPixelBudget(path, page, w, h);
-        attempt = TryDecode([&] { return pixRead(path.c_str()); });
+        JpegReading jpeg;
+        if (format == IFF_JFIF_JPEG) jpeg = ReadJpegFile(path);
+        attempt.pix = jpeg.pix;
+        attempt.outOfMemory = jpeg.outOfMemory;
+        if (format != IFF_JFIF_JPEG || jpeg.otherKind) attempt = TryDecode([&] { return pixRead(path.c_str()); });
     }
     if (attempt.pix == nullptr) {
         if (attempt.outOfMemory) Fail(err::OutOfMemory, "not enough memory to read " + where);
@@ -543,7 +548,7 @@ void Raster::Save(const std::string& path, int format, int page, SaveMode mode) 
         // not report a full disk.
         l_uint8* raw = nullptr;
         std::size_t size = 0;
-        bool ok = target == IFF_JFIF_JPEG ? pixWriteMemJpeg(&raw, &size, converted.get(), 75, 0) == 0
+        bool ok = target == IFF_JFIF_JPEG ? EncodeJpeg(converted.get(), 75, &raw, &size) || pixWriteMemJpeg(&raw, &size, converted.get(), 75, 0) == 0
                                           : pixWriteMem(&raw, &size, converted.get(), target) == 0;
         std::unique_ptr<l_uint8, BytesDeleter> bytes(raw);
         if (!ok || !bytes) Fail(err::OutOfMemory, "not enough memory to encode the page for " + path);

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -15,6 +16,7 @@
 
 #include "TestPages.h"
 #include "platform/GreyLevels.h"
+#include "platform/Jpeg.h"
 #include "platform/PageMemory.h"
 #include "platform/RasterAccess.h"
 #include "TestUtil.h"
@@ -530,4 +532,70 @@ TEST(PageMemory, ColourPagesAskForHugePages) {
     }
     pixDestroy(&page);
     EXPECT_NE(flags.find(" hg"), std::string::npos) << flags;
+}
+
+// JPEG files written and read by libjpeg straight from and into the page's rows are the bytes
+// Leptonica's writer makes and the pixels its reader gives, for grey and colour pages of an odd
+// width, with and without a resolution; damaged data is refused, not read as a page.
+TEST(JpegFiles, BytesAndPixelsAreLeptonicasAndDamageIsRefused) {
+    test::TempFolder dir;
+    for (int bits : {8, 24}) {
+        for (int dpi : {0, 300}) {
+            SCOPED_TRACE(std::to_string(bits) + " bits, " + std::to_string(dpi) + " dpi");
+            const int w = 301, h = 203;
+            const std::size_t stride = static_cast<std::size_t>(w) * (bits / 8);
+            std::vector<std::uint8_t> samples(stride * h);
+            std::uint32_t seed = 7;
+            for (std::size_t i = 0; i < samples.size(); ++i) {
+                seed = seed * 1103515245u + 12345u;
+                samples[i] = static_cast<std::uint8_t>(i % stride < stride / 2 ? seed >> 16 : (i / stride) % 256);
+            }
+            Raster page = Raster::FromSamples(w, h, bits, samples.data(), stride, dpi);
+            PIX* pix = RasterAccess::PixOf(page);
+            unsigned char* ours = nullptr;
+            std::size_t ourSize = 0;
+            ASSERT_TRUE(EncodeJpeg(pix, 75, &ours, &ourSize));
+            l_uint8* theirs = nullptr;
+            std::size_t theirSize = 0;
+            ASSERT_EQ(pixWriteMemJpeg(&theirs, &theirSize, pix, 75, 0), 0);
+            EXPECT_EQ(std::string(reinterpret_cast<char*>(ours), ourSize), std::string(reinterpret_cast<char*>(theirs), theirSize));
+            lept_free(theirs);
+            const std::string file = dir.File("page.jpg");
+            WriteBytesToFile(std::string(reinterpret_cast<char*>(ours), ourSize), file);
+            std::free(ours);
+
+            JpegReading read = ReadJpegFile(file);
+            ASSERT_NE(read.pix, nullptr);
+            PIX* expected = pixRead(file.c_str());
+            ASSERT_NE(expected, nullptr);
+            ASSERT_EQ(pixGetDepth(read.pix), pixGetDepth(expected));
+            EXPECT_EQ(pixGetXRes(read.pix), pixGetXRes(expected));
+            EXPECT_EQ(pixGetYRes(read.pix), dpi);
+            const std::size_t rowBytes = bits == 8 ? static_cast<std::size_t>(w) : static_cast<std::size_t>(w) * 4;
+            for (int y = 0; y < h; ++y) {
+                const auto* a = pixGetData(read.pix) + static_cast<std::ptrdiff_t>(y) * pixGetWpl(read.pix);
+                const auto* b = pixGetData(expected) + static_cast<std::ptrdiff_t>(y) * pixGetWpl(expected);
+                if (bits == 8) {
+                    for (int x = 0; x < w; ++x) ASSERT_EQ(GET_DATA_BYTE(a, x), GET_DATA_BYTE(b, x)) << x << "," << y;
+                } else {
+                    ASSERT_EQ(std::memcmp(a, b, rowBytes), 0) << "row " << y;
+                }
+            }
+            pixDestroy(&expected);
+            pixDestroy(&read.pix);
+
+            const std::string whole = ReadFileBytes(file);
+            std::string broken = whole;
+            // Marker bytes in the coded data (a flipped bit elsewhere may decode to other pixels:
+            // JPEG carries no checksum).
+            for (std::size_t i = broken.size() / 3; i < broken.size() / 3 + 40; i += 7) broken[i] = static_cast<char>(0xff);
+            for (const std::string& damaged : {whole.substr(0, whole.size() / 2), whole.substr(0, 40), broken}) {
+                WriteBytesToFile(damaged, file);
+                JpegReading bad = ReadJpegFile(file);
+                EXPECT_EQ(bad.pix, nullptr);
+                EXPECT_FALSE(bad.outOfMemory);
+                EXPECT_THROW(Raster::Load(file), DorvexError);
+            }
+        }
+    }
 }

@@ -29,9 +29,9 @@ inline float Luminance(l_uint32 word) {
            L_BLUE_WEIGHT * static_cast<float>((word >> L_BLUE_SHIFT) & 0xff);
 }
 
-// One row of colour words as grey bytes (vectorised by the compiler, in 8 lanes where the
-// processor has AVX2). Leptonica adds the half
-// in double; in float the sum truncates to the same integer, as it stays below 256.5.
+// One row of colour words as grey bytes, vectorised by the compiler (eight lanes where the
+// processor has AVX2). Leptonica adds the half in double; in float the sum truncates to the
+// same integer, as it stays below 256.5.
 __attribute__((target_clones("avx2", "default"))) void GreyRow(const l_uint32* words, std::uint8_t* grey, l_int32 w) {
     for (l_int32 j = 0; j < w; ++j) grey[j] = static_cast<std::uint8_t>(static_cast<l_int32>(Luminance(words[j]) + 0.5f));
 }

@@ -46,10 +46,10 @@ struct Sources {
     }
 };
 
-// Where a page has ink, in blocks of 32 pixels of a row: a stretch of the new row whose sources
+// Where a page has ink, in blocks of 16 pixels of a row: a stretch of the new row whose sources
 // all fall on white blocks is white, without weighing its pixels one by one. Most of a letter
 // is white paper.
-constexpr l_int32 kSpan = 32;
+constexpr l_int32 kSpan = 16;
 
 struct InkBlocks {
     l_int32 w, h, blocks;

@@ -334,6 +334,27 @@ bool EnclosesWhite(Pix* binary, const PixelRect& box) {
     return pixCountConnComp(framed.get(), 4, &pieces) == 0 && pieces >= 2;
 }
 
+// Whether the ink within `box` has the shape of a comma: a solid head with a tail below it,
+// taller than wide and enclosing no white, where the ring of a full stop is round and open
+// inside.
+bool IsCommaInk(Pix* binary, const PixelRect& box) {
+    BOX* clip = boxCreate(static_cast<l_int32>(box.Left), static_cast<l_int32>(box.Top), static_cast<l_int32>(box.Right - box.Left),
+                          static_cast<l_int32>(box.Bottom - box.Top));
+    if (clip == nullptr) return false;
+    PixPtr cell(pixClipRectangle(binary, clip, nullptr));
+    boxDestroy(&clip);
+    if (!cell) return false;
+    PIX* tight = nullptr;
+    BOX* inkBox = nullptr;
+    const bool found = pixClipToForeground(cell.get(), &tight, &inkBox) == 0 && tight != nullptr && inkBox != nullptr;
+    PixPtr ink(tight);
+    l_int32 w = 0, h = 0;
+    if (inkBox != nullptr) boxGetGeometry(inkBox, nullptr, nullptr, &w, &h);
+    boxDestroy(&inkBox);
+    if (!found || w <= 0 || 10 * h < 13 * w) return false;  // round or flat: not a comma
+    return !EnclosesWhite(ink.get(), {0, 0, w, h});
+}
+
 // Puts the characters of one line on the ink of the page's binary image: each character gets
 // the columns of ink that belong to it, between the top and bottom of the line's band (which
 // follows the slant of a skewed line along the engine's baseline). A mark to which no ink
@@ -397,10 +418,11 @@ std::vector<ReadCharacter> PlaceOnInk(std::vector<ReadCharacter> line, Pix* bina
             long y0 = 0, y1 = 0;
             band((spans[i]->Left + spans[i]->Right) / 2, y0, y1);
             placed.push_back({line[i].Code, {spans[i]->Left, y0, spans[i]->Right, y1}, line[i].Confidence});
-            // The model reads the full stop that ends a sentence as a comma now and then; its
-            // ink tells them apart.
+            // The model reads the full stop that ends a sentence as a comma now and then, and
+            // a comma as a full stop; their ink tells them apart.
             ReadCharacter& c = placed.back();
             if ((c.Code == U'，' || c.Code == U',') && EnclosesWhite(binary, c.Box)) c.Code = U'。';
+            else if (c.Code == U'。' && IsCommaInk(binary, c.Box)) c.Code = U'，';
         } else if (IsMark(line[i].Code)) {
             DebugTrace("tesseract: \"" + ToUtf8(std::u32string(1, line[i].Code)) + "\" read where there is no ink was left out");
         } else {

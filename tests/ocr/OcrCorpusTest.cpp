@@ -145,11 +145,11 @@ TEST(OcrCorpus, FieldsOfTheGeneratedLettersComeOutExactly) {
                 marks.wrongMarked + marks.wrongUnmarked, marks.exactMarked, marks.exactMarked + marks.exactUnmarked);
     ASSERT_GT(clean.fields, 50);
     ASSERT_GT(degraded.fields, 40);
-    // Measured with Tesseract 5.3.0 and Debian's chi_tra over all layouts: 96.6 % exact /
+    // Measured with Tesseract 5.3.0 and Debian's chi_tra over all layouts: 97.2 % exact /
     // 100 % found on the clean pages, 94.6 % / 98.2 % on the degraded ones. Reading the page
     // as one block instead of line by line, or without the letterhead's second reading, loses
-    // 4 to 15 points.
-    EXPECT_GE(clean.Rate(clean.exact), 95.0);
+    // 4 to 15 points; a full stop that is not told from a comma by its ink, 0.6.
+    EXPECT_GE(clean.Rate(clean.exact), 97.0);
     EXPECT_GE(clean.Rate(clean.found), 98.0);
     EXPECT_GE(degraded.Rate(degraded.exact), 92.0);
     EXPECT_GE(degraded.Rate(degraded.found), 96.0);

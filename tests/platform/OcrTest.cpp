@@ -142,6 +142,16 @@ TEST(OcrEngine, ALetterheadsSetApartTypeIsReadAgainAmongTheTypeNames) {
     EXPECT_EQ(text.find("衛生局令"), std::string::npos) << text;
 }
 
+TEST(OcrEngine, AFullStopWithoutARingIsAComma) {
+    // In a brush font the model reads the comma that opens a wrapped line as "。"; the comma's
+    // ink is a solid head with a tail, the full stop's a ring, and the ring stays a full stop.
+    OcrEngine engine;
+    ASSERT_TRUE(engine.IsSupported()) << engine.LastError();
+    const std::string text = "\n" + engine.RecognizeFirstPage(Corpus("03.tif")).Text();
+    EXPECT_NE(text.find("\n，請查照。\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("\n。"), std::string::npos) << text;
+}
+
 TEST(OcrEngine, APageLyingOnItsSideIsReadUpright) {
     OcrEngine engine;
     ASSERT_TRUE(engine.IsSupported()) << engine.LastError();

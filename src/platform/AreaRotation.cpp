@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <new>
 #include <vector>
 
 namespace dorvex {
@@ -185,8 +186,13 @@ Pix* RotateByAreaMap(Pix* pix, float radians) {
     // Every pixel is written, so the new page need not be cleared first.
     PIX* out = pixCreateTemplateNoInit(pix);
     if (out == nullptr) return nullptr;
-    if (depth == 8) RotateGrey(pix, out, radians);
-    else RotateColour(pix, out, radians);
+    try {
+        if (depth == 8) RotateGrey(pix, out, radians);
+        else RotateColour(pix, out, radians);
+    } catch (const std::bad_alloc&) {  // the row positions or the ink map
+        pixDestroy(&out);
+        return nullptr;
+    }
     return out;
 }
 

@@ -71,6 +71,7 @@ void PackBelow(const std::uint8_t* grey, l_int32 w, int threshold, l_uint32* lin
 Pix* GreyCopyOf(Pix* pix) {
     if (!IsPlain(pix, false)) return nullptr;
     const l_int32 w = pixGetWidth(pix), h = pixGetHeight(pix);
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(w) + 4);  // before the page: it may throw
     PIX* out = pixCreateNoInit(w, h, 8);
     if (out == nullptr) return nullptr;
     pixCopyResolution(out, pix);
@@ -78,7 +79,6 @@ Pix* GreyCopyOf(Pix* pix) {
     const l_int32 wpls = pixGetWpl(pix), wpld = pixGetWpl(out);
     const l_uint32* src = pixGetData(pix);
     l_uint32* dst = pixGetData(out);
-    std::vector<std::uint8_t> row(static_cast<std::size_t>(wpld) * 4);
     for (l_int32 i = 0; i < h; ++i) {
         GreyRow(src + static_cast<std::ptrdiff_t>(i) * wpls, row.data(), w);
         l_uint32* line = dst + static_cast<std::ptrdiff_t>(i) * wpld;
@@ -94,15 +94,16 @@ Pix* GreyCopyOf(Pix* pix) {
 Pix* OneBitCopyOf(Pix* pix, int threshold) {
     if (!IsPlain(pix, true) || threshold < 0 || threshold > 255) return nullptr;
     const l_int32 w = pixGetWidth(pix), h = pixGetHeight(pix);
+    const l_int32 wpls = pixGetWpl(pix);
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(wpls) * 4 + 32);  // before the page: it may throw
     PIX* out = pixCreateNoInit(w, h, 1);
     if (out == nullptr) return nullptr;
     pixCopyResolution(out, pix);
     pixCopyInputFormat(out, pix);
-    const l_int32 wpls = pixGetWpl(pix), wpld = pixGetWpl(out);
+    const l_int32 wpld = pixGetWpl(out);
     const l_uint32* src = pixGetData(pix);
     l_uint32* dst = pixGetData(out);
     const bool colour = pixGetDepth(pix) == 32;
-    std::vector<std::uint8_t> row(static_cast<std::size_t>(wpls) * 4 + 32);
     for (l_int32 i = 0; i < h; ++i) {
         const l_uint32* words = src + static_cast<std::ptrdiff_t>(i) * wpls;
         if (colour) {

@@ -52,6 +52,7 @@ void Decode(FILE* file, JpegReading& result) {
     }
     jpeg_create_decompress(&info);
     jpeg_stdio_src(&info, file);
+    jpeg_save_markers(&info, JPEG_COM, 0xffff);  // a comment goes with the page, as Leptonica keeps it
     jpeg_read_header(&info, TRUE);
     const bool colour = info.num_components == 3 && (info.jpeg_color_space == JCS_YCbCr || info.jpeg_color_space == JCS_RGB);
     const bool grey = info.num_components == 1;
@@ -81,22 +82,64 @@ void Decode(FILE* file, JpegReading& result) {
         }
     }
     const bool complete = info.output_scanline == info.output_height;
+    // Corrupt data within the image refuses it; what follows the last row (padding before the
+    // end marker, say) does not, as every pixel was read.
+    const bool corrupt = trap.manager.num_warnings > 0 || !complete;
+    for (jpeg_saved_marker_ptr marker = info.marker_list; marker != nullptr; marker = marker->next) {
+        if (marker->marker != JPEG_COM) continue;
+        char* text = static_cast<char*>(std::malloc(marker->data_length + 1));
+        if (text == nullptr) break;
+        std::memcpy(text, marker->data, marker->data_length);
+        text[marker->data_length] = '\0';
+        pixSetText(pix, text);
+        std::free(text);
+        break;
+    }
     if (complete) jpeg_finish_decompress(&info);
     if (info.density_unit == 1) {
         pixSetResolution(pix, info.X_density, info.Y_density);
     } else if (info.density_unit == 2) {  // dots per centimetre
         pixSetResolution(pix, static_cast<l_int32>(info.X_density * 2.54f + 0.5f), static_cast<l_int32>(info.Y_density * 2.54f + 0.5f));
     }
-    const bool corrupt = trap.manager.num_warnings > 0 || !complete;
     jpeg_destroy_decompress(&info);
     if (colour) pixSetSpp(pix, 3);
+    else pixSetPadBits(pix, 0);
     pixSetInputFormat(pix, IFF_JFIF_JPEG);
     result.pix = pix;
     if (corrupt) pixDestroy(&result.pix);
 }
 
+// The coded bytes in a buffer that doubles as it fills, ours to free whether or not the
+// coding ends (libjpeg's own memory destination frees buffers it has outgrown behind the
+// caller's back).
+struct Destination {
+    jpeg_destination_mgr manager;
+    unsigned char* data;
+    std::size_t capacity;
+};
+
+void StartDestination(j_compress_ptr info) {
+    auto* to = reinterpret_cast<Destination*>(info->dest);
+    to->manager.next_output_byte = to->data;
+    to->manager.free_in_buffer = to->capacity;
+}
+
+boolean GrowDestination(j_compress_ptr info) {
+    auto* to = reinterpret_cast<Destination*>(info->dest);
+    const std::size_t used = to->capacity;  // libjpeg asks only when the buffer is full
+    auto* bigger = static_cast<unsigned char*>(std::realloc(to->data, to->capacity * 2));
+    if (bigger == nullptr) ERREXIT1(info, JERR_OUT_OF_MEMORY, 10);
+    to->data = bigger;
+    to->capacity *= 2;
+    to->manager.next_output_byte = bigger + used;
+    to->manager.free_in_buffer = to->capacity - used;
+    return TRUE;
+}
+
+void EndDestination(j_compress_ptr) {}
+
 // `row` holds a grey row in the order of its pixels (Leptonica's bytes are in word order).
-bool Encode(PIX* pix, int quality, l_uint32* row, unsigned char** bytes, unsigned long* size) {
+bool Encode(PIX* pix, int quality, l_uint32* row, Destination* to) {
     jpeg_compress_struct info;
     ErrorTrap trap;
     SetTrap(trap, reinterpret_cast<j_common_ptr>(&info));
@@ -106,7 +149,10 @@ bool Encode(PIX* pix, int quality, l_uint32* row, unsigned char** bytes, unsigne
         return false;
     }
     jpeg_create_compress(&info);
-    jpeg_mem_dest(&info, bytes, size);
+    to->manager.init_destination = StartDestination;
+    to->manager.empty_output_buffer = GrowDestination;
+    to->manager.term_destination = EndDestination;
+    info.dest = &to->manager;
     info.image_width = static_cast<JDIMENSION>(pixGetWidth(pix));
     info.image_height = static_cast<JDIMENSION>(pixGetHeight(pix));
     info.input_components = colour ? 4 : 1;
@@ -121,7 +167,7 @@ bool Encode(PIX* pix, int quality, l_uint32* row, unsigned char** bytes, unsigne
     }
     jpeg_set_quality(&info, quality, TRUE);
     jpeg_start_compress(&info, TRUE);
-    if (const char* text = pixGetText(pix); text != nullptr && *text != '\0') {
+    if (const char* text = pixGetText(pix); text != nullptr) {
         jpeg_write_marker(&info, JPEG_COM, reinterpret_cast<const JOCTET*>(text), static_cast<unsigned>(std::strlen(text)));
     }
     const l_uint32* data = pixGetData(pix);
@@ -159,14 +205,16 @@ bool EncodeJpeg(Pix* pix, int quality, unsigned char** bytes, std::size_t* size)
     if (text != nullptr && std::strlen(text) > 65533) return false;  // more than one marker holds
     std::unique_ptr<l_uint32, void (*)(void*)> row(static_cast<l_uint32*>(std::malloc(static_cast<std::size_t>(pixGetWpl(pix)) * 4)), std::free);
     if (!row) return false;
-    *bytes = nullptr;
-    unsigned long length = 0;
-    if (!Encode(pix, quality, row.get(), bytes, &length)) {
-        std::free(*bytes);
-        *bytes = nullptr;
+    Destination to{};
+    to.capacity = 64 * 1024;
+    to.data = static_cast<unsigned char*>(std::malloc(to.capacity));
+    if (to.data == nullptr) return false;
+    if (!Encode(pix, quality, row.get(), &to)) {
+        std::free(to.data);
         return false;
     }
-    *size = length;
+    *bytes = to.data;
+    *size = to.capacity - to.manager.free_in_buffer;
     return true;
 }
 

@@ -9,7 +9,10 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <cstdint>
 #include <map>
+#include <set>
+#include <vector>
 
 #include "ScriptedPrompter.h"
 #include "SmallDisk.h"
@@ -96,6 +99,28 @@ TEST(MemoryFaults, AFailedOperationIsAnErrorNotABlankPage) {
                   0);
     }
     EXPECT_THROW(IsBlankPage(Raster(), p), DorvexError);
+}
+
+// A colour page coded as JPEG while memory runs out, at every stage of the coding (its tables,
+// its rows, the growing buffer of a noisy page's megabytes): an error, or the file, never a crash.
+TEST(MemoryFaults, AJpegCodedWhileMemoryRunsOutIsAnErrorNotACrash) {
+    if (!kAddressLimitWorks) GTEST_SKIP() << "an address-space limit cannot be set under AddressSanitizer";
+    test::TempFolder dir;
+    const int w = 1200, h = 1600;
+    std::vector<std::uint8_t> samples(static_cast<std::size_t>(w) * h * 3);
+    std::uint32_t seed = 5;
+    for (std::uint8_t& sample : samples) {
+        seed = seed * 1103515245u + 12345u;
+        sample = static_cast<std::uint8_t>(seed >> 16);
+    }
+    const Raster page = Raster::FromSamples(w, h, 24, samples.data(), static_cast<std::size_t>(w) * 3, 300);
+    std::set<int> outcomes;
+    for (long room = 64 * 1024; room <= 8 * 1024 * 1024; room += room / 4) {
+        const int status = UnderMemoryLimit(room, [&] { page.Save(dir.File("page.jpg"), fileformat::Jpeg); });
+        EXPECT_TRUE(status == 0 || status == 1) << "room " << room << ": status " << status;
+        outcomes.insert(status);
+    }
+    EXPECT_EQ(outcomes, (std::set<int>{0, 1}));  // the limits reached both ends
 }
 
 TEST(MemoryFaults, AFileTooLargeForTheMemoryLeftIsNotCalledDamaged) {

@@ -319,14 +319,20 @@ bool IsMark(char32_t c) {
     return !han && !alnum;
 }
 
+// The part of `binary` within `box` (null when out of memory).
+PixPtr Cell(Pix* binary, const PixelRect& box) {
+    BOX* clip = boxCreate(static_cast<l_int32>(box.Left), static_cast<l_int32>(box.Top), static_cast<l_int32>(box.Right - box.Left),
+                          static_cast<l_int32>(box.Bottom - box.Top));
+    if (clip == nullptr) return PixPtr(nullptr);
+    PixPtr cell(pixClipRectangle(binary, clip, nullptr));
+    boxDestroy(&clip);
+    return cell;
+}
+
 // Whether the ink within `box` encloses white, as the ring of "。" does and the tail of "，"
 // does not.
 bool EnclosesWhite(Pix* binary, const PixelRect& box) {
-    BOX* clip = boxCreate(static_cast<l_int32>(box.Left), static_cast<l_int32>(box.Top), static_cast<l_int32>(box.Right - box.Left),
-                          static_cast<l_int32>(box.Bottom - box.Top));
-    if (clip == nullptr) return false;
-    PixPtr cell(pixClipRectangle(binary, clip, nullptr));
-    boxDestroy(&clip);
+    PixPtr cell = Cell(binary, box);
     if (!cell) return false;
     PixPtr framed(pixAddBorder(cell.get(), 1, 0));  // white all round: the outside is one piece
     if (!framed || pixInvert(framed.get(), framed.get()) == nullptr) return false;
@@ -338,11 +344,7 @@ bool EnclosesWhite(Pix* binary, const PixelRect& box) {
 // taller than wide and enclosing no white, where the ring of a full stop is round and open
 // inside.
 bool IsCommaInk(Pix* binary, const PixelRect& box) {
-    BOX* clip = boxCreate(static_cast<l_int32>(box.Left), static_cast<l_int32>(box.Top), static_cast<l_int32>(box.Right - box.Left),
-                          static_cast<l_int32>(box.Bottom - box.Top));
-    if (clip == nullptr) return false;
-    PixPtr cell(pixClipRectangle(binary, clip, nullptr));
-    boxDestroy(&clip);
+    PixPtr cell = Cell(binary, box);
     if (!cell) return false;
     PIX* tight = nullptr;
     BOX* inkBox = nullptr;
